@@ -1,0 +1,71 @@
+// Reads one trace file through the operating system's trace consumer and
+// hands every event to the callback registered for its provider and opcode.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+#include "platform/etw_api.h"
+
+namespace dormiscope {
+
+struct TraceInfo {
+    const TRACE_LOGFILE_HEADER* header = nullptr;
+    double secondsPerTick = 0.0;
+    std::uint32_t pointerSize = 0;
+    std::int64_t currentTimeStamp = 0;
+    std::int64_t StartTime = 0;
+    std::int64_t EndTime = 0;
+};
+
+using EventCallback = void (*)(const EVENT_RECORD& event, const TraceInfo* info, void* context);
+
+struct ProviderOpcodeKey {
+    GUID provider;
+    std::uint8_t opcode;
+};
+
+struct ProviderWordKey {
+    GUID provider;
+    std::uint16_t value;
+};
+
+bool operator==(const ProviderOpcodeKey& left, const ProviderOpcodeKey& right);
+bool operator==(const ProviderWordKey& left, const ProviderWordKey& right);
+
+// XOR of the FNV-1a hashes of the GUID's four parts and of the key's value.
+struct EventKeyHash {
+    std::size_t operator()(const ProviderOpcodeKey& key) const;
+    std::size_t operator()(const ProviderWordKey& key) const;
+};
+
+class ETWParser {
+public:
+    ETWParser();
+    virtual ~ETWParser() = default;
+    ETWParser(const ETWParser&) = delete;
+    ETWParser& operator=(const ETWParser&) = delete;
+
+    void AddEventCallback(const ProviderOpcodeKey& key, EventCallback callback);
+    std::uint32_t Open(const std::wstring& path, TRACE_LOGFILE_HEADER& header, void* owner_context);
+    std::uint32_t Process();
+    std::uint32_t Close();
+
+    const TraceInfo& Info() const { return traceInfo; }
+
+    static void WINAPI OnEventRecord(PEVENT_RECORD event);
+
+private:
+    std::unordered_map<ProviderWordKey, EventCallback, EventKeyHash> eventIdCallbacks;
+    std::unordered_map<ProviderOpcodeKey, EventCallback, EventKeyHash> opcodeCallbacks;
+    std::unordered_map<ProviderWordKey, EventCallback, EventKeyHash> taskCallbacks;
+    std::wstring traceFile;
+    TRACEHANDLE traceHandle = 0;
+    EVENT_TRACE_LOGFILEW logFile{};
+    TraceInfo traceInfo{};
+    void* context = nullptr;
+};
+
+}  // namespace dormiscope

@@ -1,0 +1,42 @@
+#include "etw/kernel_guids.h"
+#include "log/logger.h"
+#include "model/trace_passes.h"
+
+namespace dormiscope {
+
+void OnProcessStart(const EVENT_RECORD& event, const TraceInfo*, void* context) {
+    ProcessEventData record;
+    if (!ReadProcessEventProperties(event, record)) {
+        return;
+    }
+    static_cast<RunContext*>(context)->model.AddProcess(record);
+}
+
+void OnThreadStart(const EVENT_RECORD& event, const TraceInfo*, void* context) {
+    ThreadEventData record;
+    if (!ReadEventProperties(event, record)) {
+        return;
+    }
+    auto* const run = static_cast<RunContext*>(context);
+    run->model.AddThread(record.payload, run->trace_duration);
+}
+
+std::uint32_t FirstPassParsing(RunContext& run) {
+    ETWParser parser;
+    TRACE_LOGFILE_HEADER header{};
+    std::uint32_t status = parser.Open(run.input_path, header, &run);
+    if (status == ERROR_SUCCESS) {
+        const TraceInfo& info = parser.Info();
+        run.trace_duration = static_cast<std::uint64_t>(info.EndTime) - static_cast<std::uint64_t>(info.StartTime);
+        Logger::Instance().Log(
+            FormatLogMessage("Length: %f seconds ", static_cast<double>(run.trace_duration) / 10000000.0), LEVEL_DEBUG);
+        parser.AddEventCallback({ThreadProviderGuid, OPCODE_DC_START}, OnThreadStart);
+        parser.AddEventCallback({ProcessProviderGuid, OPCODE_DC_START}, OnProcessStart);
+        status = parser.Process();
+        parser.Close();
+    }
+    Logger::Instance().Log("First Parsing End ", LEVEL_INFO);
+    return status;
+}
+
+}  // namespace dormiscope
