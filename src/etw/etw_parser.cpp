@@ -77,7 +77,8 @@ ETWParser::ETWParser() {
 
 void ETWParser::AddEventCallback(const ProviderOpcodeKey& key, EventCallback callback) {
     if (opcodeCallbacks.contains(key)) {
-        std::wprintf(L"AddEventCallback() failed. Event already exists in Map\n");
+        // Narrow output: the same bytes, and it works whatever the stream printed before.
+        std::fputs("AddEventCallback() failed. Event already exists in Map\n", stdout);
         std::fflush(stdout);
         return;
     }
