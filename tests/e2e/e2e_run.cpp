@@ -7,8 +7,8 @@
 namespace dormiscope::testing {
 namespace {
 
-Run Finish(const TemporaryDirectory& directory, ProcessResult result) {
-    Run run;
+EndToEndRun Finish(const TemporaryDirectory& directory, ProcessResult result) {
+    EndToEndRun run;
     run.result = std::move(result);
     const auto log_path = directory / "dormiscope.log";
     run.log_exists = std::filesystem::exists(log_path);
@@ -26,11 +26,11 @@ std::vector<std::string> WithProgram(const std::string& program, const std::vect
 
 }  // namespace
 
-Run RunNative(const TemporaryDirectory& directory, const std::vector<std::string>& arguments) {
+EndToEndRun RunNative(const TemporaryDirectory& directory, const std::vector<std::string>& arguments) {
     return Finish(directory, RunProcess(WithProgram(DORMISCOPE_NATIVE_BINARY, arguments), directory.path()));
 }
 
-Run RunEmulated(const TemporaryDirectory& directory, const std::string& vendor,
+EndToEndRun RunEmulated(const TemporaryDirectory& directory, const std::string& vendor,
                 const std::vector<std::string>& arguments) {
     return Finish(directory, RunProcess(WithProgram(DORMISCOPE_LAUNCHER, arguments), directory.path(),
                                         {{"DORMISCOPE_EMULATE_VENDOR", vendor}}));

@@ -9,17 +9,17 @@
 
 namespace dormiscope::testing {
 
-struct Run {
+struct EndToEndRun {
     ProcessResult result;
     std::string log;          // dormiscope.log, empty when none was created
     bool log_exists = false;
 };
 
 // The native binary: only for what happens before the processor check.
-Run RunNative(const TemporaryDirectory& directory, const std::vector<std::string>& arguments);
+EndToEndRun RunNative(const TemporaryDirectory& directory, const std::vector<std::string>& arguments);
 
 // Through the launcher, on a processor emulated to report `vendor`.
-Run RunEmulated(const TemporaryDirectory& directory, const std::string& vendor,
+EndToEndRun RunEmulated(const TemporaryDirectory& directory, const std::string& vendor,
                 const std::vector<std::string>& arguments);
 
 // The log's lines without their time stamps: "[LEVEL] text".
