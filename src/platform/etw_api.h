@@ -186,6 +186,11 @@ static_assert(offsetof(EVENT_HEADER, ProviderId) == 0x18);
 static_assert(offsetof(EVENT_HEADER, EventDescriptor) == 0x28);
 static_assert(offsetof(EVENT_HEADER, ActivityId) == 0x40);
 
+// The processor byte pair and the 16-bit index overlap, as on Windows.
+#ifdef __clang__
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wnested-anon-types"
+#endif
 struct ETW_BUFFER_CONTEXT {
     union {
         __extension__ struct {
@@ -196,6 +201,9 @@ struct ETW_BUFFER_CONTEXT {
     };
     USHORT LoggerId;
 };
+#ifdef __clang__
+#pragma clang diagnostic pop
+#endif
 static_assert(sizeof(ETW_BUFFER_CONTEXT) == 4);
 
 inline constexpr USHORT EVENT_HEADER_EXT_TYPE_PEBS_INDEX = 7;
@@ -359,20 +367,24 @@ enum _TDH_OUT_TYPE : USHORT {
 using PROPERTY_FLAGS = std::int32_t;
 inline constexpr PROPERTY_FLAGS PropertyStruct = 0x1;
 
+struct EVENT_PROPERTY_INFO_NON_STRUCT_TYPE {
+    USHORT InType;
+    USHORT OutType;
+    ULONG MapNameOffset;
+};
+
+struct EVENT_PROPERTY_INFO_STRUCT_TYPE {
+    USHORT StructStartIndex;
+    USHORT NumOfStructMembers;
+    ULONG padding;
+};
+
 struct EVENT_PROPERTY_INFO {
     PROPERTY_FLAGS Flags;
     ULONG NameOffset;
     union {
-        struct {
-            USHORT InType;
-            USHORT OutType;
-            ULONG MapNameOffset;
-        } nonStructType;
-        struct {
-            USHORT StructStartIndex;
-            USHORT NumOfStructMembers;
-            ULONG padding;
-        } structType;
+        EVENT_PROPERTY_INFO_NON_STRUCT_TYPE nonStructType;
+        EVENT_PROPERTY_INFO_STRUCT_TYPE structType;
     };
     union {
         USHORT count;

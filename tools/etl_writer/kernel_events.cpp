@@ -1,0 +1,60 @@
+#include "etl_writer/kernel_events.h"
+
+namespace dormiscope::etl {
+
+HeaderForm SystemForm(std::uint32_t pointer_size) {
+    return pointer_size == 4 ? HeaderForm::System32 : HeaderForm::System64;
+}
+
+HeaderForm PerfinfoForm(std::uint32_t pointer_size) {
+    return pointer_size == 4 ? HeaderForm::Perfinfo32 : HeaderForm::Perfinfo64;
+}
+
+Event ProcessEvent(std::uint32_t processor, std::int64_t raw, std::uint8_t opcode, std::uint16_t version,
+                   std::uint32_t pointer_size, const ProcessFields& fields) {
+    const bool rundown = opcode == kOpcodeDCStart || opcode == kOpcodeDCEnd || opcode == kOpcodeDefunct;
+    Event event;
+    event.processor = processor;
+    event.raw_timestamp = raw;
+    event.form = rundown ? PerfinfoForm(pointer_size) : SystemForm(pointer_size);
+    event.group = kGroupProcess;
+    event.type = opcode;
+    event.version = version;
+    event.pid = fields.ProcessId;
+    event.payload = ProcessPayload(version, pointer_size, fields);
+    return event;
+}
+
+Event ThreadEvent(std::uint32_t processor, std::int64_t raw, std::uint8_t opcode, std::uint16_t version,
+                  std::uint32_t pointer_size, const ThreadFields& fields, const std::optional<std::u16string>& name) {
+    Event event;
+    event.processor = processor;
+    event.raw_timestamp = raw;
+    event.form = SystemForm(pointer_size);
+    event.group = kGroupThread;
+    event.type = opcode;
+    event.version = version;
+    event.pid = fields.ProcessId;
+    event.tid = fields.TThreadId;
+    event.payload = ThreadPayload(version, opcode, pointer_size, fields, name);
+    return event;
+}
+
+Event CSwitchEvent(std::uint32_t processor, std::int64_t raw, const CSwitchFields& fields,
+                   std::uint32_t pointer_size) {
+    Event event;
+    event.processor = processor;
+    event.raw_timestamp = raw;
+    event.form = PerfinfoForm(pointer_size);
+    event.group = kGroupThread;
+    event.type = kOpcodeCSwitch;
+    event.version = 2;
+    event.payload = CSwitchPayload(fields);
+    return event;
+}
+
+Event CSwitchEvent(std::uint32_t processor, std::int64_t raw, std::uint32_t new_tid, std::uint32_t old_tid) {
+    return CSwitchEvent(processor, raw, CSwitchFields{.NewThreadId = new_tid, .OldThreadId = old_tid});
+}
+
+}  // namespace dormiscope::etl

@@ -1,0 +1,47 @@
+// Whole kernel events in one call, with the header form the kernel uses for
+// each: rundown (DCStart/DCEnd) and Defunct process events in the PERFINFO
+// form, process Start/End and all thread events in the SYSTEM form, context
+// switches in the PERFINFO form.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "etl_writer/etl_writer.h"
+#include "etl_writer/kernel_payloads.h"
+
+namespace dormiscope::etl {
+
+inline constexpr std::uint8_t kGroupProcess = 0x03;
+inline constexpr std::uint8_t kGroupThread = 0x05;
+
+inline constexpr std::uint8_t kOpcodeStart = 1;
+inline constexpr std::uint8_t kOpcodeEnd = 2;
+inline constexpr std::uint8_t kOpcodeDCStart = 3;
+inline constexpr std::uint8_t kOpcodeDCEnd = 4;
+inline constexpr std::uint8_t kOpcodeCSwitch = 36;
+inline constexpr std::uint8_t kOpcodeDefunct = 39;
+
+// SYSTEM or PERFINFO form of the given pointer size.
+HeaderForm SystemForm(std::uint32_t pointer_size);
+HeaderForm PerfinfoForm(std::uint32_t pointer_size);
+
+// A Process event (group 3). SYSTEM-form events carry the process's own id and
+// thread id 0 in their header; change `pid`/`tid` of the result to mimic a
+// creating thread.
+Event ProcessEvent(std::uint32_t processor, std::int64_t raw, std::uint8_t opcode, std::uint16_t version,
+                   std::uint32_t pointer_size, const ProcessFields& fields);
+
+// A Thread event (group 5, SYSTEM form) whose header ids are the thread's own.
+Event ThreadEvent(std::uint32_t processor, std::int64_t raw, std::uint8_t opcode, std::uint16_t version,
+                  std::uint32_t pointer_size, const ThreadFields& fields,
+                  const std::optional<std::u16string>& name = std::nullopt);
+
+// A context switch (group 5, type 36, version 2, PERFINFO form).
+Event CSwitchEvent(std::uint32_t processor, std::int64_t raw, const CSwitchFields& fields,
+                   std::uint32_t pointer_size = 8);
+// The same with typical values for everything but the two thread ids.
+Event CSwitchEvent(std::uint32_t processor, std::int64_t raw, std::uint32_t new_tid, std::uint32_t old_tid);
+
+}  // namespace dormiscope::etl

@@ -1,0 +1,305 @@
+#include "make_sample/sample_generator.h"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <utility>
+
+#include "etl_writer/etl_writer.h"
+#include "etl_writer/kernel_events.h"
+#include "make_sample/context_switches.h"
+#include "make_sample/machine.h"
+#include "make_sample/sample_random.h"
+
+namespace dormiscope::sample {
+namespace {
+
+constexpr std::int64_t kUnitsPerMs = 10'000;
+constexpr std::int64_t kUnitsPerUs = 10;
+constexpr std::uint32_t kPointerSize = 8;
+constexpr std::uint16_t kProcessVersion = 4;
+constexpr std::uint16_t kThreadVersion = 3;
+constexpr std::int32_t kStillActive = 0x103;
+constexpr std::int64_t kRundownStart = 5 * kUnitsPerMs;
+constexpr std::int64_t kRundownStep = 2 * kUnitsPerUs;  // between two rundown events
+constexpr double kLaunchedThreadRateHz = 40;
+
+std::u16string Widen(const std::string& text) {
+    std::u16string wide;
+    for (char c : text) {
+        wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
+    }
+    return wide;
+}
+
+etl::ProcessFields ProcessFieldsOf(const ProcessSpec& process) {
+    etl::ProcessFields fields;
+    fields.UniqueProcessKey = 0xFFFF'B30C'0000'0080 + std::uint64_t{process.pid} * 0x340;
+    fields.ProcessId = process.pid;
+    fields.ParentId = process.parent;
+    fields.SessionId = process.session;
+    fields.ExitStatus = kStillActive;
+    fields.DirectoryTableBase = 0x0010'0000 + std::uint64_t{process.pid} * 0x2000;
+    fields.sid = process.session == 0 ? etl::LocalSystemSid()
+                                      : etl::SidBytes(5, {21, 2127521184u, 1604012920u, 1887927527u, 1001});
+    fields.ImageFileName = process.image;
+    fields.CommandLine = Widen(process.command_line);
+    return fields;
+}
+
+etl::ThreadFields ThreadFieldsOf(const ProcessSpec& process, const ThreadSpec& thread, std::uint32_t processors) {
+    const bool user_thread = process.pid > 4;
+    etl::ThreadFields fields;
+    fields.ProcessId = process.pid;
+    fields.TThreadId = thread.tid;
+    fields.StackBase = 0xFFFF'F580'0000'0000 + std::uint64_t{thread.tid} * 0x8000;
+    fields.StackLimit = fields.StackBase - 0x6000;
+    fields.UserStackBase = user_thread ? 0x0000'00A0'0000'0000 + std::uint64_t{thread.tid} * 0x10'0000 : 0;
+    fields.UserStackLimit = user_thread ? fields.UserStackBase - 0x3000 : 0;
+    fields.Affinity = processors >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << processors) - 1;
+    fields.Win32StartAddr = (user_thread ? 0x0000'7FF9'9300'0000 : 0xFFFF'F803'4000'0000) + thread.tid * 0x40;
+    fields.TebBase = user_thread ? 0x0000'00A0'FFF0'0000 + std::uint64_t{thread.tid} * 0x2000 : 0;
+    fields.BasePriority = static_cast<std::uint8_t>(thread.priority);
+    return fields;
+}
+
+struct TimedEvent {
+    std::int64_t time;
+    std::string kind;
+    etl::Event event;
+};
+
+// Everything but the context switches, and the thread activity that produces them.
+class SampleBuilder {
+public:
+    SampleBuilder(const Scenario& scenario, const Machine& machine, SampleRandom& random)
+        : scenario_(scenario), machine_(machine), random_(random),
+          end_(std::llround(scenario.duration_ms * kUnitsPerMs)) {}
+
+    void Build() {
+        std::int64_t time = kRundownStart;
+        Rundown(time, etl::kOpcodeDCStart);
+        activity_start_ = time + kUnitsPerMs;
+        std::int64_t closing = end_ - 20 * kUnitsPerMs;
+        activity_end_ = closing - kUnitsPerMs;
+        PeriodicRuns();
+        NoiseRuns();
+        Launches();
+        Rundown(closing, etl::kOpcodeDCEnd);
+        std::stable_sort(events_.begin(), events_.end(),
+                         [](const TimedEvent& a, const TimedEvent& b) { return a.time < b.time; });
+    }
+
+    std::vector<TimedEvent>& events() { return events_; }
+    std::vector<Run>& runs() { return runs_; }
+    std::map<std::uint32_t, ThreadTraits> Traits() const {
+        std::map<std::uint32_t, ThreadTraits> traits;
+        for (const MachineProcess& process : machine_.processes) {
+            for (const ThreadSpec& thread : process.spec.threads) {
+                traits[thread.tid] = {thread.priority, process.spec.pid == 4};
+            }
+        }
+        return traits;
+    }
+
+private:
+    void Add(std::int64_t time, std::string kind, etl::Event event) {
+        events_.push_back({time, std::move(kind), std::move(event)});
+    }
+
+    void AddProcess(std::int64_t time, std::uint32_t cpu, std::uint8_t opcode, const ProcessSpec& process,
+                    std::int32_t exit_status) {
+        etl::ProcessFields fields = ProcessFieldsOf(process);
+        fields.ExitStatus = exit_status;
+        Add(time, KindName("Process", opcode),
+            etl::ProcessEvent(cpu, 0, opcode, kProcessVersion, kPointerSize, fields));
+    }
+
+    etl::Event& AddThread(std::int64_t time, std::uint32_t cpu, std::uint8_t opcode, const ProcessSpec& process,
+                          const ThreadSpec& thread) {
+        Add(time, KindName("Thread", opcode),
+            etl::ThreadEvent(cpu, 0, opcode, kThreadVersion, kPointerSize,
+                             ThreadFieldsOf(process, thread, scenario_.processors), Widen(thread.name)));
+        return events_.back().event;
+    }
+
+    static std::string KindName(const std::string& group, std::uint8_t opcode) {
+        switch (opcode) {
+        case etl::kOpcodeStart:
+            return group + " Start";
+        case etl::kOpcodeEnd:
+            return group + " End";
+        case etl::kOpcodeDCStart:
+            return group + " DCStart";
+        default:
+            return group + " DCEnd";
+        }
+    }
+
+    // Every process present (not launched), then its threads; the idle
+    // process has one idle thread per processor.
+    void Rundown(std::int64_t& time, std::uint8_t opcode) {
+        for (const MachineProcess& process : machine_.processes) {
+            if (process.launched) {
+                continue;
+            }
+            AddProcess(time, 0, opcode, process.spec, kStillActive);
+            time += kRundownStep;
+            if (process.spec.pid == 0) {
+                for (std::uint32_t cpu = 0; cpu < scenario_.processors; ++cpu) {
+                    AddThread(time, 0, opcode, process.spec, ThreadSpec{.tid = 0, .priority = 0});
+                    time += kRundownStep;
+                }
+            }
+            for (const ThreadSpec& thread : process.spec.threads) {
+                AddThread(time, 0, opcode, process.spec, thread);
+                time += kRundownStep;
+            }
+        }
+    }
+
+    void PeriodicRuns() {
+        for (const MachineProcess& process : machine_.processes) {
+            for (const ThreadSpec& thread : process.spec.threads) {
+                if (thread.period_ms <= 0) {
+                    continue;
+                }
+                const double period = thread.period_ms * kUnitsPerMs;
+                const double jitter = thread.jitter_ms * kUnitsPerMs;
+                const double phase = random_.Between(0, period);
+                for (double due = static_cast<double>(activity_start_) + phase;
+                     due < static_cast<double>(activity_end_); due += period) {
+                    const double wake = due + random_.Between(-jitter, jitter);
+                    runs_.push_back({std::llround(wake), thread.run_us * kUnitsPerUs, thread.tid, thread.cpu});
+                }
+            }
+        }
+    }
+
+    // Wakes `tid` at random between `from` and `to` on any processor.
+    void RandomRuns(std::uint32_t tid, std::int64_t from, std::int64_t to, double rate_hz, Range run_us) {
+        const double rate_per_unit = rate_hz / 10'000'000.0;
+        std::int64_t time = from + std::llround(random_.Exponential(rate_per_unit));
+        while (time < to) {
+            const std::int64_t duration = random_.InRange(run_us.min, run_us.max) * kUnitsPerUs;
+            runs_.push_back({time, duration, tid, static_cast<std::uint32_t>(random_.Below(scenario_.processors))});
+            time += std::max<std::int64_t>(duration + kUnitsPerMs, std::llround(random_.Exponential(rate_per_unit)));
+        }
+    }
+
+    void NoiseRuns() {
+        std::vector<std::uint32_t> candidates;
+        for (const MachineProcess& process : machine_.processes) {
+            for (const ThreadSpec& thread : process.spec.threads) {
+                if (!process.launched && process.spec.pid != 0 && thread.period_ms <= 0) {
+                    candidates.push_back(thread.tid);
+                }
+            }
+        }
+        for (std::size_t i = 0; i < candidates.size(); ++i) {  // a seeded shuffle
+            std::swap(candidates[i], candidates[i + random_.Below(candidates.size() - i)]);
+        }
+        candidates.resize(std::min<std::size_t>(candidates.size(), scenario_.noise.threads));
+        for (std::uint32_t tid : candidates) {
+            RandomRuns(tid, activity_start_, activity_end_, scenario_.noise.rate_hz, scenario_.noise.run_us);
+        }
+    }
+
+    // Process Start, its threads' Start, their activity, their End, Process End.
+    void Launches() {
+        for (const MachineProcess& process : machine_.processes) {
+            if (!process.launched) {
+                continue;
+            }
+            const ProcessSpec& spec = process.spec;
+            const auto cpu = static_cast<std::uint32_t>(random_.Below(scenario_.processors));
+            const std::optional<std::uint32_t> creator_thread = FirstThreadOf(spec.parent);
+            std::int64_t time = process.start;
+            AddProcess(time, cpu, etl::kOpcodeStart, spec, kStillActive);
+            events_.back().event.pid = spec.parent;
+            events_.back().event.tid = creator_thread.value_or(0);
+            for (const ThreadSpec& thread : spec.threads) {
+                time += 50 * kUnitsPerUs;
+                etl::Event& start = AddThread(time, cpu, etl::kOpcodeStart, spec, thread);
+                // The first thread is created by the parent, the others by the first.
+                const bool first = &thread == &spec.threads.front();
+                start.pid = first ? spec.parent : spec.pid;
+                start.tid = first ? creator_thread.value_or(0) : spec.threads.front().tid;
+            }
+            const std::int64_t last_start = time;
+            time = process.end - static_cast<std::int64_t>(spec.threads.size()) * 100 * kUnitsPerUs;
+            for (const ThreadSpec& thread : spec.threads) {
+                RandomRuns(thread.tid, last_start + kUnitsPerMs, time - kUnitsPerMs, kLaunchedThreadRateHz, {20, 400});
+                AddThread(time, cpu, etl::kOpcodeEnd, spec, thread);
+                time += 100 * kUnitsPerUs;
+            }
+            AddProcess(process.end, cpu, etl::kOpcodeEnd, spec, 0);
+            events_.back().event.tid = spec.threads.back().tid;
+        }
+    }
+
+    std::optional<std::uint32_t> FirstThreadOf(std::uint32_t pid) const {
+        for (const MachineProcess& process : machine_.processes) {
+            if (process.spec.pid == pid && !process.spec.threads.empty()) {
+                return process.spec.threads.front().tid;
+            }
+        }
+        return std::nullopt;
+    }
+
+    const Scenario& scenario_;
+    const Machine& machine_;
+    SampleRandom& random_;
+    std::int64_t end_;
+    std::int64_t activity_start_ = 0;
+    std::int64_t activity_end_ = 0;
+    std::vector<TimedEvent> events_;
+    std::vector<Run> runs_;
+};
+
+}  // namespace
+
+SampleSummary WriteSample(const Scenario& scenario, const std::filesystem::path& output) {
+    SampleRandom random(scenario.seed);
+    const Machine machine = BuildMachine(scenario, random);
+    SampleBuilder builder(scenario, machine, random);
+    builder.Build();
+    const std::vector<SwitchRecord> switches = ScheduleRuns(std::move(builder.runs()), builder.Traits());
+
+    etl::TraceOptions options;
+    options.processors = scenario.processors;
+    options.cpu_speed_mhz = 2995;
+    options.log_file_name = u"C:\\Windows\\Temp\\idle-machine.etl";
+    etl::EtlWriter writer(output, options);
+    SampleSummary summary;
+    const auto raw = [&](std::int64_t time) { return etl::RawFromOffset(options, static_cast<std::uint64_t>(time)); };
+    // Both lists are in time order; merging them keeps every processor's events in order.
+    std::vector<TimedEvent>& events = builder.events();
+    std::size_t next_event = 0;
+    for (const SwitchRecord& record : switches) {
+        for (; next_event < events.size() && events[next_event].time <= record.time; ++next_event) {
+            events[next_event].event.raw_timestamp = raw(events[next_event].time);
+            writer.Add(events[next_event].event);
+            ++summary.events_by_kind[events[next_event].kind];
+        }
+        writer.Add(etl::CSwitchEvent(record.cpu, raw(record.time), record.fields));
+        ++summary.events_by_kind["CSwitch"];
+    }
+    for (; next_event < events.size(); ++next_event) {
+        events[next_event].event.raw_timestamp = raw(events[next_event].time);
+        writer.Add(events[next_event].event);
+        ++summary.events_by_kind[events[next_event].kind];
+    }
+    writer.Finish();
+
+    summary.events = writer.events_written();
+    summary.buffers = writer.buffers_written();
+    summary.file_size = std::filesystem::file_size(output);
+    summary.processes = machine.processes.size();
+    for (const MachineProcess& process : machine.processes) {
+        summary.threads += process.spec.threads.size();
+    }
+    return summary;
+}
+
+}  // namespace dormiscope::sample

@@ -1,0 +1,29 @@
+// Turns a scenario into a kernel trace: the rundown of the processes and
+// threads present at the start, processes launched and ended on the way, the
+// context switches of periodic, noisy and idle threads, and the closing
+// rundown.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "make_sample/scenario.h"
+
+namespace dormiscope::sample {
+
+struct SampleSummary {
+    std::map<std::string, std::uint64_t> events_by_kind;  // e.g. "Process DCStart", "CSwitch"
+    std::uint64_t events = 0;                             // without the logfile header
+    std::uint32_t buffers = 0;
+    std::uintmax_t file_size = 0;
+    std::size_t processes = 0;
+    std::size_t threads = 0;
+};
+
+// Writes the trace of `scenario` to `output`; the same scenario always gives
+// the same bytes.
+SampleSummary WriteSample(const Scenario& scenario, const std::filesystem::path& output);
+
+}  // namespace dormiscope::sample
