@@ -1,6 +1,8 @@
 // Event-class GUIDs of the kernel providers the passes listen to.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/etw_api.h"
 
 namespace dormiscope {

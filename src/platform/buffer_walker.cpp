@@ -1,0 +1,65 @@
+#include "platform/buffer_walker.h"
+
+#include <cstring>
+
+#include "platform/etl_layout.h"
+#include "platform/little_endian.h"
+
+namespace dormiscope {
+
+std::optional<BufferInfo> ReadBufferHeader(std::span<const std::uint8_t> file, std::size_t offset,
+                                           std::size_t max_decompressed) {
+    if (offset > file.size() || file.size() - offset < etl::kBufferHeaderSize) {
+        return std::nullopt;
+    }
+    const std::uint8_t* const header = file.data() + offset;
+    BufferInfo buffer;
+    buffer.file_offset = offset;
+    buffer.stored_size = LoadLittleEndian<std::uint32_t>(header + etl::kBufferSizeOffset);
+    if (buffer.stored_size < etl::kBufferHeaderSize || buffer.stored_size > file.size() - offset) {
+        return std::nullopt;
+    }
+    const auto flags = LoadLittleEndian<std::uint16_t>(header + etl::kBufferFlagOffset);
+    buffer.compressed = (flags & etl::kBufferFlagCompressed) != 0;
+    buffer.has_processor_index = (flags & etl::kBufferFlagProcessorIndex) != 0;
+
+    // A compressed buffer's used size counts decompressed bytes.
+    const std::size_t limit = buffer.compressed ? max_decompressed : buffer.stored_size;
+    const auto in_range = [limit](std::size_t used) { return used >= etl::kBufferHeaderSize && used <= limit; };
+    buffer.used = LoadLittleEndian<std::uint32_t>(header + etl::kUsedOffset);
+    if (!in_range(buffer.used)) {
+        buffer.used = LoadLittleEndian<std::uint32_t>(header + etl::kSavedOffsetOffset);
+        if (!in_range(buffer.used)) {
+            return std::nullopt;
+        }
+    }
+
+    buffer.sequence_number = LoadLittleEndian<std::int64_t>(header + etl::kSequenceNumberOffset);
+    std::memcpy(&buffer.client_context, header + etl::kClientContextOffset, sizeof(buffer.client_context));
+    buffer.processor = buffer.has_processor_index ? buffer.client_context.ProcessorIndex
+                                                  : buffer.client_context.ProcessorNumber;
+    buffer.first_event = etl::kBufferHeaderSize;
+    return buffer;
+}
+
+BufferScan ScanBuffers(std::span<const std::uint8_t> file, std::uint16_t compression_format,
+                       std::size_t max_decompressed) {
+    BufferScan scan;
+    std::size_t offset = 0;
+    while (offset < file.size()) {
+        const std::optional<BufferInfo> buffer = ReadBufferHeader(file, offset, max_decompressed);
+        if (!buffer) {
+            scan.status = ERROR_FILE_CORRUPT;
+            break;
+        }
+        if (buffer->compressed && compression_format != etl::kCompressionFormatPlainLz77) {
+            scan.status = ERROR_BAD_FORMAT;
+            break;
+        }
+        scan.buffers.push_back(*buffer);
+        offset += buffer->stored_size;
+    }
+    return scan;
+}
+
+}  // namespace dormiscope

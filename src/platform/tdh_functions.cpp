@@ -1,0 +1,247 @@
+// TdhGetEventInformation, TdhGetPropertySize and TdhGetProperty for the
+// kernel's classic Process, Thread and context-switch events.
+//
+// They run for every property of every event a caller decodes, so the answers
+// are prepared once per schema and each call only checks its arguments, copies
+// or looks up, and walks the payload as far as the property asked for.
+#include <algorithm>
+#include <cstring>
+#include <span>
+#include <string_view>
+
+#include "platform/etw_api.h"
+#include "platform/tdh_event_layouts.h"
+#include "platform/tdh_property_location.h"
+
+namespace {
+
+using dormiscope::EventLayout;
+using dormiscope::PropertyLocation;
+
+// The array index that, like 0, selects the whole of a non-array property.
+constexpr ULONG kWholeProperty = 0xFFFFFFFF;
+constexpr std::size_t kNoProperty = ~std::size_t{0};
+
+// The pointer size named by the caller's TDH_CONTEXT array, if it names one;
+// false when the array is missing or names a size other than 4 or 8.
+bool ApplyPointerSizeContext(ULONG context_count, const TDH_CONTEXT* context, unsigned& pointer_size) {
+    if (context == nullptr) {
+        return false;
+    }
+    for (ULONG index = 0; index < context_count; ++index) {
+        if (context[index].ParameterType != TDH_CONTEXT_POINTERSIZE) {
+            continue;
+        }
+        const ULONGLONG value = context[index].ParameterValue;
+        if (value != 4 && value != 8) {
+            return false;
+        }
+        pointer_size = static_cast<unsigned>(value);
+    }
+    return true;
+}
+
+// The pointer size the event's values were written with: the one a
+// TDH_CONTEXT names, else the one its header type implies, else 8.
+bool ResolvePointerSize(const EVENT_RECORD& event, ULONG context_count, const TDH_CONTEXT* context,
+                        unsigned& pointer_size) {
+    const USHORT flags = event.EventHeader.Flags & (EVENT_HEADER_FLAG_32_BIT_HEADER | EVENT_HEADER_FLAG_64_BIT_HEADER);
+    pointer_size = flags == EVENT_HEADER_FLAG_32_BIT_HEADER ? 4 : 8;
+    return context_count == 0 || ApplyPointerSizeContext(context_count, context, pointer_size);
+}
+
+const EventLayout* LayoutOf(const EVENT_RECORD& event) {
+    const EVENT_DESCRIPTOR& descriptor = event.EventHeader.EventDescriptor;
+    return dormiscope::FindEventLayout(event.EventHeader.ProviderId, descriptor.Version, descriptor.Opcode);
+}
+
+// Whether the caller's NUL-terminated UTF-16 text at `text` equals `name`.
+// Reads the caller's text only as far as it matches, so never past its end.
+bool TextEquals(const std::uint8_t* text, std::u16string_view name) {
+    char16_t unit = 0;
+    for (const char16_t expected : name) {
+        std::memcpy(&unit, text, sizeof(unit));
+        if (unit != expected) {
+            return false;
+        }
+        text += sizeof(unit);
+    }
+    std::memcpy(&unit, text, sizeof(unit));
+    return unit == u'\0';
+}
+
+template <typename Word>
+Word LoadWord(const std::uint8_t* bytes) {
+    Word word;
+    std::memcpy(&word, bytes, sizeof(Word));
+    return word;
+}
+
+// Whether `size` (even, non-zero) bytes at `left` and `right` are equal; both
+// are readable. Names are compared on every property access, so this goes 16
+// bytes at a time, the last block overlapping the one before it.
+bool BytesEqual(const std::uint8_t* left, const std::uint8_t* right, std::size_t size) {
+    using Word = std::uint64_t;
+    constexpr std::size_t kWord = sizeof(Word);
+    if (size < kWord) {
+        using Half = std::uint32_t;
+        if (size < sizeof(Half)) {
+            return LoadWord<std::uint16_t>(left) == LoadWord<std::uint16_t>(right);
+        }
+        const std::size_t last = size - sizeof(Half);
+        return ((LoadWord<Half>(left) ^ LoadWord<Half>(right)) |
+                (LoadWord<Half>(left + last) ^ LoadWord<Half>(right + last))) == 0;
+    }
+    const auto block_differs = [&](std::size_t first, std::size_t second) {
+        return ((LoadWord<Word>(left + first) ^ LoadWord<Word>(right + first)) |
+                (LoadWord<Word>(left + second) ^ LoadWord<Word>(right + second))) != 0;
+    };
+    std::size_t position = 0;
+    for (; position + 2 * kWord < size; position += 2 * kWord) {
+        if (block_differs(position, position + kWord)) {
+            return false;
+        }
+    }
+    // The remaining 1 to 16 bytes, read as the last two words of the range.
+    const std::size_t last = size - kWord;
+    return !block_differs(std::min(position, last), last);
+}
+
+// The caller's buffer that this thread last filled with an image, and whose
+// image it was: callers usually name a property by pointing into the
+// TRACE_EVENT_INFO they have just received.
+struct LastEventInfo {
+    std::uintptr_t buffer = 0;
+    const EventLayout* layout = nullptr;
+};
+thread_local LastEventInfo last_event_info;
+
+// Names from anywhere else are compared with every property's name.
+std::size_t FindPropertyByText(const EventLayout& layout, const std::uint8_t* name) {
+    for (std::size_t index = 0; index < layout.properties.size(); ++index) {
+        if (TextEquals(name, layout.properties[index].name)) {
+            return index;
+        }
+    }
+    return kNoProperty;
+}
+
+std::size_t FindProperty(const EventLayout& layout, const std::uint8_t* name) {
+    const std::uintptr_t offset = reinterpret_cast<std::uintptr_t>(name) - last_event_info.buffer;
+    if (last_event_info.layout == &layout && offset < layout.event_info.size() && offset % sizeof(char16_t) == 0) {
+        const std::uint8_t index = layout.property_named_at[offset / sizeof(char16_t)];
+        // The text lies in the caller's buffer that received this image, so
+        // all of the expected name's bytes may be read.
+        if (index != dormiscope::kNoNameHere &&
+            BytesEqual(name, layout.event_info.data() + offset,
+                       (layout.properties[index].name.size() + 1) * sizeof(char16_t))) {
+            return index;
+        }
+    }
+    return FindPropertyByText(layout, name);
+}
+
+TDHSTATUS LocateDescribedProperty(const EVENT_RECORD* event, ULONG context_count, const TDH_CONTEXT* context,
+                                  ULONG descriptor_count, const PROPERTY_DATA_DESCRIPTOR* descriptors,
+                                  PropertyLocation& location) {
+    if (event == nullptr || descriptor_count != 1 || descriptors == nullptr || descriptors->PropertyName == 0 ||
+        (descriptors->ArrayIndex != 0 && descriptors->ArrayIndex != kWholeProperty)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    unsigned pointer_size = 0;
+    if (!ResolvePointerSize(*event, context_count, context, pointer_size)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const EventLayout* layout = LayoutOf(*event);
+    if (layout == nullptr) {
+        return ERROR_NOT_FOUND;
+    }
+    const auto* name = reinterpret_cast<const std::uint8_t*>(static_cast<std::uintptr_t>(descriptors->PropertyName));
+    const std::size_t index = FindProperty(*layout, name);
+    if (index == kNoProperty) {
+        return ERROR_NOT_FOUND;
+    }
+    const std::span<const std::uint8_t> payload =
+        event->UserData == nullptr
+            ? std::span<const std::uint8_t>()
+            : std::span(static_cast<const std::uint8_t*>(event->UserData), event->UserDataLength);
+    return dormiscope::LocateProperty(*layout, index, pointer_size, payload, location);
+}
+
+// Most values are a single integer; copy those without a library call.
+void CopyValue(std::uint8_t* target, const std::uint8_t* source, std::size_t size) {
+    switch (size) {
+        case 1:
+            *target = *source;
+            return;
+        case 4:
+            std::memcpy(target, source, 4);
+            return;
+        case 8:
+            std::memcpy(target, source, 8);
+            return;
+        default:
+            std::memcpy(target, source, size);
+    }
+}
+
+}  // namespace
+
+TDHSTATUS WINAPI TdhGetEventInformation(PEVENT_RECORD Event, ULONG TdhContextCount, PTDH_CONTEXT TdhContext,
+                                        PTRACE_EVENT_INFO Buffer, PULONG BufferSize) {
+    unsigned pointer_size = 0;
+    if (Event == nullptr || BufferSize == nullptr ||
+        !ResolvePointerSize(*Event, TdhContextCount, TdhContext, pointer_size)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const EventLayout* layout = LayoutOf(*Event);
+    if (layout == nullptr) {
+        return ERROR_NOT_FOUND;
+    }
+    const auto needed = static_cast<ULONG>(layout->event_info.size());
+    if (*BufferSize < needed) {
+        *BufferSize = needed;
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    if (Buffer == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    std::memcpy(Buffer, layout->event_info.data(), needed);
+    last_event_info = {reinterpret_cast<std::uintptr_t>(Buffer), layout};
+    *BufferSize = needed;
+    return ERROR_SUCCESS;
+}
+
+TDHSTATUS WINAPI TdhGetPropertySize(PEVENT_RECORD pEvent, ULONG TdhContextCount, PTDH_CONTEXT pTdhContext,
+                                    ULONG PropertyDataCount, PPROPERTY_DATA_DESCRIPTOR pPropertyData,
+                                    ULONG* pPropertySize) {
+    if (pPropertySize == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    PropertyLocation location;
+    const TDHSTATUS status =
+        LocateDescribedProperty(pEvent, TdhContextCount, pTdhContext, PropertyDataCount, pPropertyData, location);
+    if (status == ERROR_SUCCESS) {
+        *pPropertySize = location.size;
+    }
+    return status;
+}
+
+TDHSTATUS WINAPI TdhGetProperty(PEVENT_RECORD pEvent, ULONG TdhContextCount, PTDH_CONTEXT pTdhContext,
+                                ULONG PropertyDataCount, PPROPERTY_DATA_DESCRIPTOR pPropertyData, ULONG BufferSize,
+                                PBYTE pBuffer) {
+    if (pBuffer == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    PropertyLocation location;
+    const TDHSTATUS status =
+        LocateDescribedProperty(pEvent, TdhContextCount, pTdhContext, PropertyDataCount, pPropertyData, location);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    if (BufferSize < location.size) {
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    CopyValue(pBuffer, static_cast<const std::uint8_t*>(pEvent->UserData) + location.offset, location.size);
+    return ERROR_SUCCESS;
+}

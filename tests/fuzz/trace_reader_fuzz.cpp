@@ -1,0 +1,78 @@
+// Feeds arbitrary bytes as a trace file through the consumer and, for every
+// delivered event, through the Trace Data Helper functions, the way the
+// program reads events.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/etw_api.h"
+
+namespace {
+
+void ReadEveryProperty(PEVENT_RECORD record, std::vector<std::uint8_t>& info_bytes) {
+    ULONG size = 0;
+    if (TdhGetEventInformation(record, 0, nullptr, nullptr, &size) != ERROR_INSUFFICIENT_BUFFER) {
+        return;
+    }
+    info_bytes.assign(size, 0);
+    auto* info = reinterpret_cast<PTRACE_EVENT_INFO>(info_bytes.data());
+    if (TdhGetEventInformation(record, 0, nullptr, info, &size) != ERROR_SUCCESS) {
+        return;
+    }
+    std::vector<std::uint8_t> value;
+    for (ULONG index = 0; index < info->TopLevelPropertyCount; ++index) {
+        PROPERTY_DATA_DESCRIPTOR descriptor{};
+        descriptor.PropertyName =
+            reinterpret_cast<ULONGLONG>(info_bytes.data() + info->EventPropertyInfoArray[index].NameOffset);
+        descriptor.ArrayIndex = 0;
+        ULONG property_size = 0;
+        if (TdhGetPropertySize(record, 0, nullptr, 1, &descriptor, &property_size) != ERROR_SUCCESS) {
+            continue;
+        }
+        value.assign(property_size, 0);
+        TdhGetProperty(record, 0, nullptr, 1, &descriptor, property_size, value.data());
+    }
+}
+
+void WINAPI OnEvent(PEVENT_RECORD record) {
+    static std::vector<std::uint8_t> info_bytes;
+    // Touch every byte the record points at, so the sanitizer sees any bad pointer.
+    volatile std::uint8_t sink = 0;
+    const auto* user_data = static_cast<const std::uint8_t*>(record->UserData);
+    for (USHORT index = 0; index < record->UserDataLength; ++index) {
+        sink = static_cast<std::uint8_t>(sink + user_data[index]);
+    }
+    for (USHORT item = 0; item < record->ExtendedDataCount; ++item) {
+        const auto* data = reinterpret_cast<const std::uint8_t*>(record->ExtendedData[item].DataPtr);
+        for (USHORT index = 0; index < record->ExtendedData[item].DataSize; ++index) {
+            sink = static_cast<std::uint8_t>(sink + data[index]);
+        }
+    }
+    ReadEveryProperty(record, info_bytes);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const int descriptor = memfd_create("trace", MFD_CLOEXEC);
+    if (descriptor < 0 || ftruncate(descriptor, 0) != 0 ||
+        pwrite(descriptor, data, size, 0) != static_cast<ssize_t>(size)) {
+        return 0;
+    }
+    std::wstring path = L"/proc/self/fd/" + std::to_wstring(descriptor);
+    EVENT_TRACE_LOGFILEW logfile{};
+    logfile.LogFileName = path.data();
+    logfile.ProcessTraceMode = PROCESS_TRACE_MODE_EVENT_RECORD;
+    logfile.EventRecordCallback = OnEvent;
+    TRACEHANDLE handle = OpenTraceW(&logfile);
+    if (handle == INVALID_PROCESSTRACE_HANDLE) {
+        return 0;
+    }
+    ProcessTrace(&handle, 1, nullptr, nullptr);
+    CloseTrace(handle);
+    return 0;
+}
