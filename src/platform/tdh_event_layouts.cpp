@@ -1,7 +1,9 @@
 #include "platform/tdh_event_layouts.h"
 
+#include <cstddef>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 namespace dormiscope {
 namespace {

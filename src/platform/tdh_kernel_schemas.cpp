@@ -39,7 +39,9 @@ constexpr PropertySchema Utf16(std::u16string_view name) {
     return {name, TDH_INTYPE_UNICODESTRING, TDH_OUTTYPE_NULL, PropertyEncoding::Utf16String, 0};
 }
 
-// Version 5 (Defunct only) is version 4 with the exit time appended.
+// Version 5 is version 4 with the exit time appended. It has been seen on
+// Defunct events; every process event type accepts it, so that a system that
+// writes it for starts and rundowns too is read all the same.
 constexpr std::array kProcessV5 = {
     Pointer(u"UniqueProcessKey"), Hex32(u"ProcessId"), Hex32(u"ParentId"), UInt32(u"SessionId"),
     Int32(u"ExitStatus"), Pointer(u"DirectoryTableBase"), UInt32(u"Flags"), Sid(u"UserSID"),
@@ -111,7 +113,6 @@ constexpr std::array<UCHAR, 5> kProcessOpcodes = {kOpcodeStart, kOpcodeEnd, kOpc
                                                   kOpcodeDefunct};
 constexpr std::array<UCHAR, 2> kStartOpcodes = {kOpcodeStart, kOpcodeDcStart};
 constexpr std::array<UCHAR, 2> kEndOpcodes = {kOpcodeEnd, kOpcodeDcEnd};
-constexpr std::array<UCHAR, 1> kDefunctOpcode = {kOpcodeDefunct};
 constexpr std::array<UCHAR, 1> kCSwitchOpcode = {kOpcodeCSwitch};
 
 using Class = KernelEventClass;
@@ -122,7 +123,7 @@ const std::array kSchemas = {
     EventClassSchema{Class::Process, 2, kProcessOpcodes, kProcessV2},
     EventClassSchema{Class::Process, 3, kProcessOpcodes, kProcessV3},
     EventClassSchema{Class::Process, 4, kProcessOpcodes, std::span(kProcessV5).first(12)},
-    EventClassSchema{Class::Process, 5, kDefunctOpcode, kProcessV5},
+    EventClassSchema{Class::Process, 5, kProcessOpcodes, kProcessV5},
     EventClassSchema{Class::Thread, 0, kLifetimeOpcodes, kThreadV0},
     EventClassSchema{Class::Thread, 1, kStartOpcodes, kThreadV1},
     EventClassSchema{Class::Thread, 1, kEndOpcodes, std::span(kThreadV1).first(2)},

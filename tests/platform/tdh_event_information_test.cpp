@@ -107,6 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
         SchemaCase{"ProcessV4Start", kProcessGuid, 4, 1, u"Start", kProcessV4Names},
         SchemaCase{"ProcessV4Defunct", kProcessGuid, 4, 39, u"Defunct", kProcessV4Names},
         SchemaCase{"ProcessV5Defunct", kProcessGuid, 5, 39, u"Defunct", With(kProcessV4Names, u"ExitTime")},
+        SchemaCase{"ProcessV5Start", kProcessGuid, 5, 1, u"Start", With(kProcessV4Names, u"ExitTime")},
         SchemaCase{"ProcessV3DCStart", kProcessGuid, 3, 3, u"DCStart",
                    {u"UniqueProcessKey", u"ProcessId", u"ParentId", u"SessionId", u"ExitStatus",
                     u"DirectoryTableBase", u"UserSID", u"ImageFileName", u"CommandLine"}},
@@ -143,7 +144,6 @@ TEST(TdhSchemaTest, EventsOutsideTheKnownClassesHaveNoSchema) {
     const Unknown unknowns[] = {
         {kEventTraceGuid, 2, 0},  // the logfile header
         {kProcessGuid, 3, 10},    // process load image
-        {kProcessGuid, 5, 1},     // version 5 exists for Defunct only
         {kProcessGuid, 1, 39},    // Defunct came with version 2
         {kProcessGuid, 6, 1},     {kThreadGuid, 5, 1},  {kThreadGuid, 3, 37},  // compact context switches
         {kThreadGuid, 1, 36},     {kThreadGuid, 6, 36}, {kThreadGuid, 3, 39}, {kThreadGuid, 3, 255},

@@ -1,0 +1,37 @@
+// One delivered event as a JSON object: its header facts and, for events the
+// Trace Data Helper describes, its properties decoded by name.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/etw_api.h"
+
+namespace dormiscope::etwdump {
+
+// The pointer size the event was logged with (4 or 8), from its header flags.
+unsigned PointerSizeOf(const EVENT_RECORD& event);
+
+// "S-1-5-21-…" for a SID that starts `sid_offset` bytes into `blob`; empty
+// when the bytes there do not hold a whole SID.
+std::string SidText(std::span<const std::uint8_t> blob, std::size_t sid_offset);
+
+// Writes events one after another; keeps its buffers from one event to the next.
+class EventJsonWriter {
+public:
+    // Appends the event's object (no line end). "properties" is null for an
+    // event without a schema; a property that cannot be read is null.
+    void Append(std::string& out, EVENT_RECORD& event);
+
+private:
+    void AppendProperties(std::string& out, EVENT_RECORD& event);
+    void AppendPropertyValue(std::string& out, EVENT_RECORD& event, const EVENT_PROPERTY_INFO& property,
+                             const std::uint8_t* name);
+
+    std::vector<std::uint8_t> event_info_;
+    std::vector<std::uint8_t> value_;
+};
+
+}  // namespace dormiscope::etwdump
