@@ -57,20 +57,29 @@ constexpr std::array<std::u16string_view, 4> kProcessTexts = {u"UserSID", u"Imag
                                                               u"PackageFullName"};
 constexpr std::size_t kImageFileNameText = 1;
 
-bool NameIs(const WCHAR* name, std::u16string_view expected) {
-    for (const char16_t unit : expected) {
-        if (static_cast<char16_t>(*name) != unit) {
-            return false;
-        }
-        ++name;
+static_assert(sizeof(WCHAR) == sizeof(char16_t));
+
+// A property's name as it lies in the schema buffer: where it starts and how
+// many bytes of the buffer follow, so that comparing never reads past it.
+struct PropertyName {
+    const std::uint8_t* text;
+    std::size_t available;
+};
+
+bool NameIs(const PropertyName& name, std::u16string_view expected) {
+    const std::size_t bytes = expected.size() * sizeof(char16_t);
+    if (bytes + sizeof(char16_t) > name.available || std::memcmp(name.text, expected.data(), bytes) != 0) {
+        return false;
     }
-    return *name == 0;
+    char16_t terminator = 1;
+    std::memcpy(&terminator, name.text + bytes, sizeof terminator);
+    return terminator == 0;
 }
 
 // Finds the slot of a property; properties usually arrive in declared order,
 // so the slot at the property's own index is tried first.
 template <std::size_t Count>
-const Slot* FindSlot(const std::array<Slot, Count>& slots, std::size_t index, const WCHAR* name) {
+const Slot* FindSlot(const std::array<Slot, Count>& slots, std::size_t index, const PropertyName& name) {
     if (index < Count && NameIs(name, slots[index].name)) {
         return &slots[index];
     }
@@ -122,9 +131,12 @@ void ForEachProperty(const EVENT_RECORD& event, Use&& use) {
     }
     for (ULONG index = 0; index < info->TopLevelPropertyCount; ++index) {
         const EVENT_PROPERTY_INFO& property = info->EventPropertyInfoArray[index];
-        const auto* const name = reinterpret_cast<const WCHAR*>(info_buffer.data() + property.NameOffset);
+        if (property.NameOffset >= info_size) {
+            continue;
+        }
+        const PropertyName name{info_buffer.data() + property.NameOffset, info_size - property.NameOffset};
         PROPERTY_DATA_DESCRIPTOR descriptor{};
-        descriptor.PropertyName = reinterpret_cast<ULONGLONG>(name);
+        descriptor.PropertyName = reinterpret_cast<ULONGLONG>(name.text);
         descriptor.ArrayIndex = 0;
         ULONG size = 0;
         if (TdhGetPropertySize(record, 0, nullptr, 1, &descriptor, &size) != ERROR_SUCCESS) {
@@ -141,11 +153,20 @@ void ForEachProperty(const EVENT_RECORD& event, Use&& use) {
     }
 }
 
+template <std::size_t Count>
+constexpr std::size_t RequiredCount(const std::array<Slot, Count>& slots) {
+    std::size_t count = 0;
+    for (const Slot& slot : slots) {
+        count += slot.required ? 1 : 0;
+    }
+    return count;
+}
+
 template <std::size_t Count, std::size_t Capacity>
 bool ReadIntoSlots(const EVENT_RECORD& event, const std::array<Slot, Count>& slots,
                    std::array<std::uint8_t, Capacity>& destination) {
     std::size_t required_read = 0;
-    ForEachProperty(event, [&](ULONG index, const WCHAR* name, const std::uint8_t* bytes, ULONG size) {
+    ForEachProperty(event, [&](ULONG index, const PropertyName& name, const std::uint8_t* bytes, ULONG size) {
         const Slot* const slot = FindSlot(slots, index, name);
         if (slot == nullptr) {
             return;
@@ -154,9 +175,7 @@ bool ReadIntoSlots(const EVENT_RECORD& event, const std::array<Slot, Count>& slo
         std::memcpy(destination.data() + slot->offset, bytes, std::min<std::size_t>(size, slot->size));
         required_read += slot->required ? 1 : 0;
     });
-    const auto required_total =
-        static_cast<std::size_t>(std::count_if(slots.begin(), slots.end(), [](const Slot& slot) { return slot.required; }));
-    return required_read >= required_total;
+    return required_read >= RequiredCount(slots);
 }
 
 template <typename Record>
@@ -183,7 +202,7 @@ bool ReadProcessEventProperties(const EVENT_RECORD& event, ProcessEventData& rec
     std::array<std::string*, 4> texts = {&record.text1, &record.text2, &record.text3, &record.text4};
     bool has_id = false;
     bool has_name = false;
-    ForEachProperty(event, [&](ULONG index, const WCHAR* name, const std::uint8_t* bytes, ULONG size) {
+    ForEachProperty(event, [&](ULONG index, const PropertyName& name, const std::uint8_t* bytes, ULONG size) {
         if (const Slot* const slot = FindSlot(kProcessSlots, index, name); slot != nullptr) {
             std::memcpy(record.fixedPart.data() + slot->offset, bytes, std::min<std::size_t>(size, slot->size));
             has_id = has_id || slot->required;
