@@ -28,7 +28,8 @@ constexpr std::array<Slot, 14> kThreadSlots = {{
     {u"IoPriority", 70, 1, false},    {u"ThreadFlags", 71, 1, false},
 }};
 
-constexpr std::array<Slot, 12> kCSwitchSlots = {{
+// From version 4 on, the eighth property is called after its flag bits.
+constexpr std::array<Slot, 13> kCSwitchSlots = {{
     {u"NewThreadId", 0, 4, true},
     {u"OldThreadId", 4, 4, true},
     {u"NewThreadPriority", 8, 1, false},
@@ -41,6 +42,7 @@ constexpr std::array<Slot, 12> kCSwitchSlots = {{
     {u"OldThreadWaitIdealProcessor", 15, 1, false},
     {u"NewThreadWaitTime", 16, 4, false},
     {u"Reserved", 20, 4, false},
+    {u"ThreadFlags", 13, 1, false},
 }};
 
 constexpr std::array<Slot, 7> kProcessSlots = {{
