@@ -150,5 +150,35 @@ TEST_F(ETWParserTest, HeaderFieldsAfterTheNamesMoveWithFourBytePointers) {
     }
 }
 
+TEST_F(ETWParserTest, ProcessingFailureIsReportedWithItsStatus) {
+    const auto path = KernelTrace().ProcessRundown(4, "System", 10).ContextSwitch(20, 8, 0, 1).Write(directory_ / "t.etl");
+    std::filesystem::resize_file(path, std::filesystem::file_size(path) - 100);  // the last buffer cut short
+    LogCapture log;
+    ETWParser parser;
+    Seen seen;
+    TRACE_LOGFILE_HEADER header{};
+    ASSERT_EQ(parser.Open(path.wstring(), header, &seen), 0U);
+    parser.AddEventCallback({ProcessProviderGuid, OPCODE_DC_START}, Record<1>);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(parser.Process(), 1392U);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "1392");
+    parser.Close();
+    EXPECT_EQ(seen.calls.size(), 1U);
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{"[ERROR] ProcessTrace() failed with 1392"});
+}
+
+TEST_F(ETWParserTest, FailedCloseIsReportedAndTheHandleCleared) {
+    const auto path = KernelTrace().ProcessRundown(4, "System", 10).Write(directory_ / "t.etl");
+    LogCapture log;
+    ETWParser parser;
+    TRACE_LOGFILE_HEADER header{};
+    ASSERT_EQ(parser.Open(path.wstring(), header, nullptr), 0U);
+    EXPECT_EQ(parser.Close(), 0U);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(parser.Close(), 6U);  // the handle is 0 after the first close
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "6");
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{"[ERROR] CloseTrace() failed with 6"});
+}
+
 }  // namespace
 }  // namespace dormiscope

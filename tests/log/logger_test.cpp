@@ -219,8 +219,9 @@ TEST_F(LoggerTest, ConcurrentThreadsNeverInterleaveLinesOrSplitFragments) {
                     Logger::Instance().Stream(LEVEL_DEBUG) << "t" << std::int32_t{thread} << " part-a "
                                                            << "part-b " << std::int32_t{line} << "\n";
                 } else {
-                    Logger::Instance().Log("t" + std::to_string(thread) + " part-a part-b " + std::to_string(line),
-                                           LEVEL_DEBUG);
+                    std::ostringstream text;
+                    text << 't' << thread << " part-a part-b " << line;
+                    Logger::Instance().Log(text.str(), LEVEL_DEBUG);
                 }
             }
         });

@@ -1,0 +1,131 @@
+// Whole runs on real Windows recordings and on the bundled idle-machine sample.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "e2e_run.h"
+#include "report_json.h"
+
+namespace dormiscope::testing {
+namespace {
+
+// What a report with no periodic thread holds.
+constexpr char kEmptyReport[] = "{\"processes\":[\r\n]\r\n}\r\n";
+
+struct RecordedSample {
+    std::string file;
+    int processes;  // "Process list size : "
+    int threads;    // "List of Threads Ids: "
+    int exit_code;
+    std::string standard_error;
+    std::vector<std::string> listed_processes;  // lines of the listing that must be there
+};
+
+// None of these recordings holds context switches: the ones with threads give
+// an empty report, the one without threads stops before the report.
+const std::vector<RecordedSample>& RecordedSamples() {
+    static const std::vector<RecordedSample> samples = {
+        {"win10-shutdown-perfdiag.etl", 94, 1525, 0, "", {}},
+        {"win10-diaghub-kernel.etl", 241, 0, 1, "Processing failed as ThreadList size is zero", {}},
+        {"win7-relogger-merged.etl", 48, 655, 0, "", {"Process Name :test.exeProcess ID :1980"}},
+        {"win8-relogger-compressed.etl",
+         33,
+         679,
+         0,
+         "",
+         {"Process Name :IdleProcess ID :0", "Process Name :SystemProcess ID :4", "Process Name :smss.exeProcess ID :456",
+          "Process Name :csrss.exeProcess ID :576", "Process Name :csrss.exeProcess ID :624"}},
+    };
+    return samples;
+}
+
+void PrintTo(const RecordedSample& sample, std::ostream* out) {
+    *out << sample.file;
+}
+
+bool HasLine(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+class RecordedSampleRun : public ::testing::TestWithParam<RecordedSample> {};
+
+TEST_P(RecordedSampleRun, ListsTheModelAndEndsWithTheExpectedCode) {
+    const RecordedSample& sample = GetParam();
+    const std::filesystem::path trace = std::filesystem::path(DORMISCOPE_SAMPLES_DIR) / sample.file;
+    if (!std::filesystem::exists(trace)) {
+        GTEST_SKIP() << trace << " is not there";
+    }
+    const TemporaryDirectory directory;
+    const EndToEndRun run =
+        RunEmulated(directory, "GenuineVexor", {"-i", trace.string(), "-o", "report.json", "-d", "debug"});
+
+    EXPECT_EQ(run.result.exit_code, sample.exit_code);
+    EXPECT_EQ(run.result.standard_error, sample.standard_error);
+    const std::vector<std::string> lines = LogLinesWithoutStamps(run.log);
+    EXPECT_TRUE(HasLine(lines, "[DEBUG] Process list size : " + std::to_string(sample.processes)));
+    EXPECT_TRUE(HasLine(lines, "[DEBUG] List of Threads Ids: " + std::to_string(sample.threads)));
+    for (const std::string& listed : sample.listed_processes) {
+        EXPECT_TRUE(HasLine(lines, "[DEBUG] " + listed)) << listed;
+    }
+    if (sample.exit_code == 0) {
+        EXPECT_EQ(ReadFile(directory / "report.json"), kEmptyReport);
+        EXPECT_TRUE(HasLine(lines, "[INFO] Successfully Completed Histogram Computing"));
+    } else {
+        EXPECT_FALSE(std::filesystem::exists(directory / "report.json"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Recordings, RecordedSampleRun, ::testing::ValuesIn(RecordedSamples()),
+                         [](const ::testing::TestParamInfo<RecordedSample>& info) {
+                             std::string name = info.param.file.substr(0, info.param.file.find('.'));
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
+
+struct PeriodicThread {
+    std::u16string process_name;
+    std::string pid;
+    std::string thread_id;
+    std::string periodicity;
+};
+
+// The timer-driven threads of tools/make_sample/idle_machine.scenario. The
+// 15.625 ms timer falls in the 15 ms bucket; the 1 ms audio thread keeps only
+// its sleeps of at least 1 ms, which still make it a 1 ms thread.
+TEST(IdleMachineSample, ReportNamesEveryTimerDrivenThreadWithItsPeriod) {
+    const std::filesystem::path trace = DORMISCOPE_IDLE_MACHINE_SAMPLE;
+    if (!std::filesystem::exists(trace)) {
+        GTEST_SKIP() << trace << " is not there; the idle_machine_sample target writes it";
+    }
+    const TemporaryDirectory directory;
+    const EndToEndRun run = RunEmulated(directory, "GenuineVexor", {"-i", trace.string(), "-o", "report.json"});
+    ASSERT_EQ(run.result.exit_code, 0) << run.result.standard_error;
+    EXPECT_EQ(run.result.standard_error, "");
+
+    const std::string report = ReadFile(directory / "report.json");
+    EXPECT_TRUE(std::all_of(report.begin(), report.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }));
+    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), std::count(report.begin(), report.end(), '\r'));
+    const auto threads = ReportedThreads(report);
+    ASSERT_TRUE(threads.has_value()) << "not a report:\n" << report;
+
+    const std::vector<PeriodicThread> expected = {
+        {u"System", "4", "148", "1000ms"},      {u"System", "4", "152", "15ms"},
+        {u"lsass.exe", "796", "804", "100ms"},  {u"audiodg.exe", "1344", "1348", "1ms"},
+        {u"Telemetry.exe", "4410", "4414", "15ms"}, {u"Telemetry.exe", "4410", "4418", "100ms"},
+    };
+    for (const PeriodicThread& periodic : expected) {
+        const auto found = std::find_if(threads->begin(), threads->end(), [&](const ReportedThread& thread) {
+            return thread.thread_id == periodic.thread_id && thread.pid == periodic.pid;
+        });
+        ASSERT_NE(found, threads->end()) << "thread " << periodic.thread_id << " is not reported";
+        EXPECT_TRUE(found->process_name == periodic.process_name) << periodic.thread_id;
+        EXPECT_EQ(found->periodicity, periodic.periodicity) << periodic.thread_id;
+    }
+}
+
+}  // namespace
+}  // namespace dormiscope::testing
