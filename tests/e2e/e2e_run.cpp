@@ -1,8 +1,9 @@
 #include "e2e_run.h"
 
+#include <cctype>
 #include <filesystem>
-#include <regex>
 #include <sstream>
+#include <string_view>
 
 namespace dormiscope::testing {
 namespace {
@@ -36,13 +37,36 @@ EndToEndRun RunEmulated(const TemporaryDirectory& directory, const std::string& 
                                         {{"DORMISCOPE_EMULATE_VENDOR", vendor}}));
 }
 
+namespace {
+
+// "[Www Mmm dd hh:mm:ss yyyy]": the asctime layout between brackets.
+bool StartsWithStamp(const std::string& line) {
+    constexpr std::string_view shape = "[Aaa Aaa #9 99:99:99 9999]";
+    if (line.size() < shape.size()) {
+        return false;
+    }
+    for (std::size_t index = 0; index < shape.size(); ++index) {
+        const char expected = shape[index];
+        const auto actual = static_cast<unsigned char>(line[index]);
+        const bool fits = expected == 'A'   ? std::isalpha(actual) != 0
+                          : expected == '9' ? std::isdigit(actual) != 0
+                          : expected == '#' ? actual == ' ' || (actual >= '1' && actual <= '3')
+                                            : static_cast<char>(actual) == expected;
+        if (!fits) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 std::vector<std::string> LogLinesWithoutStamps(const std::string& log) {
-    static const std::regex stamp(R"(^\[[A-Z][a-z]{2} [A-Z][a-z]{2} [ 1-3][0-9] \d\d:\d\d:\d\d \d{4}\])");
+    constexpr std::size_t kStampLength = 26;
     std::vector<std::string> lines;
     std::istringstream in(log);
     for (std::string line; std::getline(in, line);) {
-        std::smatch match;
-        lines.push_back(std::regex_search(line, match, stamp) ? line.substr(match.length(0)) : "UNSTAMPED " + line);
+        lines.push_back(StartsWithStamp(line) ? line.substr(kStampLength) : "UNSTAMPED " + line);
     }
     return lines;
 }
