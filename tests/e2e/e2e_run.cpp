@@ -41,7 +41,7 @@ namespace {
 
 // "[Www Mmm dd hh:mm:ss yyyy]": the asctime layout between brackets.
 bool StartsWithStamp(const std::string& line) {
-    constexpr std::string_view shape = "[Aaa Aaa #9 99:99:99 9999]";
+    constexpr std::string_view shape = "[AAA AAA #9 99:99:99 9999]";
     if (line.size() < shape.size()) {
         return false;
     }
