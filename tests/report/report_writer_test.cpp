@@ -26,17 +26,17 @@ public:
         ProcessEntry& process = model_.ProcessList[process_id];
         process.ProcessId = process_id;
         process.ImageFileName = std::move(name);
-        for (const ThreadSpec& spec : threads) {
+        for (const ThreadSpec& planned : threads) {
             ThreadEntry& thread = process.threads[next_sequence_];
             thread.ProcessId = process_id;
-            thread.TThreadId = spec.thread_id;
+            thread.TThreadId = planned.thread_id;
             thread.sequence = next_sequence_++;
             HISTOGRAM::BucketMap buckets;
-            for (const auto& [value, count] : spec.buckets) {
+            for (const auto& [value, count] : planned.buckets) {
                 buckets.try_emplace(value, value, count);
             }
             thread.period_histogram.SetBuckets(std::move(buckets), L"ms");
-            thread.significant_periods = spec.significant;
+            thread.significant_periods = planned.significant;
         }
         return *this;
     }

@@ -59,34 +59,34 @@ Machine BuildMachine(const Scenario& scenario, SampleRandom& random) {
 
     Machine machine;
     for (const ProcessSpec& process : scenario.processes) {
-        machine.processes.push_back({.spec = process});
+        machine.processes.push_back({.description = process});
     }
     const BackgroundSpec& background = scenario.background;
     for (std::uint32_t i = 0; i < background.count; ++i) {
         MachineProcess process;
-        process.spec.pid = pid_pool.Take();
-        process.spec.parent = background.parent;
-        process.spec.image = background.images[i % background.images.size()];
-        process.spec.session = i % 3 == 0 ? 1 : 0;
-        process.spec.command_line = CommandLineFor(process.spec.image, i);
+        process.description.pid = pid_pool.Take();
+        process.description.parent = background.parent;
+        process.description.image = background.images[i % background.images.size()];
+        process.description.session = i % 3 == 0 ? 1 : 0;
+        process.description.command_line = CommandLineFor(process.description.image, i);
         const std::uint32_t threads = random.InRange(background.threads.min, background.threads.max);
         for (std::uint32_t t = 0; t < threads; ++t) {
             ThreadSpec thread;
             thread.tid = tid_pool.Take();
             thread.priority = static_cast<std::int8_t>(random.InRange(7, 10));
-            process.spec.threads.push_back(thread);
+            process.description.threads.push_back(thread);
         }
         machine.processes.push_back(std::move(process));
     }
     for (const LaunchSpec& launch : scenario.launches) {
-        MachineProcess process{.spec = launch.process, .launched = true};
+        MachineProcess process{.description = launch.process, .launched = true};
         process.start = std::llround(launch.at_ms * kUnitsPerMs);
         process.end = process.start + std::llround(launch.life_ms * kUnitsPerMs);
         for (std::uint32_t t = 0; t < launch.threads; ++t) {
             ThreadSpec thread;
             thread.tid = tid_pool.Take();
             thread.priority = 8;
-            process.spec.threads.push_back(thread);
+            process.description.threads.push_back(thread);
         }
         machine.processes.push_back(std::move(process));
     }

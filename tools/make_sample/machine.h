@@ -13,7 +13,7 @@
 namespace dormiscope::sample {
 
 struct MachineProcess {
-    ProcessSpec spec{};         // threads included
+    ProcessSpec description{};         // threads included
     bool launched = false;      // created during the recording
     std::int64_t start = 0;     // launched: 100-ns offsets from the trace start
     std::int64_t end = 0;

@@ -95,8 +95,8 @@ public:
     std::map<std::uint32_t, ThreadTraits> Traits() const {
         std::map<std::uint32_t, ThreadTraits> traits;
         for (const MachineProcess& process : machine_.processes) {
-            for (const ThreadSpec& thread : process.spec.threads) {
-                traits[thread.tid] = {thread.priority, process.spec.pid == 4};
+            for (const ThreadSpec& thread : process.description.threads) {
+                traits[thread.tid] = {thread.priority, process.description.pid == 4};
             }
         }
         return traits;
@@ -143,16 +143,16 @@ private:
             if (process.launched) {
                 continue;
             }
-            AddProcess(time, 0, opcode, process.spec, kStillActive);
+            AddProcess(time, 0, opcode, process.description, kStillActive);
             time += kRundownStep;
-            if (process.spec.pid == 0) {
+            if (process.description.pid == 0) {
                 for (std::uint32_t cpu = 0; cpu < scenario_.processors; ++cpu) {
-                    AddThread(time, 0, opcode, process.spec, ThreadSpec{.tid = 0, .priority = 0});
+                    AddThread(time, 0, opcode, process.description, ThreadSpec{.tid = 0, .priority = 0});
                     time += kRundownStep;
                 }
             }
-            for (const ThreadSpec& thread : process.spec.threads) {
-                AddThread(time, 0, opcode, process.spec, thread);
+            for (const ThreadSpec& thread : process.description.threads) {
+                AddThread(time, 0, opcode, process.description, thread);
                 time += kRundownStep;
             }
         }
@@ -160,7 +160,7 @@ private:
 
     void PeriodicRuns() {
         for (const MachineProcess& process : machine_.processes) {
-            for (const ThreadSpec& thread : process.spec.threads) {
+            for (const ThreadSpec& thread : process.description.threads) {
                 if (thread.period_ms <= 0) {
                     continue;
                 }
@@ -190,8 +190,8 @@ private:
     void NoiseRuns() {
         std::vector<std::uint32_t> candidates;
         for (const MachineProcess& process : machine_.processes) {
-            for (const ThreadSpec& thread : process.spec.threads) {
-                if (!process.launched && process.spec.pid != 0 && thread.period_ms <= 0) {
+            for (const ThreadSpec& thread : process.description.threads) {
+                if (!process.launched && process.description.pid != 0 && thread.period_ms <= 0) {
                     candidates.push_back(thread.tid);
                 }
             }
@@ -211,37 +211,37 @@ private:
             if (!process.launched) {
                 continue;
             }
-            const ProcessSpec& spec = process.spec;
+            const ProcessSpec& description = process.description;
             const auto cpu = static_cast<std::uint32_t>(random_.Below(scenario_.processors));
-            const std::optional<std::uint32_t> creator_thread = FirstThreadOf(spec.parent);
+            const std::optional<std::uint32_t> creator_thread = FirstThreadOf(description.parent);
             std::int64_t time = process.start;
-            AddProcess(time, cpu, etl::kOpcodeStart, spec, kStillActive);
-            events_.back().event.pid = spec.parent;
+            AddProcess(time, cpu, etl::kOpcodeStart, description, kStillActive);
+            events_.back().event.pid = description.parent;
             events_.back().event.tid = creator_thread.value_or(0);
-            for (const ThreadSpec& thread : spec.threads) {
+            for (const ThreadSpec& thread : description.threads) {
                 time += 50 * kUnitsPerUs;
-                etl::Event& start = AddThread(time, cpu, etl::kOpcodeStart, spec, thread);
+                etl::Event& start = AddThread(time, cpu, etl::kOpcodeStart, description, thread);
                 // The first thread is created by the parent, the others by the first.
-                const bool first = &thread == &spec.threads.front();
-                start.pid = first ? spec.parent : spec.pid;
-                start.tid = first ? creator_thread.value_or(0) : spec.threads.front().tid;
+                const bool first = &thread == &description.threads.front();
+                start.pid = first ? description.parent : description.pid;
+                start.tid = first ? creator_thread.value_or(0) : description.threads.front().tid;
             }
             const std::int64_t last_start = time;
-            time = process.end - static_cast<std::int64_t>(spec.threads.size()) * 100 * kUnitsPerUs;
-            for (const ThreadSpec& thread : spec.threads) {
+            time = process.end - static_cast<std::int64_t>(description.threads.size()) * 100 * kUnitsPerUs;
+            for (const ThreadSpec& thread : description.threads) {
                 RandomRuns(thread.tid, last_start + kUnitsPerMs, time - kUnitsPerMs, kLaunchedThreadRateHz, {20, 400});
-                AddThread(time, cpu, etl::kOpcodeEnd, spec, thread);
+                AddThread(time, cpu, etl::kOpcodeEnd, description, thread);
                 time += 100 * kUnitsPerUs;
             }
-            AddProcess(process.end, cpu, etl::kOpcodeEnd, spec, 0);
-            events_.back().event.tid = spec.threads.back().tid;
+            AddProcess(process.end, cpu, etl::kOpcodeEnd, description, 0);
+            events_.back().event.tid = description.threads.back().tid;
         }
     }
 
     std::optional<std::uint32_t> FirstThreadOf(std::uint32_t pid) const {
         for (const MachineProcess& process : machine_.processes) {
-            if (process.spec.pid == pid && !process.spec.threads.empty()) {
-                return process.spec.threads.front().tid;
+            if (process.description.pid == pid && !process.description.threads.empty()) {
+                return process.description.threads.front().tid;
             }
         }
         return std::nullopt;
@@ -297,7 +297,7 @@ SampleSummary WriteSample(const Scenario& scenario, const std::filesystem::path&
     summary.file_size = std::filesystem::file_size(output);
     summary.processes = machine.processes.size();
     for (const MachineProcess& process : machine.processes) {
-        summary.threads += process.spec.threads.size();
+        summary.threads += process.description.threads.size();
     }
     return summary;
 }
