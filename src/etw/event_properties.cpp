@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -128,10 +129,14 @@ void ForEachProperty(const EVENT_RECORD& event, Use&& use) {
         return;
     }
     auto* const info = reinterpret_cast<TRACE_EVENT_INFO*>(info_buffer.data());
-    if (TdhGetEventInformation(record, 0, nullptr, info, &info_size) != ERROR_SUCCESS) {
+    if (TdhGetEventInformation(record, 0, nullptr, info, &info_size) != ERROR_SUCCESS ||
+        info_size < offsetof(TRACE_EVENT_INFO, EventPropertyInfoArray)) {
         return;
     }
-    for (ULONG index = 0; index < info->TopLevelPropertyCount; ++index) {
+    const std::size_t described = (info_size - offsetof(TRACE_EVENT_INFO, EventPropertyInfoArray)) /
+                                  sizeof(EVENT_PROPERTY_INFO);
+    const ULONG count = std::min<ULONG>(info->TopLevelPropertyCount, static_cast<ULONG>(described));
+    for (ULONG index = 0; index < count; ++index) {
         const EVENT_PROPERTY_INFO& property = info->EventPropertyInfoArray[index];
         if (property.NameOffset >= info_size) {
             continue;
