@@ -1,13 +1,13 @@
 #include "app/command_line.h"
 
-#include <cwctype>
-
 namespace dormiscope {
 namespace {
 
-bool IsSwitch(const std::wstring& argument, wchar_t letter) {
+// Letter case is ignored for the ASCII letter only, whatever the locale
+// thinks of other characters.
+bool IsSwitch(const std::wstring& argument, wchar_t lower_case_letter) {
     return argument.size() == 2 && argument[0] == L'-' &&
-           static_cast<wchar_t>(std::towlower(static_cast<std::wint_t>(argument[1]))) == letter;
+           (argument[1] == lower_case_letter || argument[1] == lower_case_letter - (L'a' - L'A'));
 }
 
 }  // namespace
