@@ -2,6 +2,7 @@
 // hands every event to the callback registered for its provider and opcode.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -66,6 +67,14 @@ private:
     EVENT_TRACE_LOGFILEW logFile{};
     TraceInfo traceInfo{};
     void* context = nullptr;
+
+    // Most events of a trace match no registration, and the rest come in long
+    // runs of one kind: opcodes nobody registered for are turned away by one
+    // bit test, and the last look-up's answer is kept for the next event.
+    std::array<std::uint64_t, 4> registeredOpcodes{};
+    ProviderOpcodeKey lastKey{};
+    EventCallback lastCallback = nullptr;
+    bool hasLastKey = false;
 };
 
 }  // namespace dormiscope
