@@ -26,40 +26,41 @@ inline bool DeliveredAfter(const ProcessorStream* a, const ProcessorStream* b) {
 void SiftTopDown(std::vector<ProcessorStream*>& heap);
 
 // Calls `deliver(EVENT_RECORD&)` for every event of every stream in time
-// order; each stream's own order is kept. Stops at the first non-zero status
-// of `deliver` or of a stream and returns it.
+// order; each stream's own order is kept. A stream that fails ends there and
+// the others go on, so every event before the damage in each stream is
+// delivered; the first such failure is returned at the end. A non-zero status
+// of `deliver` stops everything at once and is returned.
 template <typename Deliver>
 ULONG MergeStreams(std::span<ProcessorStream> streams, Deliver&& deliver) {
+    ULONG first_failure = ERROR_SUCCESS;
+    const auto advance = [&](ProcessorStream& stream) {
+        const ULONG status = stream.Advance();
+        if (status != ERROR_SUCCESS && first_failure == ERROR_SUCCESS) {
+            first_failure = status;
+        }
+        return stream.HasEvent();
+    };
     std::vector<ProcessorStream*> heap;
     heap.reserve(streams.size());
     for (ProcessorStream& stream : streams) {
-        const ULONG status = stream.Advance();
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-        if (stream.HasEvent()) {
+        if (advance(stream)) {
             heap.push_back(&stream);
         }
     }
     std::make_heap(heap.begin(), heap.end(), DeliveredAfter);
     while (!heap.empty()) {
         ProcessorStream* const earliest = heap.front();
-        ULONG status = deliver(earliest->Record());
-        if (status != ERROR_SUCCESS) {
+        if (const ULONG status = deliver(earliest->Record()); status != ERROR_SUCCESS) {
             return status;
         }
-        status = earliest->Advance();
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-        if (earliest->HasEvent()) {
+        if (advance(*earliest)) {
             SiftTopDown(heap);
         } else {
             std::pop_heap(heap.begin(), heap.end(), DeliveredAfter);
             heap.pop_back();
         }
     }
-    return ERROR_SUCCESS;
+    return first_failure;
 }
 
 }  // namespace dormiscope
