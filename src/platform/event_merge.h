@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -12,18 +13,23 @@
 
 namespace dormiscope {
 
+// A stream in the merge, with the order key of its next event kept beside it,
+// so that comparing two streams touches only the heap's own array.
+struct MergeHead {
+    std::int64_t time;
+    std::uint16_t processor;
+    ProcessorStream* stream;
+};
+
 // Whether `a`'s next event comes after `b`'s: later stamp, or the same stamp
 // on a higher processor (equal stamps go to the lower processor first).
-inline bool DeliveredAfter(const ProcessorStream* a, const ProcessorStream* b) {
-    if (a->RawTime() != b->RawTime()) {
-        return a->RawTime() > b->RawTime();
-    }
-    return a->Processor() > b->Processor();
+inline bool DeliveredAfter(const MergeHead& a, const MergeHead& b) {
+    return a.time != b.time ? a.time > b.time : a.processor > b.processor;
 }
 
-// Restores the heap after the stream at the top moved to its next event;
+// Restores the heap after the head at the top took its stream's next event;
 // usually that event is still the earliest, and this costs two comparisons.
-void SiftTopDown(std::vector<ProcessorStream*>& heap);
+void SiftTopDown(std::vector<MergeHead>& heap);
 
 // Calls `deliver(EVENT_RECORD&)` for every event of every stream in time
 // order; each stream's own order is kept. A stream that fails ends there and
@@ -40,20 +46,21 @@ ULONG MergeStreams(std::span<ProcessorStream> streams, Deliver&& deliver) {
         }
         return stream.HasEvent();
     };
-    std::vector<ProcessorStream*> heap;
+    std::vector<MergeHead> heap;
     heap.reserve(streams.size());
     for (ProcessorStream& stream : streams) {
         if (advance(stream)) {
-            heap.push_back(&stream);
+            heap.push_back({stream.RawTime(), stream.Processor(), &stream});
         }
     }
     std::make_heap(heap.begin(), heap.end(), DeliveredAfter);
     while (!heap.empty()) {
-        ProcessorStream* const earliest = heap.front();
-        if (const ULONG status = deliver(earliest->Record()); status != ERROR_SUCCESS) {
+        MergeHead& earliest = heap.front();
+        if (const ULONG status = deliver(earliest.stream->Record()); status != ERROR_SUCCESS) {
             return status;
         }
-        if (advance(*earliest)) {
+        if (advance(*earliest.stream)) {
+            earliest.time = earliest.stream->RawTime();
             SiftTopDown(heap);
         } else {
             std::pop_heap(heap.begin(), heap.end(), DeliveredAfter);

@@ -1,6 +1,5 @@
-// The events of one processor: its buffers in sequence order, each read from
-// the file (and decompressed) into the stream's own memory and decoded whole
-// before any of its events is handed out, so a damaged buffer gives none.
+// The events of one processor: its buffers in sequence order, as the loader
+// hands them over, each walked in buffer order.
 #pragma once
 
 #include <cstddef>
@@ -8,53 +7,47 @@
 #include <span>
 #include <vector>
 
-#include "platform/buffer_walker.h"
+#include "platform/buffer_loader.h"
 #include "platform/etw_api.h"
-#include "platform/trace_file.h"
 
 namespace dormiscope {
 
 class ProcessorStream {
 public:
-    // `buffers` all belong to one processor, in delivery order, and stay alive
-    // as long as the stream. `memory_budget` is shared by all streams of a
-    // pass and bounds the memory their buffers may take.
-    ProcessorStream(const TraceFile& file, std::span<const BufferInfo> buffers, PVOID user_context,
-                    std::size_t& memory_budget);
+    // Stream `index` of `loader`, whose buffers all belong to `processor`.
+    ProcessorStream(BufferLoader& loader, std::size_t index, std::uint16_t processor, PVOID user_context);
 
-    // Moves to the next deliverable event. ERROR_SUCCESS with HasEvent() false
-    // at the end; ERROR_FILE_CORRUPT for a buffer that cannot be read or holds
-    // a damaged event or compressed stream, ERROR_NOT_ENOUGH_MEMORY when the
-    // budget is spent: the stream ends there.
+    // Decodes the next deliverable event into Record(). ERROR_SUCCESS with
+    // HasEvent() false at the end; the status of a buffer the loader could
+    // not use (damaged, out of memory), and the stream ends there.
     ULONG Advance();
 
-    bool HasEvent() const { return next_ <= events_.size() && next_ > 0; }
+    bool HasEvent() const { return has_event_; }
     // The raw time stamp of the event in Record(), kept apart from the record
     // so that converting or altering it there does not change the order.
-    std::int64_t RawTime() const { return raw_times_[next_ - 1]; }
+    std::int64_t RawTime() const { return raw_time_; }
     std::uint16_t Processor() const { return processor_; }
-    EVENT_RECORD& Record() { return events_[next_ - 1]; }
+    EVENT_RECORD& Record() { return record_; }
 
 private:
-    ULONG LoadBuffer(const BufferInfo& buffer);
-    bool Reserve(std::vector<std::uint8_t>& bytes, std::size_t size);
+    ULONG End(ULONG status);
 
-    const TraceFile& file_;
-    std::span<const BufferInfo> buffers_;
-    std::size_t next_buffer_ = 0;
-    std::size_t& memory_budget_;
+    BufferLoader& loader_;
+    std::size_t index_;
 
-    std::vector<std::uint8_t> bytes_;   // the current buffer, header included, up to its used size
-    std::vector<std::uint8_t> stored_;  // a compressed buffer as it lies in the file
-
-    // The current buffer's events, decoded; next_ is one past the current one.
-    std::vector<EVENT_RECORD> events_;
-    std::vector<std::int64_t> raw_times_;
-    std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM> extended_;
-    std::size_t next_ = 0;
+    // The current buffer's bytes up to its used size, and the walk position.
+    std::span<const std::uint8_t> events_;
+    std::size_t position_ = 0;
+    ETW_BUFFER_CONTEXT buffer_context_{};
+    USHORT buffer_flags_ = 0;
 
     PVOID user_context_;
     std::uint16_t processor_;
+    bool has_event_ = false;
+    bool ended_ = false;
+    std::int64_t raw_time_ = 0;
+    EVENT_RECORD record_{};
+    std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM> extended_;
 };
 
 }  // namespace dormiscope

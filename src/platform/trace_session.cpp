@@ -2,11 +2,10 @@
 
 #include <algorithm>
 #include <limits>
-#include <thread>
 #include <tuple>
 #include <vector>
 
-#include "platform/batch_queue.h"
+#include "platform/buffer_loader.h"
 #include "platform/buffer_walker.h"
 #include "platform/etl_layout.h"
 #include "platform/event_header_decoder.h"
@@ -16,9 +15,6 @@
 
 namespace dormiscope {
 namespace {
-
-// Memory the buffers of all processors of one pass may take together.
-constexpr std::size_t kBufferBudget = 1u << 30;
 
 std::int64_t FileTimeValue(const FILETIME& time) {
     return static_cast<std::int64_t>((std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime);
@@ -54,25 +50,6 @@ std::vector<std::uint8_t> ReadFirstBuffer(const TraceFile& file) {
     }
     return buffer;
 }
-
-// The reading thread of one Process() call. However delivery ends (the last
-// event, a close from a callback, an exception), the reader is released and
-// joined before the queue it fills goes away.
-class ReaderThread {
-public:
-    template <typename Body>
-    ReaderThread(BatchQueue& queue, Body body) : queue_(queue), thread_(std::move(body)) {}
-    ReaderThread(const ReaderThread&) = delete;
-    ReaderThread& operator=(const ReaderThread&) = delete;
-    ~ReaderThread() {
-        queue_.Stop();
-        thread_.join();
-    }
-
-private:
-    BatchQueue& queue_;
-    std::thread thread_;
-};
 
 }  // namespace
 
@@ -148,17 +125,16 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
         }
     }
 
-    BatchQueue queue;
-    const ReaderThread reader(queue, [&] { queue.Finish(ReadAhead(scan.buffers, window, queue)); });
-    while (EventBatch* const batch = queue.TakeFull()) {
-        for (EVENT_RECORD& record : batch->Records()) {
-            if (const ULONG status = Deliver(record); status != ERROR_SUCCESS) {
-                return status;
-            }
-        }
-        queue.GiveBack(batch);
+    const std::vector<std::span<const BufferInfo>> groups = GroupByProcessor(scan.buffers);
+    BufferLoader loader(file_, groups);
+    std::vector<ProcessorStream> streams;
+    streams.reserve(groups.size());
+    for (std::size_t index = 0; index < groups.size(); ++index) {
+        streams.emplace_back(loader, index, groups[index].front().processor, context_);
     }
-    const ULONG status = queue.FinalStatus();
+    const ULONG status = MergeStreams(std::span<ProcessorStream>(streams), [&](EVENT_RECORD& record) -> ULONG {
+        return Admit(record, window) ? Deliver(record) : ERROR_SUCCESS;
+    });
     return status != ERROR_SUCCESS ? status : scan.status;
 }
 
@@ -182,38 +158,6 @@ ULONG TraceSession::Deliver(EVENT_RECORD& record) {
         callback_(&record);
     }
     return close_requested_.load(std::memory_order_relaxed) ? ERROR_CANCELLED : ERROR_SUCCESS;
-}
-
-ULONG TraceSession::ReadAhead(std::span<BufferInfo> buffers, const Window& window, BatchQueue& queue) const {
-    std::size_t budget = kBufferBudget;
-    std::vector<ProcessorStream> streams;
-    for (const std::span<const BufferInfo> group : GroupByProcessor(buffers)) {
-        streams.emplace_back(file_, group, context_, budget);
-    }
-    EventBatch* batch = queue.TakeEmpty();
-    if (batch == nullptr) {
-        return ERROR_CANCELLED;
-    }
-    const ULONG status = MergeStreams(std::span<ProcessorStream>(streams), [&](EVENT_RECORD& record) -> ULONG {
-        if (!Admit(record, window)) {
-            return ERROR_SUCCESS;
-        }
-        batch->Add(record);
-        if (batch->Full()) {
-            batch->Seal();
-            queue.Publish(batch);
-            batch = queue.TakeEmpty();
-            if (batch == nullptr) {
-                return ERROR_CANCELLED;
-            }
-        }
-        return ERROR_SUCCESS;
-    });
-    if (batch != nullptr) {
-        batch->Seal();
-        queue.Publish(batch);
-    }
-    return status;
 }
 
 }  // namespace dormiscope

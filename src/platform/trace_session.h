@@ -27,8 +27,8 @@ public:
 
     // Delivers the logfile-header event, then every other event of the file
     // in time order, to the callback, synchronously on the calling thread,
-    // while a second thread reads, decompresses, decodes and orders the
-    // events ahead of it. Events whose converted
+    // while a second thread reads, decompresses and checks the buffers ahead
+    // of it. Events whose converted
     // time lies outside [start, end] are not delivered when the bound is given.
     // Stops with ERROR_CANCELLED after the current event once RequestClose()
     // was called (from within a callback).
@@ -50,8 +50,6 @@ private:
     // Converts the record's stamp as the window asks; false when it falls outside.
     bool Admit(EVENT_RECORD& record, const Window& window) const;
     ULONG Deliver(EVENT_RECORD& record);
-    // Reads, decodes and orders the events after the header event into `queue`.
-    ULONG ReadAhead(std::span<BufferInfo> buffers, const Window& window, class BatchQueue& queue) const;
 
     TraceFile file_;
     LogfileInfo logfile_;
