@@ -124,8 +124,14 @@ std::uint32_t ETWParser::Open(const std::wstring& path, TRACE_LOGFILE_HEADER& he
     return ERROR_SUCCESS;
 }
 
+void ETWParser::ShowProgress(const std::string& label) {
+    progress.emplace(label, traceInfo.StartTime, traceInfo.EndTime);
+}
+
 std::uint32_t ETWParser::Process() {
     const std::uint32_t status = ProcessTrace(&traceHandle, 1, nullptr, nullptr);
+    // Gone before anything else is written to standard error.
+    progress.reset();
     if (status == ERROR_SUCCESS || status == ERROR_CANCELLED) {
         return status;
     }
@@ -147,6 +153,9 @@ std::uint32_t ETWParser::Close() {
 void WINAPI ETWParser::OnEventRecord(PEVENT_RECORD event) {
     auto* const parser = static_cast<ETWParser*>(event->UserContext);
     parser->traceInfo.currentTimeStamp = event->EventHeader.TimeStamp.QuadPart;
+    if (parser->progress) {
+        parser->progress->Count(event->EventHeader.TimeStamp.QuadPart);
+    }
     const GUID& provider = event->EventHeader.ProviderId;
     const EVENT_DESCRIPTOR& descriptor = event->EventHeader.EventDescriptor;
 

@@ -5,9 +5,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
+#include "etw/progress_line.h"
 #include "platform/etw_api.h"
 
 namespace dormiscope {
@@ -53,6 +55,9 @@ public:
     std::uint32_t Open(const std::wstring& path, TRACE_LOGFILE_HEADER& header, void* owner_context);
     std::uint32_t Process();
     std::uint32_t Close();
+    // Shows a progress line named `label` while Process() runs, when
+    // standard error is a terminal. Call after a successful Open().
+    void ShowProgress(const std::string& label);
 
     const TraceInfo& Info() const { return traceInfo; }
 
@@ -75,6 +80,8 @@ private:
     ProviderOpcodeKey lastKey{};
     EventCallback lastCallback = nullptr;
     bool hasLastKey = false;
+
+    std::optional<ProgressLine> progress;
 };
 
 }  // namespace dormiscope
