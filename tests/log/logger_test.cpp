@@ -250,7 +250,9 @@ TEST_F(LoggerTest, LevelChangesOnOneThreadLoseNoLineOfAnother) {
     for (int writer = 0; writer < 2; ++writer) {
         threads.emplace_back([writer] {
             for (int line = 0; line < kLines; ++line) {
-                Logger::Instance().Log("w" + std::to_string(writer) + "-" + std::to_string(line), LEVEL_WARNING);
+                std::ostringstream text;
+                text << 'w' << writer << '-' << line;
+                Logger::Instance().Log(text.str(), LEVEL_WARNING);
             }
         });
     }
