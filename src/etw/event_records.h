@@ -35,8 +35,16 @@ struct ProcessEventData {
 // Each reader returns whether the fields the model relies on were read
 // (the ids of a thread or context-switch event; a process event's id and
 // image name). A record whose reading stopped early is not to be used.
+// The first event of each class is read through the Trace Data Helper, the
+// others from the decoding plan it taught.
 bool ReadEventProperties(const EVENT_RECORD& event, ThreadEventData& record);
 bool ReadEventProperties(const EVENT_RECORD& event, CSwitchEventData& record);
 bool ReadProcessEventProperties(const EVENT_RECORD& event, ProcessEventData& record);
+
+// The same records, every event read through the Trace Data Helper alone:
+// what the plans are checked against.
+bool ReadEventPropertiesThroughHelper(const EVENT_RECORD& event, ThreadEventData& record);
+bool ReadEventPropertiesThroughHelper(const EVENT_RECORD& event, CSwitchEventData& record);
+bool ReadProcessEventPropertiesThroughHelper(const EVENT_RECORD& event, ProcessEventData& record);
 
 }  // namespace dormiscope

@@ -1,0 +1,49 @@
+// Puts property values where a record layout wants them and keeps count of
+// the required ones, the same way whichever way the values were read.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "etw/property_walk.h"
+#include "etw/record_layout.h"
+
+namespace dormiscope {
+
+// What one property of an event's schema becomes in a record.
+struct PropertyTarget {
+    const PropertySlot* slot = nullptr;
+    const PropertyText* text = nullptr;
+    std::uint32_t text_index = 0;
+    std::uint64_t required_bit = 0;
+
+    bool Wanted() const { return slot != nullptr || text != nullptr; }
+};
+
+// The target of property `index` named `name`: a slot first (properties
+// usually arrive in declared order, so the slot at the same index is tried
+// before the others), else a text, else nothing.
+PropertyTarget TargetOf(const RecordLayout& layout, std::size_t index, const PropertyName& name);
+
+class RecordFill {
+public:
+    RecordFill(const RecordLayout& layout, std::span<std::uint8_t> fixed, std::span<std::string* const> texts);
+
+    void Apply(const PropertyTarget& target, std::span<const std::uint8_t> value);
+    // Copies a fixed value the plan found in the payload; `size` already fits its slot.
+    void Copy(std::uint16_t offset, const std::uint8_t* value, std::uint16_t size, std::uint64_t required_bit) {
+        std::copy_n(value, size, fixed_.data() + offset);
+        read_ |= required_bit;
+    }
+    bool AllRequiredRead() const { return read_ == required_; }
+
+private:
+    std::span<std::uint8_t> fixed_;
+    std::span<std::string* const> texts_;
+    std::uint64_t required_ = 0;
+    std::uint64_t read_ = 0;
+};
+
+}  // namespace dormiscope
