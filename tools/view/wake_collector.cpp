@@ -1,0 +1,139 @@
+#include "view/wake_collector.h"
+
+#include <algorithm>
+
+namespace dormiscope::view {
+namespace {
+
+constexpr std::uint32_t kIdleThreadId = 0;
+
+std::size_t TimelineSlice(std::int64_t time, const TraceWindow& window) {
+    if (time <= window.start || window.duration == 0) {
+        return 0;
+    }
+    const double share = static_cast<double>(time - window.start) / static_cast<double>(window.duration);
+    return std::min(static_cast<std::size_t>(share * kTimelineSlices), kTimelineSlices - 1);
+}
+
+}  // namespace
+
+ThreadWakes* WakeCollector::Lookup(std::uint32_t thread_id) {
+    const auto found = model_.ThreadIndex.find(thread_id);
+    if (found == model_.ThreadIndex.end()) {
+        return nullptr;
+    }
+    return &threads_[found->second];
+}
+
+WakeCollector::ProcessorState& WakeCollector::Processor(std::uint32_t processor) {
+    if (processor >= processors_.size()) {
+        processors_.resize(static_cast<std::size_t>(processor) + 1);
+    }
+    return processors_[processor];
+}
+
+void WakeCollector::ContextSwitch(std::uint32_t processor, std::int64_t time, std::uint32_t new_thread_id,
+                                  std::uint32_t old_thread_id, std::uint8_t previous_cstate) {
+    ++context_switches_;
+    ProcessorState& state = Processor(processor);
+    const bool state_is_old_thread = state.known && state.thread_id == old_thread_id;
+    if (old_thread_id != kIdleThreadId) {
+        ThreadWakes* const outgoing = state_is_old_thread ? state.running : Lookup(old_thread_id);
+        if (outgoing != nullptr) {
+            if (state_is_old_thread && time >= state.since) {
+                outgoing->on_processor += static_cast<std::uint64_t>(time - state.since);
+            }
+            outgoing->last_switch_out = static_cast<std::uint64_t>(time);
+            outgoing->switched_out = true;
+        }
+    }
+
+    ThreadWakes* incoming = nullptr;
+    if (new_thread_id != kIdleThreadId) {
+        ++wakes_;
+        // The byte is a C-state only when the idle thread is the one leaving.
+        const bool from_idle = old_thread_id == kIdleThreadId;
+        if (from_idle) {
+            ++idle_wakes_;
+            ++state.idle_wakes;
+            ++idle_exit_cstates_[previous_cstate];
+        }
+        incoming = Lookup(new_thread_id);
+        if (incoming != nullptr) {
+            CountWake(*incoming, new_thread_id, time, from_idle, previous_cstate);
+        }
+        pending_readies_.erase(new_thread_id);
+    }
+    state.known = true;
+    state.thread_id = new_thread_id;
+    state.running = incoming;
+    state.since = time;
+}
+
+void WakeCollector::CountWake(ThreadWakes& thread, std::uint32_t thread_id, std::int64_t time, bool from_idle,
+                              std::uint8_t previous_cstate) {
+    ++thread.wakes;
+    if (from_idle) {
+        ++thread.idle_wakes;
+        ++thread.idle_wakes_by_cstate[previous_cstate];
+    }
+    if (thread.switched_out && static_cast<std::uint64_t>(time) >= thread.last_switch_out) {
+        thread.off_processor_intervals.push_back(static_cast<std::uint64_t>(time) - thread.last_switch_out);
+    }
+    if (thread.timeline.empty()) {
+        thread.timeline.assign(kTimelineSlices, 0);
+    }
+    ++thread.timeline[TimelineSlice(time, window_)];
+    // A ready may precede the switch that takes its thread off a processor;
+    // it belongs to the thread's next switch-in, whenever that comes.
+    if (const auto ready = pending_readies_.find(thread_id); ready != pending_readies_.end()) {
+        ++thread.readiers[ready->second];
+    }
+}
+
+void WakeCollector::ReadyThread(std::uint32_t processor, const ReadyThreadEventData& record) {
+    ++ready_events_;
+    ReadierId readier;
+    if ((record.Flag & kReadiedFromDpc) != 0) {
+        readier.kind = ReadierKind::kDpc;
+    } else {
+        // Without a thread in the header, the readier is whatever runs on the processor.
+        const ProcessorState& state = Processor(processor);
+        const bool header_names_thread = record.HeaderThreadId != kNoHeaderThread;
+        if (header_names_thread || state.known) {
+            readier.kind = ReadierKind::kThread;
+            readier.thread_id = header_names_thread ? record.HeaderThreadId : state.thread_id;
+            if (const auto found = model_.ThreadIndex.find(readier.thread_id); found != model_.ThreadIndex.end()) {
+                readier.process_id = found->second->ProcessId;
+            }
+        }
+    }
+    pending_readies_[record.TThreadId] = readier;
+}
+
+void WakeCollector::ThreadName(const ThreadNameEventData& record) {
+    if (record.name.empty()) {
+        return;
+    }
+    const auto found = model_.ThreadIndex.find(record.ThreadId);
+    if (found == model_.ThreadIndex.end() || found->second->ProcessId != record.ProcessId) {
+        return;
+    }
+    threads_[found->second].name = record.name;
+}
+
+const ThreadWakes* WakeCollector::WakesOf(const ThreadEntry& thread) const {
+    const auto found = threads_.find(&thread);
+    return found == threads_.end() ? nullptr : &found->second;
+}
+
+std::vector<std::uint64_t> WakeCollector::IdleWakesByProcessor() const {
+    std::vector<std::uint64_t> counts;
+    counts.reserve(processors_.size());
+    for (const ProcessorState& state : processors_) {
+        counts.push_back(state.idle_wakes);
+    }
+    return counts;
+}
+
+}  // namespace dormiscope::view
