@@ -5,7 +5,7 @@ namespace dormiscope::view {
 const std::string_view kPageStyle = R"CSS(
 :root { color-scheme: light; --ink: #1d2330; --muted: #5b6475; --line: #d9dee7; --accent: #2f6fde; --warn: #fff4d6; }
 * { box-sizing: border-box; }
-body { margin: 0 auto; max-width: 1280px; padding: 20px 24px 40px; font: 14px/1.45 system-ui, sans-serif; color: var(--ink); }
+body { margin: 0 auto; max-width: 1600px; padding: 20px 24px 40px; font: 14px/1.45 system-ui, sans-serif; color: var(--ink); }
 h1 { font-size: 22px; margin: 0 0 2px; }
 h2 { font-size: 17px; margin: 26px 0 6px; }
 .source { color: var(--muted); margin: 0 0 14px; }
@@ -20,7 +20,7 @@ figure { margin: 0; }
 figcaption { color: var(--muted); font-size: 12px; max-width: 560px; }
 table { border-collapse: collapse; width: 100%; margin-top: 8px; }
 th, td { border-bottom: 1px solid var(--line); padding: 4px 6px; text-align: right; vertical-align: middle; white-space: nowrap; }
-th { position: sticky; top: 0; background: #f4f6fa; font-size: 12px; }
+th { position: sticky; top: 0; background: #f4f6fa; font-size: 12px; white-space: normal; }
 th.sortable { cursor: pointer; color: var(--accent); }
 th[aria-sort="descending"]::after { content: " \25BC"; }
 th[aria-sort="ascending"]::after { content: " \25B2"; }
@@ -46,11 +46,11 @@ const std::string_view kPageScript = R"JS(
     { key: "wakes", label: "Wakes" },
     { key: "wakes_per_s", label: "Wakes/s" },
     { key: "idle_wakes", label: "Idle wakes (by C-state)" },
-    { key: "on_processor_ms", label: "On-processor ms" },
-    { key: "median", label: "Off-processor ms: median (p10\u2013p90)" },
-    { key: "periodicity", label: "Periodicity" },
-    { key: null, label: "Period classes (intervals, 1 ms \u2192 10 s)" },
-    { key: null, label: "Wake timeline (0 \u2192 " + durationS.toFixed(1) + " s)" },
+    { key: "on_processor_ms", label: "On-CPU ms" },
+    { key: "median", label: "Off-CPU ms median (p10\u2013p90)" },
+    { key: "periodicity", label: "Period" },
+    { key: null, label: "Period classes, 1 ms \u2192 10 s" },
+    { key: null, label: "Wakes over 0 \u2192 " + durationS.toFixed(1) + " s" },
     { key: null, label: "Top readiers", cls: "name" }
   ];
 

@@ -59,6 +59,11 @@ public:
     }
     JsonOut& Ascii(std::string_view text) { return Text(std::wstring(text.begin(), text.end())); }
     JsonOut& Null() { return Value("null"); }
+    // The next element starts a new line, so that documents diff by process.
+    JsonOut& LineBreak() {
+        break_next_ = true;
+        return *this;
+    }
 
 private:
     JsonOut& Value(std::string_view text) {
@@ -75,12 +80,17 @@ private:
         if (!first_) {
             out_ += ',';
         }
+        if (break_next_) {
+            out_ += '\n';
+            break_next_ = false;
+        }
         first_ = false;
     }
 
     std::string& out_;
     bool first_ = true;
     bool pending_value_ = false;
+    bool break_next_ = false;
 };
 
 template <typename Key>
@@ -188,9 +198,9 @@ std::string WakesJson(const TraceFigures& figures) {
     }
     json.Close(']');
     json.Close('}');
-    json.Key("processes").Open('[');
+    json.LineBreak().Key("processes").Open('[');
     for (const ProcessFigures& process : figures.processes) {
-        json.Open('{');
+        json.LineBreak().Open('{');
         json.Key("pid").Unsigned(process.process_id);
         json.Key("name").Text(process.name);
         json.Key("wakes").Unsigned(process.wakes);

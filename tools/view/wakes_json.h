@@ -8,7 +8,8 @@
 
 namespace dormiscope::view {
 
-// The whole document on one line, ended by a line feed.
+// The whole document: the trace's figures on the first line, then one line per
+// process, ended by a line feed.
 std::string WakesJson(const TraceFigures& figures);
 
 }  // namespace dormiscope::view

@@ -171,7 +171,7 @@ std::string WakesPage(const TraceFigures& figures, std::string_view json, std::s
     for (const char character : json) {
         if (character == '<') {
             out += "\\u003c";
-        } else if (character != '\n') {
+        } else {
             out += character;
         }
     }
