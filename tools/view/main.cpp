@@ -63,7 +63,7 @@ int RunView(const std::vector<std::wstring>& arguments) {
     }
     RunContext run;
     run.input_path = options->trace_path;
-    const WakeReading reading = ReadWakes(run);
+    WakeReading reading = ReadWakes(run);
     if (reading.status != 0) {
         // The trace reader has already printed the failing operation's code.
         std::fprintf(stderr, "\ndormiscope-view: cannot read the trace %s (error %u): missing, unreadable or damaged\n",

@@ -18,11 +18,13 @@ std::size_t TimelineSlice(std::int64_t time, const TraceWindow& window) {
 }  // namespace
 
 ThreadWakes* WakeCollector::Lookup(std::uint32_t thread_id) {
-    const auto found = model_.ThreadIndex.find(thread_id);
-    if (found == model_.ThreadIndex.end()) {
-        return nullptr;
+    const auto [cached, inserted] = by_id_.try_emplace(thread_id, nullptr);
+    if (inserted) {
+        if (const auto found = model_.ThreadIndex.find(thread_id); found != model_.ThreadIndex.end()) {
+            cached->second = &threads_[found->second];
+        }
     }
-    return &threads_[found->second];
+    return cached->second;
 }
 
 WakeCollector::ProcessorState& WakeCollector::Processor(std::uint32_t processor) {
@@ -62,7 +64,9 @@ void WakeCollector::ContextSwitch(std::uint32_t processor, std::int64_t time, st
         if (incoming != nullptr) {
             CountWake(*incoming, new_thread_id, time, from_idle, previous_cstate);
         }
-        pending_readies_.erase(new_thread_id);
+        if (!pending_readies_.empty()) {
+            pending_readies_.erase(new_thread_id);
+        }
     }
     state.known = true;
     state.thread_id = new_thread_id;
@@ -86,6 +90,9 @@ void WakeCollector::CountWake(ThreadWakes& thread, std::uint32_t thread_id, std:
     ++thread.timeline[TimelineSlice(time, window_)];
     // A ready may precede the switch that takes its thread off a processor;
     // it belongs to the thread's next switch-in, whenever that comes.
+    if (pending_readies_.empty()) {
+        return;
+    }
     if (const auto ready = pending_readies_.find(thread_id); ready != pending_readies_.end()) {
         ++thread.readiers[ready->second];
     }
@@ -119,10 +126,10 @@ void WakeCollector::ThreadName(const ThreadNameEventData& record) {
     if (found == model_.ThreadIndex.end() || found->second->ProcessId != record.ProcessId) {
         return;
     }
-    threads_[found->second].name = record.name;
+    Lookup(record.ThreadId)->name = record.name;
 }
 
-const ThreadWakes* WakeCollector::WakesOf(const ThreadEntry& thread) const {
+ThreadWakes* WakeCollector::WakesOf(const ThreadEntry& thread) {
     const auto found = threads_.find(&thread);
     return found == threads_.end() ? nullptr : &found->second;
 }

@@ -57,10 +57,12 @@ public:
                        std::uint32_t old_thread_id, std::uint8_t previous_cstate);
     void ReadyThread(std::uint32_t processor, const ReadyThreadEventData& record);
     void ThreadName(const ThreadNameEventData& record);
+    // A thread start may have given the id to a new thread of the model.
+    void ThreadRegistered(std::uint32_t thread_id) { by_id_.erase(thread_id); }
     void CountEvent() { ++events_; }
 
     // Figures per thread of the model; a thread that never appeared has none.
-    const ThreadWakes* WakesOf(const ThreadEntry& thread) const;
+    ThreadWakes* WakesOf(const ThreadEntry& thread);
 
     std::uint64_t events() const { return events_; }
     std::uint64_t context_switches() const { return context_switches_; }
@@ -88,6 +90,9 @@ private:
     const TraceModel& model_;
     TraceWindow window_;
     std::unordered_map<const ThreadEntry*, ThreadWakes> threads_;
+    // The figures of the model's current thread of each id seen, so that a
+    // context switch costs one look-up; a thread start drops its id.
+    std::unordered_map<std::uint32_t, ThreadWakes*> by_id_;
     std::vector<ProcessorState> processors_;
     // The latest ready of each thread id not yet followed by its switch-in.
     std::unordered_map<std::uint32_t, ReadierId> pending_readies_;

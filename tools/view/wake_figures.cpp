@@ -39,19 +39,31 @@ std::vector<ReadierFigure> TopReadiers(const TraceModel& model, const ThreadWake
     return readiers;
 }
 
-std::optional<IntervalFigure> Intervals(std::vector<std::uint64_t> values) {
+// The index of the p-th percentile (0 < p ≤ 100) by nearest rank among `count` sorted values.
+std::size_t RankIndex(std::size_t count, unsigned percent) {
+    const std::size_t rank = (count * percent + 99) / 100;
+    return rank == 0 ? 0 : rank - 1;
+}
+
+// Reorders the values.
+std::optional<IntervalFigure> Intervals(std::vector<std::uint64_t>& values) {
     if (values.empty()) {
         return std::nullopt;
     }
-    IntervalFigure figure;
-    figure.count = values.size();
-    figure.p10 = NearestRank(values, 10);
-    figure.median = NearestRank(values, 50);
-    figure.p90 = NearestRank(values, 90);
-    return figure;
+    const std::size_t p10 = RankIndex(values.size(), 10);
+    const std::size_t median = RankIndex(values.size(), 50);
+    const std::size_t p90 = RankIndex(values.size(), 90);
+    const auto at = [&](std::size_t index) { return values.begin() + static_cast<std::ptrdiff_t>(index); };
+    // Once the median is in place, the other two are looked for on their side of it.
+    std::nth_element(values.begin(), at(median), values.end());
+    std::nth_element(values.begin(), at(p10), at(median));
+    if (p90 > median) {
+        std::nth_element(at(median + 1), at(p90), values.end());
+    }
+    return IntervalFigure{values.size(), values[p10], values[median], values[p90]};
 }
 
-ThreadFigures FiguresOf(const TraceModel& model, const ThreadEntry& thread, const ThreadWakes* wakes,
+ThreadFigures FiguresOf(const TraceModel& model, const ThreadEntry& thread, ThreadWakes* wakes,
                         std::uint64_t duration, bool readies_recorded, bool reported) {
     ThreadFigures figures;
     figures.thread_id = thread.TThreadId;
@@ -102,15 +114,8 @@ std::vector<std::string> CoverageNotes(const TraceFigures& figures) {
 
 }  // namespace
 
-std::uint64_t NearestRank(std::vector<std::uint64_t>& values, unsigned percent) {
-    const std::size_t rank = (values.size() * percent + 99) / 100;
-    const auto position = values.begin() + static_cast<std::ptrdiff_t>(rank == 0 ? 0 : rank - 1);
-    std::nth_element(values.begin(), position, values.end());
-    return *position;
-}
-
-TraceFigures BuildFigures(const TraceModel& model, std::uint64_t duration, const WakeReading& reading) {
-    const WakeCollector& collector = *reading.collector;
+TraceFigures BuildFigures(const TraceModel& model, std::uint64_t duration, WakeReading& reading) {
+    WakeCollector& collector = *reading.collector;
     TraceFigures figures;
     figures.duration = duration;
     figures.processors = reading.header.processors;

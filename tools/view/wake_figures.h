@@ -74,10 +74,8 @@ struct TraceFigures {
 
 inline constexpr std::size_t kTopReadiers = 3;
 
-// run.model must hold the computed histograms (ComputePeriodicDisturbances).
-TraceFigures BuildFigures(const TraceModel& model, std::uint64_t duration, const WakeReading& reading);
-
-// The p-th percentile (0 < p ≤ 100) of the values by nearest rank; sorts them.
-std::uint64_t NearestRank(std::vector<std::uint64_t>& values, unsigned percent);
+// The model must hold the computed histograms (ComputePeriodicDisturbances).
+// Reorders the collected intervals of each thread.
+TraceFigures BuildFigures(const TraceModel& model, std::uint64_t duration, WakeReading& reading);
 
 }  // namespace dormiscope::view

@@ -76,6 +76,12 @@ void OnThreadStarted(const EVENT_RECORD& event, const TraceInfo* info, void* con
     PassContext& pass = ContextOf(context);
     pass.collector.CountEvent();
     OnThreadStart(event, info, &pass.run);
+    ThreadEventData record;
+    if (ReadEventProperties(event, record)) {
+        std::uint32_t thread_id = 0;
+        std::memcpy(&thread_id, record.payload.data() + 4, sizeof thread_id);
+        pass.collector.ThreadRegistered(thread_id);
+    }
     TakeThreadName(event, pass);
 }
 
