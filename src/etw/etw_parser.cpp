@@ -83,6 +83,8 @@ void ETWParser::AddEventCallback(const ProviderOpcodeKey& key, EventCallback cal
         return;
     }
     opcodeCallbacks.emplace(key, callback);
+    registeredOpcodes[key.opcode / 64] |= std::uint64_t{1} << (key.opcode % 64);
+    hasLastKey = false;
 }
 
 std::uint32_t ETWParser::Open(const std::wstring& path, TRACE_LOGFILE_HEADER& header, void* owner_context) {
@@ -122,8 +124,14 @@ std::uint32_t ETWParser::Open(const std::wstring& path, TRACE_LOGFILE_HEADER& he
     return ERROR_SUCCESS;
 }
 
+void ETWParser::ShowProgress(const std::string& label) {
+    progress.emplace(label, traceInfo.StartTime, traceInfo.EndTime);
+}
+
 std::uint32_t ETWParser::Process() {
     const std::uint32_t status = ProcessTrace(&traceHandle, 1, nullptr, nullptr);
+    // Gone before anything else is written to standard error.
+    progress.reset();
     if (status == ERROR_SUCCESS || status == ERROR_CANCELLED) {
         return status;
     }
@@ -145,6 +153,9 @@ std::uint32_t ETWParser::Close() {
 void WINAPI ETWParser::OnEventRecord(PEVENT_RECORD event) {
     auto* const parser = static_cast<ETWParser*>(event->UserContext);
     parser->traceInfo.currentTimeStamp = event->EventHeader.TimeStamp.QuadPart;
+    if (parser->progress) {
+        parser->progress->Count(event->EventHeader.TimeStamp.QuadPart);
+    }
     const GUID& provider = event->EventHeader.ProviderId;
     const EVENT_DESCRIPTOR& descriptor = event->EventHeader.EventDescriptor;
 
@@ -160,9 +171,19 @@ void WINAPI ETWParser::OnEventRecord(PEVENT_RECORD event) {
             found->second(*event, &parser->traceInfo, parser->context);
         }
     }
-    if (const auto found = parser->opcodeCallbacks.find(ProviderOpcodeKey{provider, descriptor.Opcode});
-        found != parser->opcodeCallbacks.end()) {
-        found->second(*event, &parser->traceInfo, parser->context);
+    const std::uint8_t opcode = descriptor.Opcode;
+    if ((parser->registeredOpcodes[opcode / 64] >> (opcode % 64) & 1) == 0) {
+        return;
+    }
+    const ProviderOpcodeKey key{provider, opcode};
+    if (!parser->hasLastKey || !(key == parser->lastKey)) {
+        const auto found = parser->opcodeCallbacks.find(key);
+        parser->lastKey = key;
+        parser->lastCallback = found != parser->opcodeCallbacks.end() ? found->second : nullptr;
+        parser->hasLastKey = true;
+    }
+    if (parser->lastCallback != nullptr) {
+        parser->lastCallback(*event, &parser->traceInfo, parser->context);
     }
 }
 

@@ -2,11 +2,14 @@
 // hands every event to the callback registered for its provider and opcode.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
+#include "etw/progress_line.h"
 #include "platform/etw_api.h"
 
 namespace dormiscope {
@@ -52,6 +55,9 @@ public:
     std::uint32_t Open(const std::wstring& path, TRACE_LOGFILE_HEADER& header, void* owner_context);
     std::uint32_t Process();
     std::uint32_t Close();
+    // Shows a progress line named `label` while Process() runs, when
+    // standard error is a terminal. Call after a successful Open().
+    void ShowProgress(const std::string& label);
 
     const TraceInfo& Info() const { return traceInfo; }
 
@@ -66,6 +72,16 @@ private:
     EVENT_TRACE_LOGFILEW logFile{};
     TraceInfo traceInfo{};
     void* context = nullptr;
+
+    // Most events of a trace match no registration, and the rest come in long
+    // runs of one kind: opcodes nobody registered for are turned away by one
+    // bit test, and the last look-up's answer is kept for the next event.
+    std::array<std::uint64_t, 4> registeredOpcodes{};
+    ProviderOpcodeKey lastKey{};
+    EventCallback lastCallback = nullptr;
+    bool hasLastKey = false;
+
+    std::optional<ProgressLine> progress;
 };
 
 }  // namespace dormiscope

@@ -48,15 +48,15 @@ PropertyTarget TargetOf(const RecordLayout& layout, std::size_t index, const Pro
     return {};
 }
 
-RecordFill::RecordFill(const RecordLayout& layout, std::span<std::uint8_t> fixed,
-                       std::span<std::string* const> texts)
-    : fixed_(fixed), texts_(texts) {
+std::uint64_t RequiredMask(const RecordLayout& layout) {
+    std::uint64_t required = 0;
     for (std::size_t position = 0; position < layout.slots.size(); ++position) {
-        required_ |= RequiredBit(layout.slots[position].required, position);
+        required |= RequiredBit(layout.slots[position].required, position);
     }
     for (std::size_t position = 0; position < layout.texts.size(); ++position) {
-        required_ |= RequiredBit(layout.texts[position].required, layout.slots.size() + position);
+        required |= RequiredBit(layout.texts[position].required, layout.slots.size() + position);
     }
+    return required;
 }
 
 void RecordFill::Apply(const PropertyTarget& target, std::span<const std::uint8_t> value) {

@@ -27,9 +27,13 @@ struct PropertyTarget {
 // before the others), else a text, else nothing.
 PropertyTarget TargetOf(const RecordLayout& layout, std::size_t index, const PropertyName& name);
 
+// The required-bit of every property the layout requires.
+std::uint64_t RequiredMask(const RecordLayout& layout);
+
 class RecordFill {
 public:
-    RecordFill(const RecordLayout& layout, std::span<std::uint8_t> fixed, std::span<std::string* const> texts);
+    RecordFill(std::span<std::uint8_t> fixed, std::span<std::string* const> texts, std::uint64_t required)
+        : fixed_(fixed), texts_(texts), required_(required) {}
 
     void Apply(const PropertyTarget& target, std::span<const std::uint8_t> value);
     // Copies a fixed value the plan found in the payload; `size` already fits its slot.
@@ -42,7 +46,7 @@ public:
 private:
     std::span<std::uint8_t> fixed_;
     std::span<std::string* const> texts_;
-    std::uint64_t required_ = 0;
+    std::uint64_t required_;
     std::uint64_t read_ = 0;
 };
 

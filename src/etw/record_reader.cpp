@@ -32,6 +32,7 @@ bool SameClass(const EventClass& known, const EVENT_HEADER& header) {
 struct KnownClass {
     EventClass event_class;
     const RecordLayout* layout;
+    std::uint64_t required;  // the layout's required mask, worked out once
     std::unique_ptr<DecodingPlan> plan;  // none: read through the helper
     bool learning;                       // no plan yet, but the next event may teach one
 };
@@ -51,7 +52,7 @@ public:
             }
         }
         known_.push_back({{header.ProviderId, header.EventDescriptor, static_cast<USHORT>(header.Flags & kClassFlags)},
-                          &layout, nullptr, true});
+                          &layout, RequiredMask(layout), nullptr, true});
         return known_.back();
     }
 
@@ -119,8 +120,8 @@ void ReadThroughHelper(const EVENT_RECORD& event, const RecordLayout& layout, Re
 
 bool ReadRecord(const EVENT_RECORD& event, const RecordLayout& layout, std::span<std::uint8_t> fixed,
                 std::span<std::string* const> texts) {
-    RecordFill fill(layout, fixed, texts);
     KnownClass& known = plan_cache.Find(event.EventHeader, layout);
+    RecordFill fill(fixed, texts, known.required);
     if (known.plan && known.plan->Covers(event)) {
         known.plan->Read(event, fill);
     } else {
@@ -131,7 +132,7 @@ bool ReadRecord(const EVENT_RECORD& event, const RecordLayout& layout, std::span
 
 bool ReadRecordThroughHelper(const EVENT_RECORD& event, const RecordLayout& layout, std::span<std::uint8_t> fixed,
                              std::span<std::string* const> texts) {
-    RecordFill fill(layout, fixed, texts);
+    RecordFill fill(fixed, texts, RequiredMask(layout));
     ReadThroughHelper(event, layout, fill, nullptr);
     return fill.AllRequiredRead();
 }

@@ -30,6 +30,7 @@ std::uint32_t FirstPassParsing(RunContext& run) {
         run.trace_duration = static_cast<std::uint64_t>(info.EndTime) - static_cast<std::uint64_t>(info.StartTime);
         Logger::Instance().Log(
             FormatLogMessage("Length: %f seconds ", static_cast<double>(run.trace_duration) / 10000000.0), LEVEL_DEBUG);
+        parser.ShowProgress("First pass");
         parser.AddEventCallback({ThreadProviderGuid, OPCODE_DC_START}, OnThreadStart);
         parser.AddEventCallback({ProcessProviderGuid, OPCODE_DC_START}, OnProcessStart);
         status = parser.Process();

@@ -50,6 +50,7 @@ std::uint32_t SecondPassParsing(RunContext& run) {
                                LEVEL_ERROR);
         return open_status;
     }
+    parser.ShowProgress("Second pass");
     parser.AddEventCallback({ThreadProviderGuid, OPCODE_CSWITCH}, OnCSwitch);
     parser.AddEventCallback({ThreadProviderGuid, OPCODE_START}, OnThreadStart);
     parser.AddEventCallback({ThreadProviderGuid, OPCODE_END}, OnThreadEnd);

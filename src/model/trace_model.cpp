@@ -73,7 +73,7 @@ void TraceModel::AddThread(const ThreadPayload& payload, std::uint64_t trace_dur
     const std::uint64_t sequence = entry.sequence;
     const std::uint32_t thread_id = entry.TThreadId;
     ThreadEntry& stored = process->second->threads.try_emplace(sequence, std::move(entry)).first->second;
-    ThreadIndex[thread_id] = &stored;
+    ThreadIndex.Set(thread_id, &stored);
     ThreadList[sequence] = &stored;
     ++next_sequence;
 }
@@ -83,10 +83,10 @@ void TraceModel::CSwitchEvent(const CSwitchEventData& record, std::uint64_t star
     const auto old_thread_id = ReadAt<std::uint32_t>(record.payload, 4);
     const auto time_stamp = static_cast<std::uint64_t>(record.TimeStamp);
 
-    if (const auto incoming = ThreadIndex.find(new_thread_id); incoming == ThreadIndex.end()) {
+    if (ThreadEntry* const incoming = ThreadIndex.Find(new_thread_id); incoming == nullptr) {
         LogUnknownThread(new_thread_id);
     } else {
-        ThreadEntry& thread = *incoming->second;
+        ThreadEntry& thread = *incoming;
         const std::uint64_t reference = thread.last_switch_out != 0 ? thread.last_switch_out : start;
         // Unsigned on purpose: a stamp before the reference wraps far above the bound.
         const std::uint64_t interval = time_stamp - reference;
@@ -95,10 +95,10 @@ void TraceModel::CSwitchEvent(const CSwitchEventData& record, std::uint64_t star
         }
     }
 
-    if (const auto outgoing = ThreadIndex.find(old_thread_id); outgoing == ThreadIndex.end()) {
+    if (ThreadEntry* const outgoing = ThreadIndex.Find(old_thread_id); outgoing == nullptr) {
         LogUnknownThread(old_thread_id);
     } else {
-        outgoing->second->last_switch_out = time_stamp;
+        outgoing->last_switch_out = time_stamp;
     }
 }
 

@@ -10,6 +10,7 @@
 
 #include "analysis/histogram.h"
 #include "etw/event_records.h"
+#include "model/thread_id_table.h"
 
 namespace dormiscope {
 
@@ -61,7 +62,7 @@ public:
     std::unordered_map<std::uint64_t, ThreadEntry*> ThreadList;
     std::unordered_map<std::uint64_t, ProcessEntry> ProcessList;
     std::unordered_map<std::uint32_t, ProcessEntry*> ProcessIndex;
-    std::unordered_map<std::uint32_t, ThreadEntry*> ThreadIndex;
+    ThreadIdTable ThreadIndex;
     std::uint64_t next_sequence = 0;
     std::uint64_t min_period = 10000;
     std::uint64_t max_period = 10000000;

@@ -1,5 +1,6 @@
 #include "platform/buffer_walker.h"
 
+#include <array>
 #include <cstring>
 
 #include "platform/etl_layout.h"
@@ -7,16 +8,16 @@
 
 namespace dormiscope {
 
-std::optional<BufferInfo> ReadBufferHeader(std::span<const std::uint8_t> file, std::size_t offset,
-                                           std::size_t max_decompressed) {
-    if (offset > file.size() || file.size() - offset < etl::kBufferHeaderSize) {
+std::optional<BufferInfo> ReadBufferHeader(std::span<const std::uint8_t> bytes, std::size_t offset,
+                                           std::uint64_t file_size, std::size_t max_decompressed) {
+    if (bytes.size() < etl::kBufferHeaderSize || offset > file_size) {
         return std::nullopt;
     }
-    const std::uint8_t* const header = file.data() + offset;
+    const std::uint8_t* const header = bytes.data();
     BufferInfo buffer;
     buffer.file_offset = offset;
     buffer.stored_size = LoadLittleEndian<std::uint32_t>(header + etl::kBufferSizeOffset);
-    if (buffer.stored_size < etl::kBufferHeaderSize || buffer.stored_size > file.size() - offset) {
+    if (buffer.stored_size < etl::kBufferHeaderSize || buffer.stored_size > file_size - offset) {
         return std::nullopt;
     }
     const auto flags = LoadLittleEndian<std::uint16_t>(header + etl::kBufferFlagOffset);
@@ -42,12 +43,15 @@ std::optional<BufferInfo> ReadBufferHeader(std::span<const std::uint8_t> file, s
     return buffer;
 }
 
-BufferScan ScanBuffers(std::span<const std::uint8_t> file, std::uint16_t compression_format,
-                       std::size_t max_decompressed) {
+BufferScan ScanBuffers(const TraceFile& file, std::uint16_t compression_format, std::size_t max_decompressed) {
     BufferScan scan;
     std::size_t offset = 0;
-    while (offset < file.size()) {
-        const std::optional<BufferInfo> buffer = ReadBufferHeader(file, offset, max_decompressed);
+    std::array<std::uint8_t, etl::kBufferHeaderSize> header{};
+    while (offset < file.Size()) {
+        // A file that ends inside a header is damaged like a header that does not fit.
+        const bool whole = file.ReadAt(offset, header);
+        const std::optional<BufferInfo> buffer =
+            whole ? ReadBufferHeader(header, offset, file.Size(), max_decompressed) : std::nullopt;
         if (!buffer) {
             scan.status = ERROR_FILE_CORRUPT;
             break;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/etw_api.h"
+#include "platform/trace_file.h"
 
 namespace dormiscope {
 
@@ -27,11 +28,13 @@ struct BufferInfo {
     std::size_t first_event = 0;      // where the walk starts
 };
 
-// The header of the buffer at `offset`, or empty when it is damaged: its size
-// is smaller than a header or runs past the file, or its bytes used lie outside
-// the buffer (outside [header, max_decompressed] when compressed).
-std::optional<BufferInfo> ReadBufferHeader(std::span<const std::uint8_t> file, std::size_t offset,
-                                           std::size_t max_decompressed);
+// The header of the buffer at `offset` of a file of `file_size` bytes, read
+// from `header` (the buffer's first bytes), or empty when it is damaged: the
+// bytes are fewer than a header, its size is smaller than a header or runs
+// past the file, or its bytes used lie outside the buffer (outside
+// [header, max_decompressed] when compressed).
+std::optional<BufferInfo> ReadBufferHeader(std::span<const std::uint8_t> header, std::size_t offset,
+                                           std::uint64_t file_size, std::size_t max_decompressed);
 
 struct BufferScan {
     std::vector<BufferInfo> buffers;  // every sound buffer before the first damaged one
@@ -42,7 +45,6 @@ struct BufferScan {
 // size. Stops at the first damaged header (ERROR_FILE_CORRUPT) or at a
 // compressed buffer when the file's compression format is not Plain LZ77
 // (ERROR_BAD_FORMAT).
-BufferScan ScanBuffers(std::span<const std::uint8_t> file, std::uint16_t compression_format,
-                       std::size_t max_decompressed);
+BufferScan ScanBuffers(const TraceFile& file, std::uint16_t compression_format, std::size_t max_decompressed);
 
 }  // namespace dormiscope

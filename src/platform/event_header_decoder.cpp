@@ -71,8 +71,8 @@ void SetClassicHeader(EVENT_HEADER& header, std::size_t size, std::uint8_t type,
 DecodedEvent Corrupt() { return {EventOutcome::kCorrupt, 0}; }
 
 // System (full 0x20) and compact (0x18) headers: Packet.Size at +4.
-DecodedEvent DecodeSystem(const std::uint8_t* event, std::size_t left, std::uint8_t type, EVENT_RECORD& record,
-                          std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM>& extended) {
+DecodedEvent DecodeSystem(const std::uint8_t* event, std::size_t left, std::uint8_t type, EVENT_RECORD* record,
+                          std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM>* extended) {
     const bool full = type == etl::kSystem32 || type == etl::kSystem64;
     const std::size_t header_size = full ? etl::kSystemHeaderSize : etl::kCompactHeaderSize;
     if (left < header_size) {
@@ -82,21 +82,24 @@ DecodedEvent DecodeSystem(const std::uint8_t* event, std::size_t left, std::uint
     if (size < header_size || size > left) {
         return Corrupt();
     }
-    EVENT_HEADER& header = record.EventHeader;
+    if (record == nullptr) {
+        return {EventOutcome::kEvent, size};
+    }
+    EVENT_HEADER& header = record->EventHeader;
     SetClassicHeader(header, size, type, KernelGroupProvider(event[7]), event[6], 0, event[0]);
     header.ThreadId = LoadLittleEndian<std::uint32_t>(event + 0x08);
     header.ProcessId = LoadLittleEndian<std::uint32_t>(event + 0x0C);
     header.TimeStamp.QuadPart = LoadLittleEndian<std::int64_t>(event + 0x10);
     header.KernelTime = full ? LoadLittleEndian<std::uint32_t>(event + 0x18) : 0;
     header.UserTime = full ? LoadLittleEndian<std::uint32_t>(event + 0x1C) : 0;
-    extended.clear();
-    SetPayload(record, event, header_size, size, extended);
+    extended->clear();
+    SetPayload(*record, event, header_size, size, *extended);
     return {EventOutcome::kEvent, size};
 }
 
 // Perfinfo headers: no thread or process id; PEBS and PMC items before the payload.
-DecodedEvent DecodePerfInfo(const std::uint8_t* event, std::size_t left, std::uint8_t type, EVENT_RECORD& record,
-                            std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM>& extended) {
+DecodedEvent DecodePerfInfo(const std::uint8_t* event, std::size_t left, std::uint8_t type, EVENT_RECORD* record,
+                            std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM>* extended) {
     if (left < etl::kPerfInfoHeaderSize) {
         return Corrupt();
     }
@@ -108,30 +111,33 @@ DecodedEvent DecodePerfInfo(const std::uint8_t* event, std::size_t left, std::ui
     if (size < header_size || size > left) {
         return Corrupt();
     }
-    EVENT_HEADER& header = record.EventHeader;
+    if (record == nullptr) {
+        return {EventOutcome::kEvent, size};
+    }
+    EVENT_HEADER& header = record->EventHeader;
     SetClassicHeader(header, size, type, KernelGroupProvider(event[7]), event[6], 0, event[0]);
     header.ThreadId = kNoId;
     header.ProcessId = kNoId;
     header.TimeStamp.QuadPart = LoadLittleEndian<std::int64_t>(event + 0x08);
     header.KernelTime = 0;
     header.UserTime = 0;
-    extended.clear();
+    extended->clear();
     const std::uint8_t* item = event + etl::kPerfInfoHeaderSize;
     if (pebs_items != 0) {
-        AddItem(extended, EVENT_HEADER_EXT_TYPE_PEBS_INDEX, pmc_counters != 0, item, kPerfInfoItemSize);
+        AddItem(*extended, EVENT_HEADER_EXT_TYPE_PEBS_INDEX, pmc_counters != 0, item, kPerfInfoItemSize);
         item += kPerfInfoItemSize;
     }
     if (pmc_counters != 0) {
-        AddItem(extended, EVENT_HEADER_EXT_TYPE_PMC_COUNTERS, false, item, kPerfInfoItemSize * pmc_counters);
+        AddItem(*extended, EVENT_HEADER_EXT_TYPE_PMC_COUNTERS, false, item, kPerfInfoItemSize * pmc_counters);
     }
-    SetPayload(record, event, header_size, size, extended);
+    SetPayload(*record, event, header_size, size, *extended);
     return {EventOutcome::kEvent, size};
 }
 
 // EVENT_TRACE_HEADER (full) and EVENT_INSTANCE_GUID_HEADER: a class GUID of
 // their own; the instance part becomes an INSTANCE_INFO item.
-DecodedEvent DecodeClassic(const std::uint8_t* event, std::size_t left, std::uint8_t type, EVENT_RECORD& record,
-                           std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM>& extended) {
+DecodedEvent DecodeClassic(const std::uint8_t* event, std::size_t left, std::uint8_t type, EVENT_RECORD* record,
+                           std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM>* extended) {
     const bool instance = type == etl::kInstance32 || type == etl::kInstance64;
     const std::size_t header_size = instance ? etl::kInstanceHeaderSize : etl::kFullHeaderSize;
     if (left < header_size) {
@@ -143,25 +149,28 @@ DecodedEvent DecodeClassic(const std::uint8_t* event, std::size_t left, std::uin
     }
     GUID provider;
     std::memcpy(&provider, event + 0x18, sizeof(provider));
-    EVENT_HEADER& header = record.EventHeader;
+    if (record == nullptr) {
+        return {EventOutcome::kEvent, size};
+    }
+    EVENT_HEADER& header = record->EventHeader;
     SetClassicHeader(header, size, type, provider, event[4], event[5], event[6]);
     header.ThreadId = LoadLittleEndian<std::uint32_t>(event + 0x08);
     header.ProcessId = LoadLittleEndian<std::uint32_t>(event + 0x0C);
     header.TimeStamp.QuadPart = LoadLittleEndian<std::int64_t>(event + 0x10);
     header.KernelTime = LoadLittleEndian<std::uint32_t>(event + 0x28);
     header.UserTime = LoadLittleEndian<std::uint32_t>(event + 0x2C);
-    extended.clear();
+    extended->clear();
     if (instance) {
-        AddItem(extended, kExtTypeInstanceInfo, false, event + etl::kFullHeaderSize, kInstanceInfoSize);
+        AddItem(*extended, kExtTypeInstanceInfo, false, event + etl::kFullHeaderSize, kInstanceInfoSize);
     }
-    SetPayload(record, event, header_size, size, extended);
+    SetPayload(*record, event, header_size, size, *extended);
     return {EventOutcome::kEvent, size};
 }
 
 // EVENT_HEADER as stored: copied, with the header type cleared and the
 // bitness flag (never stored) taken from the header type.
-DecodedEvent DecodeEventHeader(const std::uint8_t* event, std::size_t left, std::uint8_t type, EVENT_RECORD& record,
-                               std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM>& extended) {
+DecodedEvent DecodeEventHeader(const std::uint8_t* event, std::size_t left, std::uint8_t type, EVENT_RECORD* record,
+                               std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM>* extended) {
     if (left < etl::kEventHeaderSize) {
         return Corrupt();
     }
@@ -169,13 +178,21 @@ DecodedEvent DecodeEventHeader(const std::uint8_t* event, std::size_t left, std:
     if (size < etl::kEventHeaderSize || size > left) {
         return Corrupt();
     }
-    EVENT_HEADER& header = record.EventHeader;
+    // Only the item chain tells whether such an event is sound: measuring
+    // decodes it into a scratch record (these events are rare in kernel traces).
+    EVENT_RECORD scratch_record{};
+    std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM> scratch_items;
+    if (record == nullptr) {
+        record = &scratch_record;
+        extended = &scratch_items;
+    }
+    EVENT_HEADER& header = record->EventHeader;
     std::memcpy(&header, event, sizeof(header));
     header.HeaderType = 0;
     header.Flags = static_cast<USHORT>((header.Flags & ~(EVENT_HEADER_FLAG_32_BIT_HEADER |
                                                          EVENT_HEADER_FLAG_64_BIT_HEADER)) |
                                        BitnessFlag(type));
-    extended.clear();
+    extended->clear();
     std::size_t payload = etl::kEventHeaderSize;
     if ((header.Flags & EVENT_HEADER_FLAG_EXTENDED_INFO) != 0) {
         for (;;) {
@@ -189,7 +206,7 @@ DecodedEvent DecodeEventHeader(const std::uint8_t* event, std::size_t left, std:
                 return Corrupt();
             }
             const bool linked = (linkage & 1u) != 0;
-            AddItem(extended, LoadLittleEndian<std::uint16_t>(item + 2), linked,
+            AddItem(*extended, LoadLittleEndian<std::uint16_t>(item + 2), linked,
                     item + etl::kExtendedItemHeaderSize, data_size);
             payload += etl::AlignEvent(etl::kExtendedItemHeaderSize + data_size);
             if (!linked) {
@@ -199,14 +216,13 @@ DecodedEvent DecodeEventHeader(const std::uint8_t* event, std::size_t left, std:
         // The last item's padding may reach past an event with no user data.
         payload = std::min(payload, size);
     }
-    SetPayload(record, event, payload, size, extended);
+    SetPayload(*record, event, payload, size, *extended);
     return {EventOutcome::kEvent, size};
 }
 
-}  // namespace
-
-DecodedEvent DecodeEvent(std::span<const std::uint8_t> events, std::size_t position, EVENT_RECORD& record,
-                         std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM>& extended) {
+// Decodes into `record` and `extended`, or only measures when they are null.
+DecodedEvent Decode(std::span<const std::uint8_t> events, std::size_t position, EVENT_RECORD* record,
+                    std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM>* extended) {
     const std::size_t left = events.size() - position;
     if (left < 4) {
         return {EventOutcome::kEndOfBuffer, 0};
@@ -249,6 +265,17 @@ DecodedEvent DecodeEvent(std::span<const std::uint8_t> events, std::size_t posit
             return {EventOutcome::kSkipped, size};
         }
     }
+}
+
+}  // namespace
+
+DecodedEvent DecodeEvent(std::span<const std::uint8_t> events, std::size_t position, EVENT_RECORD& record,
+                         std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM>& extended) {
+    return Decode(events, position, &record, &extended);
+}
+
+DecodedEvent MeasureEvent(std::span<const std::uint8_t> events, std::size_t position) {
+    return Decode(events, position, nullptr, nullptr);
 }
 
 }  // namespace dormiscope

@@ -33,4 +33,7 @@ struct DecodedEvent {
 DecodedEvent DecodeEvent(std::span<const std::uint8_t> events, std::size_t position, EVENT_RECORD& record,
                          std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM>& extended);
 
+// The outcome and size DecodeEvent would give, without filling a record.
+DecodedEvent MeasureEvent(std::span<const std::uint8_t> events, std::size_t position);
+
 }  // namespace dormiscope

@@ -2,7 +2,7 @@
 
 namespace dormiscope {
 
-void SiftTopDown(std::vector<ProcessorStream*>& heap) {
+void SiftTopDown(std::vector<MergeHead>& heap) {
     const std::size_t count = heap.size();
     std::size_t parent = 0;
     for (;;) {

@@ -31,7 +31,7 @@ std::u16string ReadString(std::span<const std::uint8_t> text, std::size_t& posit
 }  // namespace
 
 std::optional<LogfileInfo> ReadLogfileHeader(std::span<const std::uint8_t> file) {
-    const std::optional<BufferInfo> buffer = ReadBufferHeader(file, 0, 0);
+    const std::optional<BufferInfo> buffer = ReadBufferHeader(file, 0, file.size(), 0);
     if (!buffer || buffer->compressed || buffer->used - etl::kBufferHeaderSize < etl::kSystemHeaderSize) {
         return std::nullopt;
     }

@@ -25,6 +25,7 @@ struct LogfileInfo {
     bool is_kernel_trace = false;
 };
 
+// `file` holds the file's first bytes, at least its first buffer.
 // Empty unless the file starts with a sound buffer whose first event is a
 // system header (32- or 64-bit) with HookId 0 and a payload large enough for
 // TRACE_LOGFILE_HEADER at that pointer size.

@@ -1,5 +1,5 @@
-// The events of one processor: its buffers in sequence order, each walked in
-// buffer order, compressed ones decoded into a scratch buffer of the stream.
+// The events of one processor: its buffers in sequence order, as the loader
+// hands them over, each walked in buffer order.
 #pragma once
 
 #include <cstddef>
@@ -7,22 +7,19 @@
 #include <span>
 #include <vector>
 
-#include "platform/buffer_walker.h"
+#include "platform/buffer_loader.h"
 #include "platform/etw_api.h"
 
 namespace dormiscope {
 
 class ProcessorStream {
 public:
-    // `buffers` all belong to one processor, in delivery order, and stay alive
-    // as long as the stream. `scratch_budget` is shared by all streams of a
-    // pass and bounds the memory their decompressed buffers may take.
-    ProcessorStream(std::span<const std::uint8_t> file, std::span<const BufferInfo> buffers, PVOID user_context,
-                    std::size_t& scratch_budget);
+    // Stream `index` of `loader`, whose buffers all belong to `processor`.
+    ProcessorStream(BufferLoader& loader, std::size_t index, std::uint16_t processor, PVOID user_context);
 
     // Decodes the next deliverable event into Record(). ERROR_SUCCESS with
-    // HasEvent() false at the end; ERROR_FILE_CORRUPT for a damaged event or
-    // compressed stream; ERROR_NOT_ENOUGH_MEMORY when the scratch budget is spent.
+    // HasEvent() false at the end; the status of a buffer the loader could
+    // not use (damaged, out of memory), and the stream ends there.
     ULONG Advance();
 
     bool HasEvent() const { return has_event_; }
@@ -33,13 +30,10 @@ public:
     EVENT_RECORD& Record() { return record_; }
 
 private:
-    ULONG LoadBuffer(const BufferInfo& buffer);
+    ULONG End(ULONG status);
 
-    std::span<const std::uint8_t> file_;
-    std::span<const BufferInfo> buffers_;
-    std::size_t next_buffer_ = 0;
-    std::size_t& scratch_budget_;
-    std::vector<std::uint8_t> scratch_;
+    BufferLoader& loader_;
+    std::size_t index_;
 
     // The current buffer's bytes up to its used size, and the walk position.
     std::span<const std::uint8_t> events_;
@@ -50,6 +44,7 @@ private:
     PVOID user_context_;
     std::uint16_t processor_;
     bool has_event_ = false;
+    bool ended_ = false;
     std::int64_t raw_time_ = 0;
     EVENT_RECORD record_{};
     std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM> extended_;

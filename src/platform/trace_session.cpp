@@ -5,24 +5,23 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/buffer_loader.h"
 #include "platform/buffer_walker.h"
 #include "platform/etl_layout.h"
 #include "platform/event_header_decoder.h"
 #include "platform/event_merge.h"
+#include "platform/little_endian.h"
 #include "platform/processor_stream.h"
 
 namespace dormiscope {
 namespace {
-
-// Memory all decompressed buffers of one pass may take together.
-constexpr std::size_t kScratchBudget = 1u << 30;
 
 std::int64_t FileTimeValue(const FILETIME& time) {
     return static_cast<std::int64_t>((std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime);
 }
 
 // Buffers grouped by processor, each group in sequence order (file order on ties).
-std::vector<std::span<const BufferInfo>> GroupByProcessor(std::vector<BufferInfo>& buffers) {
+std::vector<std::span<const BufferInfo>> GroupByProcessor(std::span<BufferInfo> buffers) {
     std::sort(buffers.begin(), buffers.end(), [](const BufferInfo& a, const BufferInfo& b) {
         return std::tie(a.processor, a.sequence_number, a.file_offset) <
                std::tie(b.processor, b.sequence_number, b.file_offset);
@@ -38,25 +37,39 @@ std::vector<std::span<const BufferInfo>> GroupByProcessor(std::vector<BufferInfo
     return groups;
 }
 
+// The file's first buffer, as far as the file holds it.
+std::vector<std::uint8_t> ReadFirstBuffer(const TraceFile& file) {
+    std::vector<std::uint8_t> header(std::min<std::uint64_t>(file.Size(), etl::kBufferHeaderSize));
+    if (!file.ReadAt(0, header) || header.size() < etl::kBufferHeaderSize) {
+        return {};
+    }
+    const std::uint64_t stored = LoadLittleEndian<std::uint32_t>(header.data() + etl::kBufferSizeOffset);
+    std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(file.Size(), std::max<std::uint64_t>(stored, 1)));
+    if (!file.ReadAt(0, buffer)) {
+        return {};
+    }
+    return buffer;
+}
+
 }  // namespace
 
 std::unique_ptr<TraceSession> TraceSession::Open(const std::filesystem::path& path, ULONG process_trace_mode,
                                                  PEVENT_RECORD_CALLBACK callback, PVOID context) {
-    std::optional<MappedFile> mapping = MappedFile::Open(path);
-    if (!mapping) {
+    std::optional<TraceFile> file = TraceFile::Open(path);
+    if (!file) {
         return nullptr;
     }
-    std::optional<LogfileInfo> logfile = ReadLogfileHeader(mapping->Bytes());
+    std::optional<LogfileInfo> logfile = ReadLogfileHeader(ReadFirstBuffer(*file));
     if (!logfile) {
         return nullptr;
     }
     return std::unique_ptr<TraceSession>(
-        new TraceSession(std::move(*mapping), std::move(*logfile), process_trace_mode, callback, context));
+        new TraceSession(std::move(*file), std::move(*logfile), process_trace_mode, callback, context));
 }
 
-TraceSession::TraceSession(MappedFile mapping, LogfileInfo logfile, ULONG process_trace_mode,
+TraceSession::TraceSession(TraceFile file, LogfileInfo logfile, ULONG process_trace_mode,
                            PEVENT_RECORD_CALLBACK callback, PVOID context)
-    : mapping_(std::move(mapping)),
+    : file_(std::move(file)),
       logfile_(std::move(logfile)),
       converter_(TimeConverter::Create(logfile_.clock)),
       process_trace_mode_(process_trace_mode),
@@ -79,37 +92,23 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
         return ERROR_INVALID_TIME;
     }
 
-    const auto deliver = [&](EVENT_RECORD& record) -> ULONG {
-        if (!raw || filtered) {
-            LONGLONG& stamp = record.EventHeader.TimeStamp.QuadPart;
-            const std::int64_t time = converter_->ToSystemTime(stamp);
-            if (time < first || time > last) {
-                return ERROR_SUCCESS;
-            }
-            if (!raw) {
-                stamp = time;
-            }
-        }
-        if (callback_ != nullptr) {
-            callback_(&record);
-        }
-        return close_requested_.load(std::memory_order_relaxed) ? ERROR_CANCELLED : ERROR_SUCCESS;
-    };
-
-    const std::span<const std::uint8_t> file = mapping_.Bytes();
     const std::size_t max_decompressed =
         std::min<std::size_t>(logfile_.header.BufferSize, kMaxDecompressedBufferSize);
-    BufferScan scan = ScanBuffers(file, logfile_.compression_format, max_decompressed);
+    BufferScan scan = ScanBuffers(file_, logfile_.compression_format, max_decompressed);
     if (scan.buffers.empty() || scan.buffers.front().file_offset != 0) {
         return ERROR_FILE_CORRUPT;
     }
 
     // The logfile-header event comes first: it is the time reference.
     BufferInfo& header_buffer = scan.buffers.front();
+    const std::vector<std::uint8_t> first_buffer = ReadFirstBuffer(file_);
+    if (first_buffer.size() < header_buffer.used) {
+        return ERROR_FILE_CORRUPT;
+    }
     EVENT_RECORD header_record{};
     std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM> header_items;
-    const DecodedEvent header_event =
-        DecodeEvent(file.first(header_buffer.used), etl::kBufferHeaderSize, header_record, header_items);
+    const DecodedEvent header_event = DecodeEvent(std::span(first_buffer).first(header_buffer.used),
+                                                  etl::kBufferHeaderSize, header_record, header_items);
     if (header_event.outcome != EventOutcome::kEvent) {
         return ERROR_FILE_CORRUPT;
     }
@@ -119,20 +118,46 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
         header_record.EventHeader.Flags |= EVENT_HEADER_FLAG_PROCESSOR_INDEX;
     }
     header_buffer.first_event = logfile_.header_event_end;
-    ULONG status = deliver(header_record);
-    if (status != ERROR_SUCCESS) {
-        return status;
+    const Window window{!raw, filtered, first, last};
+    if (Admit(header_record, window)) {
+        if (const ULONG status = Deliver(header_record); status != ERROR_SUCCESS) {
+            return status;
+        }
     }
 
-    std::size_t scratch_budget = kScratchBudget;
     const std::vector<std::span<const BufferInfo>> groups = GroupByProcessor(scan.buffers);
+    BufferLoader loader(file_, groups);
     std::vector<ProcessorStream> streams;
     streams.reserve(groups.size());
-    for (const std::span<const BufferInfo> group : groups) {
-        streams.emplace_back(file, group, context_, scratch_budget);
+    for (std::size_t index = 0; index < groups.size(); ++index) {
+        streams.emplace_back(loader, index, groups[index].front().processor, context_);
     }
-    status = MergeStreams(std::span<ProcessorStream>(streams), deliver);
+    const ULONG status = MergeStreams(std::span<ProcessorStream>(streams), [&](EVENT_RECORD& record) -> ULONG {
+        return Admit(record, window) ? Deliver(record) : ERROR_SUCCESS;
+    });
     return status != ERROR_SUCCESS ? status : scan.status;
+}
+
+bool TraceSession::Admit(EVENT_RECORD& record, const Window& window) const {
+    if (!window.convert && !window.filtered) {
+        return true;
+    }
+    LONGLONG& stamp = record.EventHeader.TimeStamp.QuadPart;
+    const std::int64_t time = converter_->ToSystemTime(stamp);
+    if (time < window.first || time > window.last) {
+        return false;
+    }
+    if (window.convert) {
+        stamp = time;
+    }
+    return true;
+}
+
+ULONG TraceSession::Deliver(EVENT_RECORD& record) {
+    if (callback_ != nullptr) {
+        callback_(&record);
+    }
+    return close_requested_.load(std::memory_order_relaxed) ? ERROR_CANCELLED : ERROR_SUCCESS;
 }
 
 }  // namespace dormiscope

@@ -1,15 +1,17 @@
-// One trace file opened for processing: its mapping, its logfile header and
-// the consumer's callback, and the delivery of its events.
+// One trace file opened for processing: the file, its logfile header and the
+// consumer's callback, and the delivery of its events.
 #pragma once
 
 #include <atomic>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 
 #include "platform/etw_api.h"
+#include "platform/buffer_walker.h"
 #include "platform/logfile_header.h"
-#include "platform/mapped_file.h"
+#include "platform/trace_file.h"
 #include "platform/time_conversion.h"
 
 namespace dormiscope {
@@ -24,7 +26,9 @@ public:
     const LogfileInfo& Logfile() const { return logfile_; }
 
     // Delivers the logfile-header event, then every other event of the file
-    // in time order, to the callback, synchronously. Events whose converted
+    // in time order, to the callback, synchronously on the calling thread,
+    // while a second thread reads, decompresses and checks the buffers ahead
+    // of it. Events whose converted
     // time lies outside [start, end] are not delivered when the bound is given.
     // Stops with ERROR_CANCELLED after the current event once RequestClose()
     // was called (from within a callback).
@@ -33,10 +37,21 @@ public:
     void RequestClose() { close_requested_.store(true, std::memory_order_relaxed); }
 
 private:
-    TraceSession(MappedFile mapping, LogfileInfo logfile, ULONG process_trace_mode,
-                 PEVENT_RECORD_CALLBACK callback, PVOID context);
+    TraceSession(TraceFile file, LogfileInfo logfile, ULONG process_trace_mode, PEVENT_RECORD_CALLBACK callback,
+                 PVOID context);
 
-    MappedFile mapping_;
+    // Which events are delivered, and whether their stamps are converted.
+    struct Window {
+        bool convert;
+        bool filtered;
+        std::int64_t first;
+        std::int64_t last;
+    };
+    // Converts the record's stamp as the window asks; false when it falls outside.
+    bool Admit(EVENT_RECORD& record, const Window& window) const;
+    ULONG Deliver(EVENT_RECORD& record);
+
+    TraceFile file_;
     LogfileInfo logfile_;
     std::optional<TimeConverter> converter_;
     ULONG process_trace_mode_;

@@ -66,7 +66,7 @@ TEST_F(TracePassesTest, RepeatedThreadIdMakesANewEntryThatTheIndexPointsTo) {
     ASSERT_EQ(run_.model.ThreadList.size(), 2U);
     EXPECT_EQ(ThreadWithSequence(0).ProcessId, 4U);
     EXPECT_EQ(ThreadWithSequence(1).ProcessId, 720U);
-    EXPECT_EQ(run_.model.ThreadIndex.at(8), &ThreadWithSequence(1));
+    EXPECT_EQ(run_.model.ThreadIndex.Find(8), &ThreadWithSequence(1));
     EXPECT_TRUE(ThreadWithSequence(0).periods.empty());
     EXPECT_EQ(ThreadWithSequence(1).periods, std::vector<std::uint64_t>{200'000});
 }
@@ -91,7 +91,7 @@ TEST_F(TracePassesTest, KeepsIntervalsWithinBothBoundsOnly) {
     }
     trace.ContextSwitch(at, 8, 9);
     RunBothPasses(trace);
-    EXPECT_EQ(run_.model.ThreadIndex.at(8)->periods, expected);
+    EXPECT_EQ(run_.model.ThreadIndex.Find(8)->periods, expected);
 }
 
 TEST_F(TracePassesTest, FirstSwitchInCountsFromTheTraceStartAndSameThreadInAndOut) {
@@ -100,7 +100,7 @@ TEST_F(TracePassesTest, FirstSwitchInCountsFromTheTraceStartAndSameThreadInAndOu
                       .ThreadRundown(4, 8)
                       .ContextSwitch(15'000, 8, 8)
                       .ContextSwitch(40'000, 8, 8));
-    const ThreadEntry& thread = *run_.model.ThreadIndex.at(8);
+    const ThreadEntry& thread = *run_.model.ThreadIndex.Find(8);
     EXPECT_EQ(thread.periods, (std::vector<std::uint64_t>{15'000, 25'000}));
     EXPECT_EQ(thread.last_switch_out, static_cast<std::uint64_t>(etl::TraceOptions{}.start_time + 40'000));
 }
@@ -129,8 +129,8 @@ TEST_F(TracePassesTest, ProcessesAndThreadsCreatedDuringTheRecordingJoinTheModel
                       .ProcessEnd(720, "late.exe", 400'000));
     EXPECT_EQ(run_.model.ProcessList.at(720).ImageFileName, "late.exe");
     ASSERT_EQ(run_.model.ThreadList.size(), 3U);
-    EXPECT_EQ(run_.model.ThreadIndex.at(30)->sequence, 1U);
-    EXPECT_EQ(run_.model.ThreadIndex.at(30)->periods, std::vector<std::uint64_t>{200'000});
+    EXPECT_EQ(run_.model.ThreadIndex.Find(30)->sequence, 1U);
+    EXPECT_EQ(run_.model.ThreadIndex.Find(30)->periods, std::vector<std::uint64_t>{200'000});
     EXPECT_EQ(LinesContaining("Unknown Thread"), std::vector<std::string>{"[INFO] CSwitchEvent: Unknown Thread. ThreadID: 30"});
     const auto names = LinesContaining("Process Name :");
     EXPECT_NE(std::find(names.begin(), names.end(), "[DEBUG] Process Name :late.exeProcess ID :720"), names.end());
@@ -228,7 +228,7 @@ TEST_F(TracePassesTest, EventsCutShortAreSkippedNotAttributedToIdZero) {
     trace.Add(short_switch, 200'000);
     RunBothPasses(trace);
     EXPECT_EQ(run_.model.ThreadList.size(), 1U);
-    EXPECT_TRUE(run_.model.ThreadIndex.at(0)->periods.empty());
+    EXPECT_TRUE(run_.model.ThreadIndex.Find(0)->periods.empty());
 }
 
 }  // namespace

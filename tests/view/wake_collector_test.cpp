@@ -99,7 +99,7 @@ TEST_F(CollectorTest, FarProcessorsUnknownThreadsAndEmptyWindowsAreCountedWithou
     ASSERT_EQ(by_processor.size(), 65'536U);
     EXPECT_EQ(by_processor[65'535], 1U);
     EXPECT_EQ(by_processor[3], 1U);
-    const ThreadWakes* thread = collector.WakesOf(*model_.ThreadIndex.at(kThread));
+    const ThreadWakes* thread = collector.WakesOf(*model_.ThreadIndex.Find(kThread));
     ASSERT_NE(thread, nullptr);
     EXPECT_EQ(thread->on_processor, 1'000U);
     EXPECT_EQ(thread->idle_wakes_by_cstate.at(7), 1U);

@@ -20,8 +20,8 @@ std::size_t TimelineSlice(std::int64_t time, const TraceWindow& window) {
 ThreadWakes* WakeCollector::Lookup(std::uint32_t thread_id) {
     const auto [cached, inserted] = by_id_.try_emplace(thread_id, nullptr);
     if (inserted) {
-        if (const auto found = model_.ThreadIndex.find(thread_id); found != model_.ThreadIndex.end()) {
-            cached->second = &threads_[found->second];
+        if (const ThreadEntry* const entry = model_.ThreadIndex.Find(thread_id); entry != nullptr) {
+            cached->second = &threads_[entry];
         }
     }
     return cached->second;
@@ -110,8 +110,8 @@ void WakeCollector::ReadyThread(std::uint32_t processor, const ReadyThreadEventD
         if (header_names_thread || state.known) {
             readier.kind = ReadierKind::kThread;
             readier.thread_id = header_names_thread ? record.HeaderThreadId : state.thread_id;
-            if (const auto found = model_.ThreadIndex.find(readier.thread_id); found != model_.ThreadIndex.end()) {
-                readier.process_id = found->second->ProcessId;
+            if (const ThreadEntry* const entry = model_.ThreadIndex.Find(readier.thread_id); entry != nullptr) {
+                readier.process_id = entry->ProcessId;
             }
         }
     }
@@ -122,8 +122,8 @@ void WakeCollector::ThreadName(const ThreadNameEventData& record) {
     if (record.name.empty()) {
         return;
     }
-    const auto found = model_.ThreadIndex.find(record.ThreadId);
-    if (found == model_.ThreadIndex.end() || found->second->ProcessId != record.ProcessId) {
+    const ThreadEntry* const entry = model_.ThreadIndex.Find(record.ThreadId);
+    if (entry == nullptr || entry->ProcessId != record.ProcessId) {
         return;
     }
     Lookup(record.ThreadId)->name = record.name;

@@ -1,0 +1,36 @@
+// A trace file read with positioned reads into the reader's own buffers: no
+// mapping whose pages would stay resident and be faulted in one by one, so
+// memory stays bounded whatever the file's size.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+
+namespace dormiscope {
+
+class TraceFile {
+public:
+    // The regular, non-empty file at `path`, or empty when it cannot be opened.
+    static std::optional<TraceFile> Open(const std::filesystem::path& path);
+
+    TraceFile(TraceFile&& other) noexcept;
+    TraceFile& operator=(TraceFile&& other) noexcept;
+    TraceFile(const TraceFile&) = delete;
+    TraceFile& operator=(const TraceFile&) = delete;
+    ~TraceFile();
+
+    std::uint64_t Size() const { return size_; }
+
+    // Fills `bytes` from `offset`; false when the file ends first or a read fails.
+    bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) const;
+
+private:
+    TraceFile(int descriptor, std::uint64_t size) : descriptor_(descriptor), size_(size) {}
+
+    int descriptor_ = -1;
+    std::uint64_t size_ = 0;
+};
+
+}  // namespace dormiscope

@@ -1,0 +1,85 @@
+// Reads arbitrary events with every record reader twice, from the decoding
+// plans and through the Trace Data Helper alone, and stops at the first
+// record or result that differs. An input is a run of events, each
+// [kind][opcode][version][flags][length][payload...], so one input can teach
+// a plan and then hand it events it must not vouch for.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "etw/event_records.h"
+#include "etw/kernel_guids.h"
+
+namespace {
+
+using dormiscope::CSwitchEventData;
+using dormiscope::ProcessEventData;
+using dormiscope::ThreadEventData;
+
+constexpr GUID kOtherProvider = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
+
+// Field by field: the records' padding is not part of what they hold.
+template <typename Record>
+bool Same(const Record& a, const Record& b) {
+    return a.TimeStamp == b.TimeStamp && a.ProcessorNumber == b.ProcessorNumber && a.payload == b.payload;
+}
+
+bool Same(const ProcessEventData& a, const ProcessEventData& b) {
+    return a.TimeStamp == b.TimeStamp && a.ProcessorNumber == b.ProcessorNumber && a.fixedPart == b.fixedPart &&
+           a.text1 == b.text1 && a.text2 == b.text2 && a.text3 == b.text3 && a.text4 == b.text4;
+}
+
+void CheckAllReaders(const EVENT_RECORD& event) {
+    ThreadEventData thread_planned;
+    ThreadEventData thread_helper;
+    if (dormiscope::ReadEventProperties(event, thread_planned) !=
+            dormiscope::ReadEventPropertiesThroughHelper(event, thread_helper) ||
+        !Same(thread_planned, thread_helper)) {
+        __builtin_trap();
+    }
+    CSwitchEventData switch_planned;
+    CSwitchEventData switch_helper;
+    if (dormiscope::ReadEventProperties(event, switch_planned) !=
+            dormiscope::ReadEventPropertiesThroughHelper(event, switch_helper) ||
+        !Same(switch_planned, switch_helper)) {
+        __builtin_trap();
+    }
+    ProcessEventData process_planned;
+    ProcessEventData process_helper;
+    if (dormiscope::ReadProcessEventProperties(event, process_planned) !=
+            dormiscope::ReadProcessEventPropertiesThroughHelper(event, process_helper) ||
+        !Same(process_planned, process_helper)) {
+        __builtin_trap();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    constexpr std::size_t kHeader = 5;
+    std::size_t position = 0;
+    while (size - position >= kHeader) {
+        const std::uint8_t* const header = data + position;
+        const std::size_t length = std::min<std::size_t>(header[4], size - position - kHeader);
+        // An exact copy, so the sanitizer catches any read past the payload.
+        const std::vector<std::uint8_t> payload(data + position + kHeader, data + position + kHeader + length);
+        position += kHeader + length;
+
+        EVENT_RECORD event{};
+        const GUID* const providers[] = {&dormiscope::ProcessProviderGuid, &dormiscope::ThreadProviderGuid,
+                                         &kOtherProvider};
+        event.EventHeader.ProviderId = *providers[header[0] % 3];
+        event.EventHeader.EventDescriptor.Opcode = header[1];
+        event.EventHeader.EventDescriptor.Version = header[2];
+        const USHORT flag_choices[] = {EVENT_HEADER_FLAG_64_BIT_HEADER, EVENT_HEADER_FLAG_32_BIT_HEADER, 0,
+                                       EVENT_HEADER_FLAG_32_BIT_HEADER | EVENT_HEADER_FLAG_64_BIT_HEADER};
+        event.EventHeader.Flags = static_cast<USHORT>(flag_choices[header[3] % 4] | EVENT_HEADER_FLAG_CLASSIC_HEADER);
+        event.EventHeader.TimeStamp.QuadPart = static_cast<LONGLONG>(position);
+        event.BufferContext.ProcessorNumber = header[3];
+        event.UserDataLength = static_cast<USHORT>(payload.size());
+        event.UserData = payload.empty() ? nullptr : const_cast<std::uint8_t*>(payload.data());
+        CheckAllReaders(event);
+    }
+    return 0;
+}
