@@ -1,6 +1,7 @@
 #include "view/wake_collector.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace dormiscope::view {
 namespace {
@@ -82,7 +83,9 @@ void WakeCollector::CountWake(ThreadWakes& thread, std::uint32_t thread_id, std:
         ++thread.idle_wakes_by_cstate[previous_cstate];
     }
     if (thread.switched_out && static_cast<std::uint64_t>(time) >= thread.last_switch_out) {
-        thread.off_processor_intervals.push_back(static_cast<std::uint64_t>(time) - thread.last_switch_out);
+        const std::uint64_t interval = static_cast<std::uint64_t>(time) - thread.last_switch_out;
+        thread.off_processor_intervals.push_back(
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(interval, std::numeric_limits<std::uint32_t>::max())));
     }
     if (thread.timeline.empty()) {
         thread.timeline.assign(kTimelineSlices, 0);

@@ -37,7 +37,9 @@ struct ThreadWakes {
     std::uint64_t on_processor = 0;  // 100-ns units
     std::uint64_t last_switch_out = 0;
     bool switched_out = false;
-    std::vector<std::uint64_t> off_processor_intervals;  // 100-ns units, every one seen
+    // Every one seen, in 100-ns units. 32 bits halve what a long trace keeps;
+    // a longer interval (over 429 s) is kept as the largest value.
+    std::vector<std::uint32_t> off_processor_intervals;
     std::map<ReadierId, std::uint64_t> readiers;
     std::vector<std::uint32_t> timeline;  // wakes per slice of the trace; empty until the first wake
 };

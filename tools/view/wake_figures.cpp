@@ -46,7 +46,7 @@ std::size_t RankIndex(std::size_t count, unsigned percent) {
 }
 
 // Reorders the values.
-std::optional<IntervalFigure> Intervals(std::vector<std::uint64_t>& values) {
+std::optional<IntervalFigure> Intervals(std::vector<std::uint32_t>& values) {
     if (values.empty()) {
         return std::nullopt;
     }
