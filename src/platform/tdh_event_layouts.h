@@ -61,7 +61,7 @@ public:
 private:
     static constexpr std::size_t kClassCount = 2;
     static constexpr std::size_t kVersionCount = 6;
-    static constexpr std::size_t kOpcodeCount = 40;
+    static constexpr std::size_t kOpcodeCount = 73;
 
     // A deque keeps the addresses in the index valid while it grows.
     std::deque<EventLayout> layouts_;

@@ -1,5 +1,5 @@
 // TdhGetEventInformation, TdhGetPropertySize and TdhGetProperty for the
-// kernel's classic Process, Thread and context-switch events.
+// kernel's classic Process, Thread, context-switch, ready-thread and thread-name events.
 //
 // They run for every property of every event a caller decodes, so the answers
 // are prepared once per schema and each call only checks its arguments, copies

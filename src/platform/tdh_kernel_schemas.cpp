@@ -101,12 +101,21 @@ constexpr std::array kCSwitchV4 = {
     UInt32(u"Reserved"),
 };
 
+// Logged when a thread becomes ready to run; Flag bit 0 says a DPC readied it.
+constexpr std::array kReadyThreadV2 = {
+    Hex32(u"TThreadId"), Int8(u"AdjustReason"), Int8(u"AdjustIncrement"), Int8(u"Flag"), Int8(u"Reserved"),
+};
+// Logged when an application names a thread; the payload carries the ids.
+constexpr std::array kSetNameV2 = {Hex32(u"ProcessId"), Hex32(u"ThreadId"), Utf16(u"ThreadName")};
+
 constexpr UCHAR kOpcodeStart = 1;
 constexpr UCHAR kOpcodeEnd = 2;
 constexpr UCHAR kOpcodeDcStart = 3;
 constexpr UCHAR kOpcodeDcEnd = 4;
 constexpr UCHAR kOpcodeCSwitch = 36;
 constexpr UCHAR kOpcodeDefunct = 39;
+constexpr UCHAR kOpcodeReadyThread = 50;
+constexpr UCHAR kOpcodeSetName = 72;
 
 constexpr std::array<UCHAR, 4> kLifetimeOpcodes = {kOpcodeStart, kOpcodeEnd, kOpcodeDcStart, kOpcodeDcEnd};
 constexpr std::array<UCHAR, 5> kProcessOpcodes = {kOpcodeStart, kOpcodeEnd, kOpcodeDcStart, kOpcodeDcEnd,
@@ -114,6 +123,8 @@ constexpr std::array<UCHAR, 5> kProcessOpcodes = {kOpcodeStart, kOpcodeEnd, kOpc
 constexpr std::array<UCHAR, 2> kStartOpcodes = {kOpcodeStart, kOpcodeDcStart};
 constexpr std::array<UCHAR, 2> kEndOpcodes = {kOpcodeEnd, kOpcodeDcEnd};
 constexpr std::array<UCHAR, 1> kCSwitchOpcode = {kOpcodeCSwitch};
+constexpr std::array<UCHAR, 1> kReadyThreadOpcode = {kOpcodeReadyThread};
+constexpr std::array<UCHAR, 1> kSetNameOpcode = {kOpcodeSetName};
 
 using Class = KernelEventClass;
 
@@ -134,6 +145,8 @@ const std::array kSchemas = {
     EventClassSchema{Class::Thread, 3, kCSwitchOpcode, kCSwitchV2},
     EventClassSchema{Class::Thread, 4, kCSwitchOpcode, kCSwitchV4},
     EventClassSchema{Class::Thread, 5, kCSwitchOpcode, kCSwitchV4},
+    EventClassSchema{Class::Thread, 2, kReadyThreadOpcode, kReadyThreadV2},
+    EventClassSchema{Class::Thread, 2, kSetNameOpcode, kSetNameV2},
 };
 
 }  // namespace
@@ -160,6 +173,10 @@ std::u16string_view OpcodeNameOf(UCHAR opcode) {
             return u"CSwitch";
         case kOpcodeDefunct:
             return u"Defunct";
+        case kOpcodeReadyThread:
+            return u"ReadyThread";
+        case kOpcodeSetName:
+            return u"SetName";
         default:
             return u"";
     }

@@ -1,5 +1,6 @@
-// The property lists of the kernel's classic Process, Thread and context-switch
-// events, as the Trace Data Helper describes them for each event version.
+// The property lists of the kernel's classic Process, Thread, context-switch,
+// ready-thread and thread-name events, as the Trace Data Helper describes them
+// for each event version.
 #pragma once
 
 #include <cstdint>

@@ -1,15 +1,12 @@
 #include "report/report_writer.h"
 
-#include <algorithm>
 #include <cstdint>
-#include <limits>
-#include <set>
 #include <string>
-#include <vector>
 
 #include "analysis/period_class.h"
 #include "log/logger.h"
 #include "report/name_text.h"
+#include "report/report_selection.h"
 
 namespace dormiscope {
 
@@ -22,48 +19,6 @@ void EndLine(std::wostream& out) {
 
 std::wstring Spaces(std::size_t count) {
     return std::wstring(count, L' ');
-}
-
-// Smallest significant period over the process's threads, compared unsigned;
-// a process without any comes last.
-std::uint64_t ProcessOrderKey(const ProcessEntry& process) {
-    std::uint64_t key = std::numeric_limits<std::uint64_t>::max();
-    for (const auto& [sequence, thread] : process.threads) {
-        for (const std::int64_t period : thread.significant_periods) {
-            key = std::min(key, static_cast<std::uint64_t>(period));
-        }
-    }
-    return key;
-}
-
-std::int64_t ThreadOrderKey(const ThreadEntry& thread) {
-    return thread.significant_periods.empty() ? std::numeric_limits<std::int64_t>::max()
-                                              : *thread.significant_periods.begin();
-}
-
-std::vector<const ProcessEntry*> ProcessOrder(const TraceModel& model) {
-    std::vector<std::pair<std::uint64_t, const ProcessEntry*>> keyed;
-    for (const auto& [process_id, process] : model.ProcessList) {
-        keyed.emplace_back(ProcessOrderKey(process), &process);
-    }
-    std::stable_sort(keyed.begin(), keyed.end(),
-                     [](const auto& left, const auto& right) { return left.first < right.first; });
-    std::vector<const ProcessEntry*> order;
-    for (const auto& [key, process] : keyed) {
-        order.push_back(process);
-    }
-    return order;
-}
-
-std::vector<const ThreadEntry*> ThreadOrder(const ProcessEntry& process) {
-    std::vector<const ThreadEntry*> order;
-    for (const auto& [sequence, thread] : process.threads) {
-        order.push_back(&thread);
-    }
-    std::stable_sort(order.begin(), order.end(), [](const ThreadEntry* left, const ThreadEntry* right) {
-        return ThreadOrderKey(*left) < ThreadOrderKey(*right);
-    });
-    return order;
 }
 
 void WriteProcessHeader(std::wostream& out, const ProcessEntry& process, bool& first_process) {
@@ -123,27 +78,22 @@ std::wostream& WriteReport(std::wostream& out, const TraceModel& model) {
     out << L"{\"processes\":" << L'[';
     EndLine(out);
     bool first_process = true;
-    for (const ProcessEntry* process : ProcessOrder(model)) {
+    for (const ProcessSelection& selection : SelectReportedThreads(model)) {
         bool header_pending = true;
         bool first_thread = true;
-        bool process_opened = false;
-        std::set<std::int64_t> reported_maxima;
-        for (const ThreadEntry* thread : ThreadOrder(*process)) {
+        for (const auto& [thread, verdict] : selection.threads) {
             Logger::Instance().Stream(LEVEL_DEBUG) << "Generating Histogram for TThreadId :" << thread->TThreadId
                                                    << "\n";
             Logger::Instance().Stream(LEVEL_DEBUG) << "thread_entry.period_histogram.GetNumBuckets() :"
                                                    << thread->period_histogram.GetNumBuckets() << "\n";
-            // A histogram always yields a significant period; a thread without
-            // one has nothing to be reported under.
-            if (thread->period_histogram.GetNumBuckets() == 0 || thread->significant_periods.empty()) {
+            if (verdict == ReportVerdict::kNotPeriodic) {
                 continue;
             }
             if (header_pending) {
-                WriteProcessHeader(out, *process, first_process);
+                WriteProcessHeader(out, *selection.process, first_process);
                 header_pending = false;
             }
-            if (!reported_maxima.insert(*thread->significant_periods.rbegin()).second) {
-                process_opened = true;
+            if (verdict == ReportVerdict::kRepeatsLargestPeriod) {
                 continue;
             }
             if (first_thread) {
@@ -153,9 +103,8 @@ std::wostream& WriteReport(std::wostream& out, const TraceModel& model) {
                 EndLine(out);
             }
             WriteThread(out, *thread);
-            process_opened = true;
         }
-        if (process_opened) {
+        if (!header_pending) {
             EndLine(out);
             out << Spaces(19) << L']';
             EndLine(out);

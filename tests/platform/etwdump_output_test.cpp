@@ -104,6 +104,16 @@ TEST(EtwdumpEventJsonTest, WritesHeaderFactsAndDecodedProperties) {
         << json;
 }
 
+TEST(EtwdumpEventJsonTest, PrintsTheReadyAndNameEventsProperties) {
+    TestEvent ready(kThreadGuid, 2, 50, Payload().U32(0x1F4).U8(1).U8(2).U8(1).U8(0).bytes());
+    EXPECT_NE(JsonOf(ready.get()).find(R"("properties":{"TThreadId":500,"AdjustReason":1,"AdjustIncrement":2,)"
+                                       R"("Flag":1,"Reserved":0}})"),
+              std::string::npos);
+    TestEvent name(kThreadGuid, 2, 72, Payload().U32(720).U32(96).Utf16(u"R\u00e9nder").bytes());
+    EXPECT_NE(JsonOf(name.get()).find(R"("properties":{"ProcessId":720,"ThreadId":96,"ThreadName":"R\u00E9nder"}})"),
+              std::string::npos);
+}
+
 TEST(EtwdumpEventJsonTest, MarksWhatCannotBeDecodedAsNull) {
     TestEvent header(kEventTraceGuid, 2, 0, std::vector<std::uint8_t>(16));
     EXPECT_NE(JsonOf(header.get()).find(R"("user_data_length":16,"properties":null})"), std::string::npos);

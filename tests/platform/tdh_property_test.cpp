@@ -150,6 +150,26 @@ TEST(TdhPropertyTest, AContextSwitchIsTwelvePropertiesCoveringItsPayload) {
     EXPECT_EQ(Number(Find(values, u"NewThreadWaitTime").value), 1U);
 }
 
+TEST(TdhPropertyTest, AReadyThreadIsFivePropertiesAndASetNameEndsWithItsName) {
+    Payload ready;
+    ready.U32(0x1F4).U8(1).U8(2).U8(1).U8(0);
+    TestEvent ready_event(kThreadGuid, 2, 50, ready.bytes());
+    const std::vector<NamedValue> ready_values = ReadAllProperties(ready_event.get());
+    ASSERT_EQ(ready_values.size(), 5U);
+    EXPECT_EQ(Concatenated(ready_values), ready.bytes());
+    EXPECT_EQ(Number(Find(ready_values, u"TThreadId").value), 0x1F4U);
+    EXPECT_EQ(Number(Find(ready_values, u"Flag").value), 1U);
+
+    Payload name;
+    name.U32(720).U32(96).Utf16(u"Render loop");
+    TestEvent name_event(kThreadGuid, 2, 72, name.bytes());
+    const std::vector<NamedValue> name_values = ReadAllProperties(name_event.get());
+    ASSERT_EQ(name_values.size(), 3U);
+    EXPECT_EQ(Concatenated(name_values), name.bytes());
+    EXPECT_EQ(Number(Find(name_values, u"ThreadId").value), 96U);
+    EXPECT_EQ(Find(name_values, u"ThreadName").value.size(), 2 * (11 + 1U));
+}
+
 struct PointerSizeCase {
     const char* label;
     USHORT flags;

@@ -158,6 +158,7 @@ TEST_F(SampleGeneratorTest, TraceReadsBackAsAConsistentRecording) {
     std::map<std::string, std::uint64_t> counts;
     std::map<std::uint16_t, std::uint32_t> running;  // processor → thread switched in last
     std::vector<std::int64_t> timer_wakes;
+    std::uint64_t switch_ins = 0;
     for (std::size_t i = 1; i < events.size(); ++i) {
         const Delivered& event = events[i];
         ASSERT_LE(events[i - 1].time, event.time) << "event " << i;
@@ -168,6 +169,7 @@ TEST_F(SampleGeneratorTest, TraceReadsBackAsAConsistentRecording) {
             EXPECT_EQ(old_tid, running[event.processor]) << "switch " << i << " on cpu " << event.processor;
             EXPECT_NE(new_tid, old_tid);
             running[event.processor] = new_tid;
+            switch_ins += new_tid != 0 ? 1 : 0;
             if (new_tid == 8) {
                 EXPECT_EQ(event.processor, 1);
                 timer_wakes.push_back(event.time);
@@ -185,6 +187,8 @@ TEST_F(SampleGeneratorTest, TraceReadsBackAsAConsistentRecording) {
             ++counts["Thread Start"];
         } else if (Is(event, kThreadGuid, 2)) {
             ++counts["Thread End"];
+        } else if (Is(event, kThreadGuid, 50)) {
+            ++counts["ReadyThread"];
         }
     }
     EXPECT_EQ(counts["Process DCStart"], 9u);
@@ -194,6 +198,7 @@ TEST_F(SampleGeneratorTest, TraceReadsBackAsAConsistentRecording) {
     EXPECT_EQ(counts["Thread Start"], 2u);
     EXPECT_EQ(counts["Thread End"], 2u);
     EXPECT_EQ(counts["CSwitch"], summary.events_by_kind.at("CSwitch"));
+    EXPECT_EQ(counts["ReadyThread"], switch_ins) << "every switch-in is readied";
     for (const auto& [processor, tid] : running) {
         EXPECT_EQ(tid, 0u) << "cpu " << processor << " ends idle";
     }

@@ -57,4 +57,32 @@ Event CSwitchEvent(std::uint32_t processor, std::int64_t raw, std::uint32_t new_
     return CSwitchEvent(processor, raw, CSwitchFields{.NewThreadId = new_tid, .OldThreadId = old_tid});
 }
 
+Event ReadyThreadEvent(std::uint32_t processor, std::int64_t raw, const ReadyThreadFields& fields,
+                       std::uint32_t pointer_size) {
+    Event event;
+    event.processor = processor;
+    event.raw_timestamp = raw;
+    event.form = PerfinfoForm(pointer_size);
+    event.group = kGroupThread;
+    event.type = kOpcodeReadyThread;
+    event.version = 2;
+    event.payload = ReadyThreadPayload(fields);
+    return event;
+}
+
+Event SetNameEvent(std::uint32_t processor, std::int64_t raw, std::uint32_t process_id, std::uint32_t thread_id,
+                   const std::u16string& name, std::uint32_t pointer_size) {
+    Event event;
+    event.processor = processor;
+    event.raw_timestamp = raw;
+    event.form = SystemForm(pointer_size);
+    event.group = kGroupThread;
+    event.type = kOpcodeSetName;
+    event.version = 2;
+    event.pid = 0xFFFFFFFF;
+    event.tid = thread_id;
+    event.payload = SetNamePayload(process_id, thread_id, name);
+    return event;
+}
+
 }  // namespace dormiscope::etl

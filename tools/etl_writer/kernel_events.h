@@ -1,7 +1,7 @@
 // Whole kernel events in one call, with the header form the kernel uses for
 // each: rundown (DCStart/DCEnd) and Defunct process events in the PERFINFO
-// form, process Start/End and all thread events in the SYSTEM form, context
-// switches in the PERFINFO form.
+// form, process Start/End, thread and thread-name events in the SYSTEM form,
+// context switches and readies in the PERFINFO form.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +22,8 @@ inline constexpr std::uint8_t kOpcodeDCStart = 3;
 inline constexpr std::uint8_t kOpcodeDCEnd = 4;
 inline constexpr std::uint8_t kOpcodeCSwitch = 36;
 inline constexpr std::uint8_t kOpcodeDefunct = 39;
+inline constexpr std::uint8_t kOpcodeReadyThread = 50;
+inline constexpr std::uint8_t kOpcodeSetName = 72;
 
 // SYSTEM or PERFINFO form of the given pointer size.
 HeaderForm SystemForm(std::uint32_t pointer_size);
@@ -43,5 +45,15 @@ Event CSwitchEvent(std::uint32_t processor, std::int64_t raw, const CSwitchField
                    std::uint32_t pointer_size = 8);
 // The same with typical values for everything but the two thread ids.
 Event CSwitchEvent(std::uint32_t processor, std::int64_t raw, std::uint32_t new_tid, std::uint32_t old_tid);
+
+// A thread made ready (group 5, type 50, version 2, PERFINFO form: the header
+// names no readying thread).
+Event ReadyThreadEvent(std::uint32_t processor, std::int64_t raw, const ReadyThreadFields& fields,
+                       std::uint32_t pointer_size = 8);
+
+// A thread named by its application (group 5, type 72, version 2, SYSTEM form
+// with process id -1 in the header, as the kernel logs it).
+Event SetNameEvent(std::uint32_t processor, std::int64_t raw, std::uint32_t process_id, std::uint32_t thread_id,
+                   const std::u16string& name, std::uint32_t pointer_size = 8);
 
 }  // namespace dormiscope::etl

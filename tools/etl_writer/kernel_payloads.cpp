@@ -153,4 +153,23 @@ std::vector<std::uint8_t> CSwitchPayload(const CSwitchFields& fields) {
     return out;
 }
 
+std::vector<std::uint8_t> ReadyThreadPayload(const ReadyThreadFields& fields) {
+    Bytes out;
+    PutLE(out, fields.TThreadId);
+    PutLE(out, fields.AdjustReason);
+    PutLE(out, fields.AdjustIncrement);
+    PutLE(out, fields.Flag);
+    PutLE(out, fields.Reserved);
+    return out;
+}
+
+std::vector<std::uint8_t> SetNamePayload(std::uint32_t process_id, std::uint32_t thread_id,
+                                         const std::u16string& name) {
+    Bytes out;
+    PutLE(out, process_id);
+    PutLE(out, thread_id);
+    PutUtf16Z(out, name);
+    return out;
+}
+
 }  // namespace dormiscope::etl

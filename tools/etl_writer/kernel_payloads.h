@@ -1,5 +1,6 @@
-// Payload bytes of the kernel's Process, Thread and CSwitch events, packed
-// exactly as the kernel logs them (no padding between properties).
+// Payload bytes of the kernel's Process, Thread, CSwitch, ReadyThread and
+// SetName events, packed exactly as the kernel logs them (no padding between
+// properties).
 #pragma once
 
 #include <cstdint>
@@ -83,5 +84,22 @@ struct CSwitchFields {
 
 // The 24-byte CSwitch payload (the same for versions 2 to 5).
 std::vector<std::uint8_t> CSwitchPayload(const CSwitchFields& fields);
+
+inline constexpr std::uint8_t kReadiedFromDpc = 0x01;  // ReadyThread Flag bit 0
+
+struct ReadyThreadFields {
+    std::uint32_t TThreadId = 0;
+    std::int8_t AdjustReason = 1;  // unwait
+    std::int8_t AdjustIncrement = 1;
+    std::uint8_t Flag = 0;
+    std::int8_t Reserved = 0;
+};
+
+// The 8-byte ReadyThread payload (version 2).
+std::vector<std::uint8_t> ReadyThreadPayload(const ReadyThreadFields& fields);
+
+// The SetName payload (version 2): the ids, then the NUL-terminated UTF-16 name.
+std::vector<std::uint8_t> SetNamePayload(std::uint32_t process_id, std::uint32_t thread_id,
+                                         const std::u16string& name);
 
 }  // namespace dormiscope::etl

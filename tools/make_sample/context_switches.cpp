@@ -12,8 +12,15 @@ constexpr std::int8_t kWaitUserRequest = 6;
 constexpr std::int8_t kStateRunning = 2;
 constexpr std::int8_t kStateWaiting = 5;
 
+// The longer a processor idles, the deeper the sleep state it leaves: C1 below
+// 2 ms, C2 below 20 ms, C3 beyond.
+std::uint8_t CStateAfter(std::int64_t idle_for) {
+    return idle_for < 20'000 ? 1 : idle_for < 200'000 ? 2 : 3;
+}
+
 etl::CSwitchFields Switch(std::uint32_t cpu, std::uint32_t new_tid, std::uint32_t old_tid,
-                          const std::map<std::uint32_t, ThreadTraits>& traits, bool new_was_delayed) {
+                          const std::map<std::uint32_t, ThreadTraits>& traits, bool new_was_delayed,
+                          std::int64_t idle_for = 0) {
     const auto traits_of = [&](std::uint32_t tid) {
         const auto found = traits.find(tid);
         return found == traits.end() ? ThreadTraits{} : found->second;
@@ -26,7 +33,7 @@ etl::CSwitchFields Switch(std::uint32_t cpu, std::uint32_t new_tid, std::uint32_
     fields.NewThreadPriority = incoming.priority;
     fields.OldThreadPriority = outgoing.priority;
     // Leaving idle means leaving a sleep state.
-    fields.PreviousCState = old_tid == kIdleThread ? 1 : 0;
+    fields.PreviousCState = old_tid == kIdleThread ? CStateAfter(idle_for) : 0;
     if (old_tid == kIdleThread) {
         fields.OldThreadWaitReason = kWaitExecutive;
         fields.OldThreadWaitMode = 0;
@@ -65,7 +72,7 @@ std::vector<SwitchRecord> ScheduleRuns(std::vector<Run> runs, const std::map<std
                 switches.push_back({free_at, cpu, Switch(cpu, kIdleThread, running, traits, false)});
                 running = kIdleThread;
             }
-            switches.push_back({start, cpu, Switch(cpu, run.tid, running, traits, start > run.wake)});
+            switches.push_back({start, cpu, Switch(cpu, run.tid, running, traits, start > run.wake, start - free_at)});
             running = run.tid;
             free_at = start + run.duration;
         }

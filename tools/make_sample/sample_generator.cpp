@@ -282,6 +282,14 @@ SampleSummary WriteSample(const Scenario& scenario, const std::filesystem::path&
             writer.Add(events[next_event].event);
             ++summary.events_by_kind[events[next_event].kind];
         }
+        // Every thread is readied just before it runs: by a timer DPC when its
+        // processor was idle, otherwise by the thread it takes over from.
+        if (record.fields.NewThreadId != 0) {
+            const std::uint8_t flag = record.fields.OldThreadId == 0 ? etl::kReadiedFromDpc : 0;
+            writer.Add(etl::ReadyThreadEvent(record.cpu, raw(record.time),
+                                             {.TThreadId = record.fields.NewThreadId, .Flag = flag}));
+            ++summary.events_by_kind["ReadyThread"];
+        }
         writer.Add(etl::CSwitchEvent(record.cpu, raw(record.time), record.fields));
         ++summary.events_by_kind["CSwitch"];
     }

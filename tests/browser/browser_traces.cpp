@@ -1,0 +1,78 @@
+// Writes the traces the browser test renders besides the sample: wide.etl,
+// 10 000 threads in 500 processes on 8 processors, each waking 12 to 40 times
+// at its own period, every wake readied by a thread or a DPC; and
+// hostile-names.etl, whose names are markup.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "support/kernel_trace.h"
+
+namespace {
+
+using dormiscope::testing::KernelTrace;
+namespace etl = dormiscope::etl;
+
+constexpr std::uint32_t kProcesses = 500;
+constexpr std::uint32_t kThreadsPerProcess = 20;
+constexpr std::uint32_t kProcessors = 8;
+constexpr std::uint64_t kPeriods[] = {10'000, 40'000, 156'250, 500'000, 1'000'000};
+
+void WriteWideTrace(const std::filesystem::path& file) {
+    etl::TraceOptions options;
+    options.processors = kProcessors;
+    KernelTrace trace(options);
+    trace.ProcessRundown(0, "Idle").ThreadRundown(0, 0);
+    for (std::uint32_t process = 0; process < kProcesses; ++process) {
+        const std::uint32_t pid = 1000 + 4 * process;
+        trace.ProcessRundown(pid, "service" + std::to_string(process) + ".exe");
+        for (std::uint32_t thread = 0; thread < kThreadsPerProcess; ++thread) {
+            const std::uint32_t index = process * kThreadsPerProcess + thread;
+            const std::uint32_t tid = 100'000 + 4 * index;
+            trace.ThreadRundown(pid, tid);
+            const std::uint32_t processor = index % kProcessors;
+            const std::uint64_t period = kPeriods[index % std::size(kPeriods)];
+            const std::uint32_t wakes = 12 + index % 29;
+            // Staggered starts; wakes of threads sharing a processor may interleave.
+            std::uint64_t now = 400 * (index / kProcessors % 25);
+            for (std::uint32_t wake = 0; wake < wakes; ++wake) {
+                now += period;
+                const bool from_dpc = (wake + index) % 2 == 0;
+                trace.Add(etl::ReadyThreadEvent(processor, 0,
+                                                {.TThreadId = tid, .Flag = from_dpc ? etl::kReadiedFromDpc : std::uint8_t{0}}),
+                          now - 1);
+                trace.Add(etl::CSwitchEvent(processor, 0,
+                                            etl::CSwitchFields{.NewThreadId = tid, .OldThreadId = 0,
+                                                               .PreviousCState = static_cast<std::uint8_t>(1 + wake % 3)}),
+                          now);
+                trace.ContextSwitch(now + 50, 0, tid, processor);
+            }
+        }
+    }
+    trace.Write(file);
+}
+
+void WriteHostileNamesTrace(const std::filesystem::path& file) {
+    KernelTrace trace;
+    trace.ProcessRundown(0, "Idle").ThreadRundown(0, 0);
+    trace.ProcessRundown(900, "<script>alert(1)</script>").ThreadRundown(900, 904);
+    trace.ProcessRundown(910, "<img src=x onerror=alert(2)>\"'&amp;").ThreadRundown(910, 914);
+    trace.Add(etl::SetNameEvent(0, 0, 900, 904, u"</script><script>alert(3)</script>"), 500);
+    trace.ContextSwitch(1'000, 904, 0, 0).ContextSwitch(1'100, 0, 904, 0);
+    trace.ContextSwitch(2'000, 914, 0, 1).ContextSwitch(2'100, 0, 914, 1);
+    trace.Write(file);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fputs("usage: browser_traces DIRECTORY\n", stderr);
+        return 2;
+    }
+    const std::filesystem::path directory = argv[1];
+    WriteWideTrace(directory / "wide.etl");
+    WriteHostileNamesTrace(directory / "hostile-names.etl");
+    return 0;
+}

@@ -1,0 +1,385 @@
+// dormiscope-view on small written traces: the --json document compared byte
+// for byte with golden/view/<case>.json (DORMISCOPE_UPDATE_GOLDEN=1 rewrites
+// them; check every change by hand), the page checked against it, and the
+// program's answers to bad input.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <initializer_list>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "e2e_run.h"
+#include "report_json.h"
+#include "support/kernel_trace.h"
+
+namespace dormiscope::testing {
+namespace {
+
+constexpr std::uint32_t kIdle = 0;
+constexpr std::uint64_t kMillisecond = 10'000;
+
+// A kernel trace with per-processor context switches, readies and names.
+class WakeTrace {
+public:
+    explicit WakeTrace(etl::TraceOptions options = {}) : trace_(std::move(options)) {
+        trace_.ProcessRundown(0, "Idle").ThreadRundown(0, kIdle);
+    }
+    WakeTrace& Process(std::uint32_t pid, const std::string& name) {
+        trace_.ProcessRundown(pid, name);
+        return *this;
+    }
+    WakeTrace& Thread(std::uint32_t pid, std::uint32_t tid) {
+        trace_.ThreadRundown(pid, tid);
+        return *this;
+    }
+    // A rundown of the given version carrying a name: version 4's ThreadName,
+    // or the trailing name of version 3.
+    WakeTrace& NamedThread(std::uint32_t pid, std::uint32_t tid, std::uint16_t version, const std::u16string& name,
+                           std::uint8_t opcode = etl::kOpcodeDCStart, std::uint64_t at = 0) {
+        etl::ThreadFields fields;
+        fields.ProcessId = pid;
+        fields.TThreadId = tid;
+        trace_.Add(etl::ThreadEvent(0, 0, opcode, version, 8, fields, name), at);
+        return *this;
+    }
+    WakeTrace& Switch(std::uint64_t at, std::uint32_t processor, std::uint32_t new_tid, std::uint32_t old_tid,
+                      std::uint8_t cstate = 1) {
+        trace_.Add(etl::CSwitchEvent(processor, 0,
+                                     etl::CSwitchFields{.NewThreadId = new_tid, .OldThreadId = old_tid,
+                                                        .PreviousCState = cstate}),
+                   at);
+        return *this;
+    }
+    WakeTrace& Ready(std::uint64_t at, std::uint32_t processor, std::uint32_t tid, std::uint8_t flag = 0) {
+        trace_.Add(etl::ReadyThreadEvent(processor, 0, {.TThreadId = tid, .Flag = flag}), at);
+        return *this;
+    }
+    WakeTrace& SetName(std::uint64_t at, std::uint32_t pid, std::uint32_t tid, const std::u16string& name) {
+        trace_.Add(etl::SetNameEvent(0, 0, pid, tid, name), at);
+        return *this;
+    }
+    // A thread on a processor of its own, waking from idle after each group
+    // of `count` intervals of `length`, one group after the other.
+    struct Repeated {
+        std::size_t count;
+        std::uint64_t length;
+    };
+    WakeTrace& Periodic(std::uint32_t tid, std::uint32_t processor, std::initializer_list<Repeated> groups) {
+        std::uint64_t now = 0;
+        for (const Repeated& group : groups) {
+            for (std::size_t wake = 0; wake < group.count; ++wake) {
+                now += group.length;
+                Switch(now, processor, tid, kIdle);
+                now += 100;
+                Switch(now, processor, kIdle, tid);
+            }
+        }
+        return *this;
+    }
+    std::filesystem::path Write(const std::filesystem::path& file) const { return trace_.Write(file); }
+
+private:
+    KernelTrace trace_;
+};
+
+struct ViewCase {
+    std::string name;  // golden/view/<name>.json
+    std::function<WakeTrace()> trace;
+};
+
+void PrintTo(const ViewCase& view_case, std::ostream* out) {
+    *out << view_case.name;
+}
+
+etl::TraceOptions LostEvents() {
+    etl::TraceOptions options;
+    options.events_lost = 12;
+    options.buffers_lost = 2;
+    return options;
+}
+
+const std::vector<ViewCase>& ViewCases() {
+    static const std::vector<ViewCase> cases = {
+        // Idle wakes from C-states 1, 2 and 3 on three processors, interleaved
+        // in time; thread 200 takes over from thread 100 (a wake, not an idle
+        // one) and then wakes from idle on another processor.
+        {"idle_cstates",
+         [] {
+             WakeTrace trace;
+             trace.Process(720, "app.exe").Thread(720, 96).Thread(720, 100).Process(800, "svc.exe").Thread(800, 200);
+             trace.Switch(10'000, 0, 96, kIdle, 1).Switch(10'100, 0, kIdle, 96);
+             trace.Switch(15'000, 1, 100, kIdle, 3).Switch(15'300, 1, 200, 100).Switch(15'400, 1, kIdle, 200);
+             trace.Switch(20'000, 2, 200, kIdle, 2).Switch(20'050, 2, kIdle, 200);
+             trace.Switch(30'000, 0, 96, kIdle, 2).Switch(30'200, 0, kIdle, 96);
+             return trace;
+         }},
+        // Thread 100 is readied by thread 96 running on another processor, by
+        // a DPC, by 96 again before 100 has even left its processor (the ready
+        // belongs to the next switch-in), and on a processor whose running
+        // thread the trace has not shown yet.
+        {"readiers",
+         [] {
+             WakeTrace trace;
+             trace.Process(720, "app.exe").Thread(720, 96).Thread(720, 100);
+             trace.Switch(1'000, 0, 96, kIdle).Ready(1'100, 0, 100).Switch(1'200, 0, kIdle, 96);
+             trace.Switch(1'300, 1, 100, kIdle).Switch(1'400, 1, kIdle, 100);
+             trace.Ready(5'000, 1, 100, etl::kReadiedFromDpc).Switch(5'100, 1, 100, kIdle);
+             trace.Switch(5'150, 0, 96, kIdle).Ready(5'200, 0, 100).Switch(5'300, 1, kIdle, 100);
+             trace.Switch(5'400, 0, kIdle, 96).Switch(6'000, 1, 100, kIdle).Switch(6'500, 1, kIdle, 100);
+             trace.Ready(7'000, 2, 100).Switch(7'100, 1, 100, kIdle).Switch(7'200, 1, kIdle, 100);
+             return trace;
+         }},
+        // Names from version 4's ThreadName, version 3's trailing name, a
+        // thread start and SetName; a SetName naming the wrong process is ignored.
+        {"thread_names",
+         [] {
+             WakeTrace trace;
+             trace.Process(720, "app.exe")
+                 .NamedThread(720, 96, 4, u"Render loop")
+                 .NamedThread(720, 100, 3, u"Timer worker")
+                 .Thread(720, 104)
+                 .Thread(720, 108)
+                 .NamedThread(720, 112, 4, u"Started", etl::kOpcodeStart, 2'000);
+             trace.SetName(1'000, 720, 104, u"Named later").SetName(1'000, 999, 108, u"Not this one");
+             trace.Switch(3'000, 0, 112, kIdle).Switch(3'100, 0, kIdle, 112);
+             return trace;
+         }},
+        // The header reports lost events and buffers.
+        {"lost_events",
+         [] {
+             WakeTrace trace(LostEvents());
+             trace.Process(720, "app.exe").Thread(720, 96);
+             trace.Switch(1'000, 0, 96, kIdle).Switch(1'100, 0, kIdle, 96);
+             return trace;
+         }},
+        // Processes and threads only: no wakes, no readies.
+        {"no_context_switches",
+         [] {
+             WakeTrace trace;
+             trace.Process(720, "app.exe").Thread(720, 96).Thread(720, 100);
+             return trace;
+         }},
+        // Thread 96 wakes every 10 ms, then every 15.625 ms: the report puts
+        // it first (smallest period 10 ms) at 15ms. Thread 100 has the same
+        // largest period in the same process, so the report leaves it out and
+        // the view shows no periodicity for it, only its period classes.
+        {"periodicity",
+         [] {
+             WakeTrace trace;
+             trace.Process(720, "app.exe").Thread(720, 96).Thread(720, 100);
+             trace.Periodic(96, 0, {{20, 10 * kMillisecond}, {20, 156'250}}).Periodic(100, 1, {{12, 156'250}});
+             return trace;
+         }},
+        // Names that HTML and JSON must escape.
+        {"escaped_names",
+         [] {
+             WakeTrace trace;
+             trace.Process(900, "<script>alert(1)</script>").Thread(900, 904);
+             trace.Process(910, "say \"hi\"\\ caf\xC3\xA9 & <b>").Thread(910, 914);
+             trace.SetName(1'000, 900, 904, u"</script><img src=x onerror=alert(2)> \u00e9 \U0001F600");
+             trace.Switch(2'000, 0, 904, kIdle).Switch(2'100, 0, kIdle, 904);
+             trace.Switch(3'000, 1, 914, kIdle).Switch(3'100, 1, kIdle, 914);
+             return trace;
+         }},
+    };
+    return cases;
+}
+
+bool UpdatingGoldenFiles() {
+    const char* update = std::getenv("DORMISCOPE_UPDATE_GOLDEN");
+    return update != nullptr && std::string(update) == "1";
+}
+
+ProcessResult RunView(const TemporaryDirectory& directory, const std::vector<std::string>& arguments) {
+    std::vector<std::string> all = {DORMISCOPE_VIEW_BINARY};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return RunProcess(all, directory.path());
+}
+
+// The JSON document the page carries, with the one escape the page adds undone.
+std::string EmbeddedJson(const std::string& page) {
+    const std::string open = "<script type=\"application/json\" id=\"wake-data\">";
+    const std::size_t start = page.find(open);
+    if (start == std::string::npos) {
+        return {};
+    }
+    const std::size_t end = page.find("</script>", start);
+    const std::string_view embedded = std::string_view(page).substr(start + open.size(), end - start - open.size());
+    const std::string_view escape = "\\u003c";
+    std::string json;
+    for (std::size_t at = 0; at < embedded.size();) {
+        if (embedded.substr(at, escape.size()) == escape) {
+            json += '<';
+            at += escape.size();
+        } else {
+            json += embedded[at++];
+        }
+    }
+    return json;
+}
+
+std::filesystem::path GoldenFile(const std::string& name) {
+    return std::filesystem::path(DORMISCOPE_GOLDEN_DIR) / "view" / (name + ".json");
+}
+
+class ViewGolden : public ::testing::TestWithParam<ViewCase> {};
+
+TEST_P(ViewGolden, JsonMatchesTheExpectedFileAndThePageCarriesIt) {
+    const TemporaryDirectory directory;
+    const auto trace = GetParam().trace().Write(directory / "trace.etl");
+    const ProcessResult run = RunView(directory, {"-i", trace.string(), "-o", "wakes.html", "--json", "wakes.json"});
+    ASSERT_EQ(run.exit_code, 0) << run.standard_error;
+    EXPECT_EQ(run.standard_error, "");
+    const std::string json = ReadFile(directory / "wakes.json");
+    const std::string page = ReadFile(directory / "wakes.html");
+    ASSERT_TRUE(ParseJson(json).has_value()) << "not valid JSON:\n" << json;
+    for (const char character : json) {
+        ASSERT_LT(static_cast<unsigned char>(character), 0x80) << "the document is not ASCII";
+    }
+    EXPECT_EQ(EmbeddedJson(page), json) << "the page's figures differ from --json";
+    EXPECT_EQ(page.find("<script>alert"), std::string::npos);
+
+    const std::filesystem::path golden = GoldenFile(GetParam().name);
+    if (UpdatingGoldenFiles()) {
+        std::ofstream(golden, std::ios::binary | std::ios::trunc) << json;
+        GTEST_SKIP() << "rewrote " << golden;
+    }
+    ASSERT_TRUE(std::filesystem::exists(golden)) << golden << " is missing; DORMISCOPE_UPDATE_GOLDEN=1 writes it";
+    EXPECT_EQ(json, ReadFile(golden)) << "differs from " << golden;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ViewGolden, ::testing::ValuesIn(ViewCases()),
+                         [](const ::testing::TestParamInfo<ViewCase>& info) { return info.param.name; });
+
+// The banner says what is missing whenever the trace is incomplete.
+TEST(ViewPage, CoverageBannerNamesWhatIsMissing) {
+    struct Expectation {
+        std::string case_name;
+        std::vector<std::string> phrases;  // empty: no banner at all
+    };
+    const std::vector<Expectation> expectations = {
+        {"readiers", {}},
+        {"lost_events", {"lost 12 events and 2 buffers", "no ReadyThread events"}},
+        {"no_context_switches", {"no context-switch events", "no ReadyThread events"}},
+    };
+    for (const Expectation& expectation : expectations) {
+        const TemporaryDirectory directory;
+        for (const ViewCase& view_case : ViewCases()) {
+            if (view_case.name == expectation.case_name) {
+                view_case.trace().Write(directory / "trace.etl");
+            }
+        }
+        ASSERT_EQ(RunView(directory, {"-i", "trace.etl", "-o", "wakes.html"}).exit_code, 0);
+        const std::string page = ReadFile(directory / "wakes.html");
+        EXPECT_EQ(page.find("id=\"coverage\"") != std::string::npos, !expectation.phrases.empty())
+            << expectation.case_name;
+        for (const std::string& phrase : expectation.phrases) {
+            EXPECT_NE(page.find(phrase), std::string::npos) << expectation.case_name << ": " << phrase;
+        }
+    }
+}
+
+// The view's periodicity is the report's, thread for thread.
+TEST(ViewPage, PeriodicityIsTheReportsForEveryThread) {
+    const TemporaryDirectory directory;
+    for (const ViewCase& view_case : ViewCases()) {
+        if (view_case.name == "periodicity") {
+            view_case.trace().Write(directory / "trace.etl");
+        }
+    }
+    ASSERT_EQ(RunView(directory, {"-i", "trace.etl", "-o", "wakes.html", "--json", "wakes.json"}).exit_code, 0);
+    const EndToEndRun report_run =
+        RunEmulated(directory, "GenuineVexor", {"-i", "trace.etl", "-o", "report.json"});
+    ASSERT_EQ(report_run.result.exit_code, 0) << report_run.result.standard_error;
+    const auto reported = ReportedThreads(ReadFile(directory / "report.json"));
+    ASSERT_TRUE(reported.has_value());
+
+    std::map<std::string, std::string> report_periodicity;
+    for (const ReportedThread& thread : *reported) {
+        report_periodicity[thread.thread_id] = thread.periodicity;
+    }
+    const auto document = ParseJson(ReadFile(directory / "wakes.json"));
+    ASSERT_TRUE(document.has_value());
+    std::size_t periodic = 0;
+    for (const JsonValue& process : document->Member(u"processes")->items) {
+        for (const JsonValue& thread : process.Member(u"threads")->items) {
+            const std::string tid(thread.Member(u"tid")->text.begin(), thread.Member(u"tid")->text.end());
+            const JsonValue& periodicity = *thread.Member(u"periodicity");
+            if (periodicity.kind == JsonValue::Kind::Null) {
+                EXPECT_FALSE(report_periodicity.contains(tid)) << "thread " << tid;
+                continue;
+            }
+            ++periodic;
+            EXPECT_EQ(std::string(periodicity.text.begin(), periodicity.text.end()), report_periodicity[tid])
+                << "thread " << tid;
+        }
+    }
+    EXPECT_EQ(periodic, report_periodicity.size());
+}
+
+// Bad input: a clear message, a non-zero exit, and no page left behind.
+TEST(ViewBadInput, RefusesWithAMessageAndLeavesNoPage) {
+    struct BadCase {
+        std::string label;
+        std::function<std::vector<std::string>(const TemporaryDirectory&)> prepare;
+        int exit_code;
+        std::string message;
+    };
+    const std::vector<BadCase> cases = {
+        {"no output switch", [](const TemporaryDirectory&) { return std::vector<std::string>{"-i", "t.etl"}; }, 2,
+         "usage: dormiscope-view"},
+        {"unknown switch",
+         [](const TemporaryDirectory&) {
+             return std::vector<std::string>{"-i", "t.etl", "-o", "wakes.html", "--colour", "red"};
+         },
+         2, "usage: dormiscope-view"},
+        {"missing trace",
+         [](const TemporaryDirectory&) {
+             return std::vector<std::string>{"-i", "missing.etl", "-o", "wakes.html"};
+         },
+         3, "cannot read the trace missing.etl"},
+        {"not a trace",
+         [](const TemporaryDirectory& directory) {
+             std::ofstream(directory / "t.etl") << std::string(70000, 'x');
+             return std::vector<std::string>{"-i", "t.etl", "-o", "wakes.html"};
+         },
+         3, "cannot read the trace t.etl"},
+        {"truncated trace",
+         [](const TemporaryDirectory& directory) {
+             WakeTrace trace;
+             trace.Process(720, "app.exe").Thread(720, 96).Periodic(96, 0, {{40, kMillisecond}});
+             const std::string whole = ReadFile(trace.Write(directory / "whole.etl"));
+             std::ofstream(directory / "t.etl", std::ios::binary) << whole.substr(0, whole.size() - 1000);
+             return std::vector<std::string>{"-i", "t.etl", "-o", "wakes.html"};
+         },
+         3, "cannot read the trace t.etl"},
+        {"page in a missing directory",
+         [](const TemporaryDirectory& directory) {
+             WakeTrace trace;
+             trace.Process(720, "app.exe").Thread(720, 96);
+             trace.Write(directory / "t.etl");
+             return std::vector<std::string>{"-i", "t.etl", "-o", "no/such/dir/wakes.html", "--json", "wakes.json"};
+         },
+         4, "cannot write no/such/dir/wakes.html"},
+    };
+    for (const BadCase& bad : cases) {
+        const TemporaryDirectory directory;
+        const ProcessResult run = RunView(directory, bad.prepare(directory));
+        EXPECT_EQ(run.exit_code, bad.exit_code) << bad.label;
+        EXPECT_NE(run.standard_error.find(bad.message), std::string::npos) << bad.label << ": " << run.standard_error;
+        for (const auto& entry : std::filesystem::directory_iterator(directory.path())) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_TRUE(name == "t.etl" || name == "whole.etl") << bad.label << " left " << name;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace dormiscope::testing

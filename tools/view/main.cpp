@@ -1,0 +1,91 @@
+// dormiscope-view: who wakes the machine, how often and from which idle
+// state, as one HTML page (and, if asked, the same figures as JSON).
+#include <clocale>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "analysis/periodic_disturbances.h"
+#include "model/run_context.h"
+#include "platform/native_text.h"
+#include "view/output_file.h"
+#include "view/view_options.h"
+#include "view/wake_figures.h"
+#include "view/wake_pass.h"
+#include "view/wakes_json.h"
+#include "view/wakes_page.h"
+
+namespace {
+
+using namespace dormiscope;
+using namespace dormiscope::view;
+
+constexpr int kExitUsage = 2;
+constexpr int kExitTrace = 3;
+constexpr int kExitOutput = 4;
+
+std::string Shown(const std::wstring& path) {
+    return PathFromWide(path).string();
+}
+
+// Writes every requested file to its temporary name first, and renames them
+// only when all were written, so no half-written page is left as the result.
+int WriteOutputs(const ViewOptions& options, const std::string& page, const std::string& json) {
+    OutputFile page_file(PathFromWide(options.page_path));
+    std::optional<OutputFile> json_file;
+    if (!options.json_path.empty()) {
+        json_file.emplace(PathFromWide(options.json_path));
+    }
+    const auto fail = [](const std::wstring& path, const OutputFile& file) {
+        std::fprintf(stderr, "dormiscope-view: cannot write %s: %s\n", Shown(path).c_str(), file.error().c_str());
+        return kExitOutput;
+    };
+    if (!page_file.Write(page)) {
+        return fail(options.page_path, page_file);
+    }
+    if (json_file && !json_file->Write(json)) {
+        return fail(options.json_path, *json_file);
+    }
+    if (json_file && !json_file->Commit()) {
+        return fail(options.json_path, *json_file);
+    }
+    if (!page_file.Commit()) {
+        return fail(options.page_path, page_file);
+    }
+    return 0;
+}
+
+int RunView(const std::vector<std::wstring>& arguments) {
+    const std::optional<ViewOptions> options = ParseViewOptions(arguments);
+    if (!options) {
+        std::fputs(kViewUsage, stderr);
+        return kExitUsage;
+    }
+    RunContext run;
+    run.input_path = options->trace_path;
+    WakeReading reading = ReadWakes(run);
+    if (reading.status != 0) {
+        // The trace reader has already printed the failing operation's code.
+        std::fprintf(stderr, "\ndormiscope-view: cannot read the trace %s (error %u): missing, unreadable or damaged\n",
+                     Shown(options->trace_path).c_str(), reading.status);
+        return kExitTrace;
+    }
+    if (run.model.ThreadList.empty()) {
+        std::fprintf(stderr, "dormiscope-view: the trace %s holds no thread to show\n",
+                     Shown(options->trace_path).c_str());
+        return kExitTrace;
+    }
+    ComputePeriodicDisturbances(run.model.ThreadList);
+    const TraceFigures figures = BuildFigures(run.model, run.trace_duration, reading);
+    const std::string json = WakesJson(figures);
+    const std::string page = WakesPage(figures, json, PathFromWide(options->trace_path).filename().string());
+    return WriteOutputs(*options, page, json);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Arguments arrive in the user's multibyte encoding; nothing else depends on the locale.
+    std::setlocale(LC_CTYPE, "");
+    return RunView(dormiscope::CommandLineArguments(argc, argv));
+}

@@ -1,0 +1,81 @@
+// The figures the wake view shows, for the whole trace and per thread grouped
+// by process, built from the collected wakes, the model and the report's
+// choice of periodic threads.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/trace_model.h"
+#include "view/wake_collector.h"
+#include "view/wake_pass.h"
+
+namespace dormiscope::view {
+
+// Names are UTF-16 code units, as the report's name text holds them.
+struct ReadierFigure {
+    ReadierKind kind = ReadierKind::kUnknown;
+    std::uint32_t thread_id = 0;
+    std::uint32_t process_id = 0;
+    std::wstring process_name;  // empty when the process is not in the model
+    std::uint64_t count = 0;
+};
+
+// Off-processor intervals by nearest rank, in 100-ns units.
+struct IntervalFigure {
+    std::uint64_t count = 0;
+    std::uint64_t p10 = 0;
+    std::uint64_t median = 0;
+    std::uint64_t p90 = 0;
+};
+
+struct ThreadFigures {
+    std::uint32_t thread_id = 0;
+    std::wstring name;
+    std::uint64_t wakes = 0;
+    double wakes_per_second = 0;
+    std::uint64_t idle_wakes = 0;
+    std::map<std::uint8_t, std::uint64_t> idle_wakes_by_cstate;
+    std::uint64_t on_processor = 0;  // 100-ns units
+    std::optional<IntervalFigure> intervals;
+    std::optional<std::int32_t> periodicity_ms;         // only where the report gives one
+    std::map<std::int64_t, std::uint64_t> period_classes;  // class (ms) → intervals
+    std::optional<std::vector<ReadierFigure>> top_readiers;  // none: the trace records no readies
+    std::vector<std::uint32_t> timeline;
+};
+
+struct ProcessFigures {
+    std::uint32_t process_id = 0;
+    std::wstring name;
+    std::uint64_t wakes = 0;
+    double wakes_per_second = 0;
+    std::vector<ThreadFigures> threads;  // most wakes first
+};
+
+struct TraceFigures {
+    std::uint64_t duration = 0;  // 100-ns units
+    std::uint32_t processors = 0;
+    std::uint64_t events = 0;
+    std::uint64_t context_switches = 0;
+    std::uint64_t ready_events = 0;
+    std::uint64_t wakes = 0;
+    double wakes_per_second = 0;
+    std::uint64_t idle_wakes = 0;
+    std::vector<double> idle_wakes_per_second_by_processor;
+    std::map<std::uint8_t, std::uint64_t> idle_exit_cstates;
+    std::uint32_t events_lost = 0;
+    std::uint32_t buffers_lost = 0;
+    std::vector<std::string> coverage_notes;  // what the page cannot show, and why
+    std::vector<ProcessFigures> processes;    // most wakes first
+};
+
+inline constexpr std::size_t kTopReadiers = 3;
+
+// The model must hold the computed histograms (ComputePeriodicDisturbances).
+// Reorders the collected intervals of each thread.
+TraceFigures BuildFigures(const TraceModel& model, std::uint64_t duration, WakeReading& reading);
+
+}  // namespace dormiscope::view

@@ -1,0 +1,153 @@
+#include "view/wake_pass.h"
+
+#include <cstring>
+
+#include "etw/event_records.h"
+#include "etw/etw_parser.h"
+#include "etw/kernel_guids.h"
+#include "model/trace_passes.h"
+
+namespace dormiscope::view {
+namespace {
+
+constexpr std::uint8_t kOpcodeDcEnd = 4;
+constexpr std::uint8_t kOpcodeReadyThread = 50;
+constexpr std::uint8_t kOpcodeSetName = 72;
+// In the 64-bit header layout; ETWParser hands the header over as read.
+constexpr std::size_t kBuffersLostOffset = 0x114;
+
+struct PassContext {
+    RunContext& run;
+    WakeCollector& collector;
+};
+
+PassContext& ContextOf(void* context) {
+    return *static_cast<PassContext*>(context);
+}
+
+std::uint32_t ProcessorOf(const EVENT_RECORD& event) {
+    return (event.EventHeader.Flags & EVENT_HEADER_FLAG_PROCESSOR_INDEX) != 0 ? event.BufferContext.ProcessorIndex
+                                                                             : event.BufferContext.ProcessorNumber;
+}
+
+void OnContextSwitch(const EVENT_RECORD& event, const TraceInfo* info, void* context) {
+    PassContext& pass = ContextOf(context);
+    pass.collector.CountEvent();
+    CSwitchEventData record;
+    if (!ReadEventProperties(event, record)) {
+        return;
+    }
+    pass.run.model.CSwitchEvent(record, static_cast<std::uint64_t>(info->StartTime));
+    std::uint32_t new_thread_id = 0;
+    std::uint32_t old_thread_id = 0;
+    std::memcpy(&new_thread_id, record.payload.data(), sizeof new_thread_id);
+    std::memcpy(&old_thread_id, record.payload.data() + 4, sizeof old_thread_id);
+    pass.collector.ContextSwitch(ProcessorOf(event), record.TimeStamp, new_thread_id, old_thread_id,
+                                 record.payload[10]);
+}
+
+void OnReadyThread(const EVENT_RECORD& event, const TraceInfo*, void* context) {
+    PassContext& pass = ContextOf(context);
+    pass.collector.CountEvent();
+    ReadyThreadEventData record;
+    if (ReadReadyThreadProperties(event, record)) {
+        pass.collector.ReadyThread(ProcessorOf(event), record);
+    }
+}
+
+void OnSetName(const EVENT_RECORD& event, const TraceInfo*, void* context) {
+    PassContext& pass = ContextOf(context);
+    pass.collector.CountEvent();
+    ThreadNameEventData record;
+    if (ReadSetNameProperties(event, record)) {
+        pass.collector.ThreadName(record);
+    }
+}
+
+void TakeThreadName(const EVENT_RECORD& event, PassContext& pass) {
+    ThreadNameEventData record;
+    if (ReadThreadEventName(event, record)) {
+        pass.collector.ThreadName(record);
+    }
+}
+
+// Starts register the thread as the report's second pass does, then name it.
+void OnThreadStarted(const EVENT_RECORD& event, const TraceInfo* info, void* context) {
+    PassContext& pass = ContextOf(context);
+    pass.collector.CountEvent();
+    OnThreadStart(event, info, &pass.run);
+    ThreadEventData record;
+    if (ReadEventProperties(event, record)) {
+        std::uint32_t thread_id = 0;
+        std::memcpy(&thread_id, record.payload.data() + 4, sizeof thread_id);
+        pass.collector.ThreadRegistered(thread_id);
+    }
+    TakeThreadName(event, pass);
+}
+
+// Rundowns and ends only name threads: the first pass registered the rundown.
+void OnThreadNamed(const EVENT_RECORD& event, const TraceInfo*, void* context) {
+    PassContext& pass = ContextOf(context);
+    pass.collector.CountEvent();
+    TakeThreadName(event, pass);
+}
+
+void OnProcessStarted(const EVENT_RECORD& event, const TraceInfo* info, void* context) {
+    PassContext& pass = ContextOf(context);
+    pass.collector.CountEvent();
+    OnProcessStart(event, info, &pass.run);
+}
+
+void OnProcessEvent(const EVENT_RECORD&, const TraceInfo*, void* context) {
+    ContextOf(context).collector.CountEvent();
+}
+
+TraceHeaderFacts FactsOf(const TRACE_LOGFILE_HEADER& header) {
+    TraceHeaderFacts facts;
+    facts.processors = header.NumberOfProcessors;
+    facts.events_lost = header.EventsLost;
+    // BuffersLost moves with the pointer size, like every field after the two pointers.
+    const auto shift = 2 * (static_cast<std::int64_t>(header.PointerSize) - 8);
+    const auto offset = static_cast<std::int64_t>(kBuffersLostOffset) + shift;
+    if (offset >= 0 && offset + 4 <= static_cast<std::int64_t>(sizeof header)) {
+        std::memcpy(&facts.buffers_lost, reinterpret_cast<const std::uint8_t*>(&header) + offset, 4);
+    }
+    return facts;
+}
+
+}  // namespace
+
+WakeReading ReadWakes(RunContext& run) {
+    WakeReading reading;
+    reading.status = FirstPassParsing(run);
+    if (reading.status != 0) {
+        return reading;
+    }
+    auto collector = std::make_unique<WakeCollector>(run.model);
+    PassContext context{run, *collector};
+    ETWParser parser;
+    TRACE_LOGFILE_HEADER header{};
+    reading.status = parser.Open(run.input_path, header, &context);
+    if (reading.status != 0) {
+        return reading;
+    }
+    reading.header = FactsOf(header);
+    collector->SetWindow({parser.Info().StartTime, run.trace_duration});
+    parser.AddEventCallback({ThreadProviderGuid, OPCODE_CSWITCH}, OnContextSwitch);
+    parser.AddEventCallback({ThreadProviderGuid, kOpcodeReadyThread}, OnReadyThread);
+    parser.AddEventCallback({ThreadProviderGuid, kOpcodeSetName}, OnSetName);
+    parser.AddEventCallback({ThreadProviderGuid, OPCODE_START}, OnThreadStarted);
+    parser.AddEventCallback({ThreadProviderGuid, OPCODE_END}, OnThreadNamed);
+    parser.AddEventCallback({ThreadProviderGuid, OPCODE_DC_START}, OnThreadNamed);
+    parser.AddEventCallback({ThreadProviderGuid, kOpcodeDcEnd}, OnThreadNamed);
+    parser.AddEventCallback({ProcessProviderGuid, OPCODE_START}, OnProcessStarted);
+    parser.AddEventCallback({ProcessProviderGuid, OPCODE_END}, OnProcessEvent);
+    reading.status = parser.Process();
+    parser.Close();
+    if (reading.status == 0) {
+        reading.collector = std::move(collector);
+    }
+    return reading;
+}
+
+}  // namespace dormiscope::view

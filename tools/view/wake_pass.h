@@ -1,0 +1,30 @@
+// Reads a trace for the wake view: the model's first pass (the processes and
+// threads present at the start), then one pass that keeps the model up to date
+// exactly as the report's second pass does and feeds every context switch,
+// ready and thread name to the collector.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "model/run_context.h"
+#include "view/wake_collector.h"
+
+namespace dormiscope::view {
+
+struct TraceHeaderFacts {
+    std::uint32_t processors = 0;
+    std::uint32_t events_lost = 0;
+    std::uint32_t buffers_lost = 0;
+};
+
+struct WakeReading {
+    std::uint32_t status = 0;  // 0, or the failing trace operation's code
+    TraceHeaderFacts header;
+    std::unique_ptr<WakeCollector> collector;  // set when status is 0
+};
+
+// Fills run.model (and run.trace_duration) and collects the wakes.
+WakeReading ReadWakes(RunContext& run);
+
+}  // namespace dormiscope::view

@@ -1,0 +1,219 @@
+#include "view/wakes_json.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "report/name_text.h"
+
+namespace dormiscope::view {
+namespace {
+
+class JsonOut {
+public:
+    explicit JsonOut(std::string& out) : out_(out) {}
+
+    JsonOut& Raw(std::string_view text) {
+        out_ += text;
+        return *this;
+    }
+    JsonOut& Key(std::string_view key) {
+        Separate();
+        out_ += '"';
+        out_ += key;
+        out_ += "\":";
+        pending_value_ = true;
+        return *this;
+    }
+    JsonOut& Open(char bracket) {
+        Separate();
+        out_ += bracket;
+        first_ = true;
+        return *this;
+    }
+    JsonOut& Close(char bracket) {
+        out_ += bracket;
+        first_ = false;
+        return *this;
+    }
+    JsonOut& Unsigned(std::uint64_t value) { return Value(std::to_string(value)); }
+    JsonOut& Signed(std::int64_t value) { return Value(std::to_string(value)); }
+    JsonOut& Rate(double value) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.3f", value);
+        return Value(text);
+    }
+    // 100-ns units as milliseconds, exactly: four decimals.
+    JsonOut& Milliseconds(std::uint64_t units) {
+        char text[48];
+        std::snprintf(text, sizeof text, "%" PRIu64 ".%04" PRIu64, units / 10000, units % 10000);
+        return Value(text);
+    }
+    JsonOut& Text(std::wstring_view utf16) {
+        Separate();
+        out_ += '"';
+        for (const wchar_t unit : JsonStringContent(utf16)) {
+            out_ += static_cast<char>(unit);
+        }
+        out_ += '"';
+        return *this;
+    }
+    JsonOut& Ascii(std::string_view text) { return Text(std::wstring(text.begin(), text.end())); }
+    JsonOut& Null() { return Value("null"); }
+    // The next element starts a new line, so that documents diff by process.
+    JsonOut& LineBreak() {
+        break_next_ = true;
+        return *this;
+    }
+
+private:
+    JsonOut& Value(std::string_view text) {
+        Separate();
+        out_ += text;
+        return *this;
+    }
+    // A comma before every element but the first of its object or array.
+    void Separate() {
+        if (pending_value_) {
+            pending_value_ = false;
+            return;
+        }
+        if (!first_) {
+            out_ += ',';
+        }
+        if (break_next_) {
+            out_ += '\n';
+            break_next_ = false;
+        }
+        first_ = false;
+    }
+
+    std::string& out_;
+    bool first_ = true;
+    bool pending_value_ = false;
+    bool break_next_ = false;
+};
+
+template <typename Key>
+void CountMap(JsonOut& json, const std::map<Key, std::uint64_t>& counts) {
+    json.Open('{');
+    for (const auto& [key, count] : counts) {
+        json.Key(std::to_string(key)).Unsigned(count);
+    }
+    json.Close('}');
+}
+
+std::string_view ReadierKindName(ReadierKind kind) {
+    switch (kind) {
+        case ReadierKind::kThread:
+            return "thread";
+        case ReadierKind::kDpc:
+            return "dpc";
+        case ReadierKind::kUnknown:
+            break;
+    }
+    return "unknown";
+}
+
+void WriteReaders(JsonOut& json, const std::optional<std::vector<ReadierFigure>>& readiers) {
+    if (!readiers) {
+        json.Null();
+        return;
+    }
+    json.Open('[');
+    for (const ReadierFigure& readier : *readiers) {
+        json.Open('{').Key("kind").Ascii(ReadierKindName(readier.kind));
+        if (readier.kind == ReadierKind::kThread) {
+            json.Key("tid").Unsigned(readier.thread_id).Key("pid").Unsigned(readier.process_id);
+            json.Key("process").Text(readier.process_name);
+        }
+        json.Key("count").Unsigned(readier.count).Close('}');
+    }
+    json.Close(']');
+}
+
+void WriteThread(JsonOut& json, const ThreadFigures& thread) {
+    json.Open('{');
+    json.Key("tid").Unsigned(thread.thread_id);
+    json.Key("name").Text(thread.name);
+    json.Key("wakes").Unsigned(thread.wakes);
+    json.Key("wakes_per_s").Rate(thread.wakes_per_second);
+    json.Key("idle_wakes").Unsigned(thread.idle_wakes);
+    json.Key("idle_wakes_by_cstate");
+    CountMap(json, thread.idle_wakes_by_cstate);
+    json.Key("on_processor_ms").Milliseconds(thread.on_processor);
+    json.Key("off_processor_ms");
+    if (thread.intervals) {
+        json.Open('{').Key("count").Unsigned(thread.intervals->count);
+        json.Key("p10").Milliseconds(thread.intervals->p10);
+        json.Key("median").Milliseconds(thread.intervals->median);
+        json.Key("p90").Milliseconds(thread.intervals->p90).Close('}');
+    } else {
+        json.Null();
+    }
+    json.Key("periodicity");
+    if (thread.periodicity_ms) {
+        json.Ascii(std::to_string(*thread.periodicity_ms) + "ms");
+    } else {
+        json.Null();
+    }
+    json.Key("period_classes");
+    CountMap(json, thread.period_classes);
+    json.Key("readiers");
+    WriteReaders(json, thread.top_readiers);
+    json.Key("timeline").Open('[');
+    for (const std::uint32_t count : thread.timeline) {
+        json.Unsigned(count);
+    }
+    json.Close(']');
+    json.Close('}');
+}
+
+}  // namespace
+
+std::string WakesJson(const TraceFigures& figures) {
+    std::string out;
+    JsonOut json(out);
+    json.Open('{').Key("trace").Open('{');
+    json.Key("duration_ms").Milliseconds(figures.duration);
+    json.Key("processors").Unsigned(figures.processors);
+    json.Key("events").Unsigned(figures.events);
+    json.Key("context_switches").Unsigned(figures.context_switches);
+    json.Key("ready_events").Unsigned(figures.ready_events);
+    json.Key("wakes").Unsigned(figures.wakes);
+    json.Key("wakes_per_s").Rate(figures.wakes_per_second);
+    json.Key("idle_wakes").Unsigned(figures.idle_wakes);
+    json.Key("idle_wakes_per_s_by_processor").Open('[');
+    for (const double rate : figures.idle_wakes_per_second_by_processor) {
+        json.Rate(rate);
+    }
+    json.Close(']');
+    json.Key("idle_exit_cstates");
+    CountMap(json, figures.idle_exit_cstates);
+    json.Key("events_lost").Unsigned(figures.events_lost);
+    json.Key("buffers_lost").Unsigned(figures.buffers_lost);
+    json.Key("timeline_slices").Unsigned(kTimelineSlices);
+    json.Key("coverage").Open('[');
+    for (const std::string& note : figures.coverage_notes) {
+        json.Ascii(note);
+    }
+    json.Close(']');
+    json.Close('}');
+    json.LineBreak().Key("processes").Open('[');
+    for (const ProcessFigures& process : figures.processes) {
+        json.LineBreak().Open('{');
+        json.Key("pid").Unsigned(process.process_id);
+        json.Key("name").Text(process.name);
+        json.Key("wakes").Unsigned(process.wakes);
+        json.Key("wakes_per_s").Rate(process.wakes_per_second);
+        json.Key("threads").Open('[');
+        for (const ThreadFigures& thread : process.threads) {
+            WriteThread(json, thread);
+        }
+        json.Close(']').Close('}');
+    }
+    json.Close(']').Close('}');
+    out += '\n';
+    return out;
+}
+
+}  // namespace dormiscope::view
