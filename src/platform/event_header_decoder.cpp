@@ -82,19 +82,20 @@ DecodedEvent DecodeSystem(const std::uint8_t* event, std::size_t left, std::uint
     if (size < header_size || size > left) {
         return Corrupt();
     }
+    const auto time = LoadLittleEndian<std::int64_t>(event + 0x10);
     if (record == nullptr) {
-        return {EventOutcome::kEvent, size};
+        return {EventOutcome::kEvent, size, time};
     }
     EVENT_HEADER& header = record->EventHeader;
     SetClassicHeader(header, size, type, KernelGroupProvider(event[7]), event[6], 0, event[0]);
     header.ThreadId = LoadLittleEndian<std::uint32_t>(event + 0x08);
     header.ProcessId = LoadLittleEndian<std::uint32_t>(event + 0x0C);
-    header.TimeStamp.QuadPart = LoadLittleEndian<std::int64_t>(event + 0x10);
+    header.TimeStamp.QuadPart = time;
     header.KernelTime = full ? LoadLittleEndian<std::uint32_t>(event + 0x18) : 0;
     header.UserTime = full ? LoadLittleEndian<std::uint32_t>(event + 0x1C) : 0;
     extended->clear();
     SetPayload(*record, event, header_size, size, *extended);
-    return {EventOutcome::kEvent, size};
+    return {EventOutcome::kEvent, size, time};
 }
 
 // Perfinfo headers: no thread or process id; PEBS and PMC items before the payload.
@@ -111,14 +112,15 @@ DecodedEvent DecodePerfInfo(const std::uint8_t* event, std::size_t left, std::ui
     if (size < header_size || size > left) {
         return Corrupt();
     }
+    const auto time = LoadLittleEndian<std::int64_t>(event + 0x08);
     if (record == nullptr) {
-        return {EventOutcome::kEvent, size};
+        return {EventOutcome::kEvent, size, time};
     }
     EVENT_HEADER& header = record->EventHeader;
     SetClassicHeader(header, size, type, KernelGroupProvider(event[7]), event[6], 0, event[0]);
     header.ThreadId = kNoId;
     header.ProcessId = kNoId;
-    header.TimeStamp.QuadPart = LoadLittleEndian<std::int64_t>(event + 0x08);
+    header.TimeStamp.QuadPart = time;
     header.KernelTime = 0;
     header.UserTime = 0;
     extended->clear();
@@ -131,7 +133,7 @@ DecodedEvent DecodePerfInfo(const std::uint8_t* event, std::size_t left, std::ui
         AddItem(*extended, EVENT_HEADER_EXT_TYPE_PMC_COUNTERS, false, item, kPerfInfoItemSize * pmc_counters);
     }
     SetPayload(*record, event, header_size, size, *extended);
-    return {EventOutcome::kEvent, size};
+    return {EventOutcome::kEvent, size, header.TimeStamp.QuadPart};
 }
 
 // EVENT_TRACE_HEADER (full) and EVENT_INSTANCE_GUID_HEADER: a class GUID of
@@ -149,14 +151,15 @@ DecodedEvent DecodeClassic(const std::uint8_t* event, std::size_t left, std::uin
     }
     GUID provider;
     std::memcpy(&provider, event + 0x18, sizeof(provider));
+    const auto time = LoadLittleEndian<std::int64_t>(event + 0x10);
     if (record == nullptr) {
-        return {EventOutcome::kEvent, size};
+        return {EventOutcome::kEvent, size, time};
     }
     EVENT_HEADER& header = record->EventHeader;
     SetClassicHeader(header, size, type, provider, event[4], event[5], event[6]);
     header.ThreadId = LoadLittleEndian<std::uint32_t>(event + 0x08);
     header.ProcessId = LoadLittleEndian<std::uint32_t>(event + 0x0C);
-    header.TimeStamp.QuadPart = LoadLittleEndian<std::int64_t>(event + 0x10);
+    header.TimeStamp.QuadPart = time;
     header.KernelTime = LoadLittleEndian<std::uint32_t>(event + 0x28);
     header.UserTime = LoadLittleEndian<std::uint32_t>(event + 0x2C);
     extended->clear();
@@ -164,7 +167,7 @@ DecodedEvent DecodeClassic(const std::uint8_t* event, std::size_t left, std::uin
         AddItem(*extended, kExtTypeInstanceInfo, false, event + etl::kFullHeaderSize, kInstanceInfoSize);
     }
     SetPayload(*record, event, header_size, size, *extended);
-    return {EventOutcome::kEvent, size};
+    return {EventOutcome::kEvent, size, header.TimeStamp.QuadPart};
 }
 
 // EVENT_HEADER as stored: copied, with the header type cleared and the
@@ -217,7 +220,7 @@ DecodedEvent DecodeEventHeader(const std::uint8_t* event, std::size_t left, std:
         payload = std::min(payload, size);
     }
     SetPayload(*record, event, payload, size, *extended);
-    return {EventOutcome::kEvent, size};
+    return {EventOutcome::kEvent, size, header.TimeStamp.QuadPart};
 }
 
 // Decodes into `record` and `extended`, or only measures when they are null.

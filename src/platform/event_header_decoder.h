@@ -21,6 +21,7 @@ enum class EventOutcome {
 struct DecodedEvent {
     EventOutcome outcome = EventOutcome::kCorrupt;
     std::size_t size = 0;  // header + payload, without the alignment padding
+    std::int64_t raw_time = 0;  // for kEvent: the stamp as stored
 };
 
 // Decodes the event at `position` of `events` (a buffer's bytes up to its
@@ -33,7 +34,7 @@ struct DecodedEvent {
 DecodedEvent DecodeEvent(std::span<const std::uint8_t> events, std::size_t position, EVENT_RECORD& record,
                          std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM>& extended);
 
-// The outcome and size DecodeEvent would give, without filling a record.
+// The outcome, size and raw time DecodeEvent would give, without filling a record.
 DecodedEvent MeasureEvent(std::span<const std::uint8_t> events, std::size_t position);
 
 }  // namespace dormiscope

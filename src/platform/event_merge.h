@@ -31,8 +31,8 @@ inline bool DeliveredAfter(const MergeHead& a, const MergeHead& b) {
 // usually that event is still the earliest, and this costs two comparisons.
 void SiftTopDown(std::vector<MergeHead>& heap);
 
-// Calls `deliver(EVENT_RECORD&)` for every event of every stream in time
-// order; each stream's own order is kept. A stream that fails ends there and
+// Calls `deliver(const ProcessorStream&)` for every event of every stream, the
+// stream standing at it, in time order; each stream's own order is kept. A stream that fails ends there and
 // the others go on, so every event before the damage in each stream is
 // delivered; the first such failure is returned at the end. A non-zero status
 // of `deliver` stops everything at once and is returned.
@@ -56,7 +56,7 @@ ULONG MergeStreams(std::span<ProcessorStream> streams, Deliver&& deliver) {
     std::make_heap(heap.begin(), heap.end(), DeliveredAfter);
     while (!heap.empty()) {
         MergeHead& earliest = heap.front();
-        if (const ULONG status = deliver(earliest.stream->Record()); status != ERROR_SUCCESS) {
+        if (const ULONG status = deliver(*earliest.stream); status != ERROR_SUCCESS) {
             return status;
         }
         if (advance(*earliest.stream)) {

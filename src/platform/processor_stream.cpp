@@ -1,55 +1,41 @@
 #include "platform/processor_stream.h"
 
-#include "platform/etl_layout.h"
-#include "platform/event_header_decoder.h"
-
 namespace dormiscope {
 
-ProcessorStream::ProcessorStream(BufferLoader& loader, std::size_t index, std::uint16_t processor,
-                                 PVOID user_context)
-    : loader_(loader), index_(index), user_context_(user_context), processor_(processor) {}
+ProcessorStream::ProcessorStream(StreamShared& shared, std::span<const BufferInfo> buffers)
+    : shared_(shared), buffers_(buffers), processor_(buffers.empty() ? 0 : buffers.front().processor) {}
 
 ULONG ProcessorStream::Advance() {
-    has_event_ = false;
-    while (!ended_) {
-        while (position_ < events_.size()) {
-            // The loader checked that every event of the buffer decodes.
-            const DecodedEvent decoded = DecodeEvent(events_, position_, record_, extended_);
-            if (decoded.outcome == EventOutcome::kCorrupt) {
-                return End(ERROR_FILE_CORRUPT);
-            }
-            if (decoded.outcome == EventOutcome::kEndOfBuffer) {
-                break;
-            }
-            position_ += etl::AlignEvent(decoded.size);
-            if (decoded.outcome == EventOutcome::kEvent) {
-                record_.EventHeader.Flags |= buffer_flags_;
-                record_.BufferContext = buffer_context_;
-                record_.UserContext = user_context_;
-                raw_time_ = record_.EventHeader.TimeStamp.QuadPart;
-                has_event_ = true;
-                return ERROR_SUCCESS;
-            }
+    while (buffer_ == nullptr || next_ == buffer_->events.size()) {
+        if (buffer_ != nullptr) {
+            // Its events may still be waiting for delivery: the buffer is
+            // reused only once the batch being filled is delivered.
+            shared_.finished->push_back(buffer_);
+            buffer_ = nullptr;
         }
-        const LoadedBuffer* const buffer = loader_.Next(index_);
-        if (buffer == nullptr) {
+        if (next_buffer_ == buffers_.size()) {
             return End(ERROR_SUCCESS);
         }
-        if (buffer->status != ERROR_SUCCESS) {
-            // Nothing after the damage is delivered.
-            return End(buffer->status);
+        LoadedBuffer* const buffer = shared_.queue.TakeBuffer();
+        const ULONG status =
+            LoadBuffer(shared_.file, buffers_[next_buffer_++], *buffer, shared_.stored, shared_.budget);
+        buffer_ = buffer;
+        next_ = 0;
+        if (status != ERROR_SUCCESS) {
+            // Nothing of the damaged buffer nor after it is delivered.
+            return End(status);
         }
-        events_ = buffer->bytes;
-        position_ = buffer->info->first_event;
-        buffer_context_ = buffer->info->client_context;
-        buffer_flags_ = buffer->info->has_processor_index ? EVENT_HEADER_FLAG_PROCESSOR_INDEX : 0;
     }
+    ++next_;
     return ERROR_SUCCESS;
 }
 
 ULONG ProcessorStream::End(ULONG status) {
-    ended_ = true;
-    events_ = {};
+    if (buffer_ != nullptr) {
+        shared_.finished->push_back(buffer_);
+        buffer_ = nullptr;
+    }
+    next_buffer_ = buffers_.size();
     return status;
 }
 

@@ -1,5 +1,5 @@
-// The events of one processor: its buffers in sequence order, as the loader
-// hands them over, each walked in buffer order.
+// The events of one processor, for ordering: its buffers in sequence order,
+// each loaded whole (and checked) when its turn comes, walked event by event.
 #pragma once
 
 #include <cstddef>
@@ -7,47 +7,50 @@
 #include <span>
 #include <vector>
 
-#include "platform/buffer_loader.h"
+#include "platform/buffer_walker.h"
 #include "platform/etw_api.h"
+#include "platform/loaded_buffer.h"
+#include "platform/read_ahead_queue.h"
+#include "platform/trace_file.h"
 
 namespace dormiscope {
 
+// What the streams of one pass share: the file, the queue their buffers come
+// from, the memory they may take, and where buffers they are done with go.
+struct StreamShared {
+    const TraceFile& file;
+    ReadAheadQueue& queue;
+    std::size_t budget;
+    std::vector<std::uint8_t> stored;  // a compressed buffer on its way in
+    std::vector<LoadedBuffer*>* finished = nullptr;
+};
+
 class ProcessorStream {
 public:
-    // Stream `index` of `loader`, whose buffers all belong to `processor`.
-    ProcessorStream(BufferLoader& loader, std::size_t index, std::uint16_t processor, PVOID user_context);
+    // `buffers` all belong to one processor, in delivery order, and stay alive
+    // as long as the stream.
+    ProcessorStream(StreamShared& shared, std::span<const BufferInfo> buffers);
 
-    // Decodes the next deliverable event into Record(). ERROR_SUCCESS with
-    // HasEvent() false at the end; the status of a buffer the loader could
-    // not use (damaged, out of memory), and the stream ends there.
+    // Moves to the next deliverable event. ERROR_SUCCESS with HasEvent() false
+    // at the end; the status of a buffer that could not be loaded (damaged, out
+    // of memory), and the stream ends there.
     ULONG Advance();
 
-    bool HasEvent() const { return has_event_; }
-    // The raw time stamp of the event in Record(), kept apart from the record
-    // so that converting or altering it there does not change the order.
-    std::int64_t RawTime() const { return raw_time_; }
+    bool HasEvent() const { return buffer_ != nullptr && next_ > 0; }
+    std::int64_t RawTime() const { return buffer_->events[next_ - 1].raw_time; }
     std::uint16_t Processor() const { return processor_; }
-    EVENT_RECORD& Record() { return record_; }
+    const LoadedBuffer& Buffer() const { return *buffer_; }
+    std::uint32_t Offset() const { return buffer_->events[next_ - 1].offset; }
 
 private:
     ULONG End(ULONG status);
 
-    BufferLoader& loader_;
-    std::size_t index_;
-
-    // The current buffer's bytes up to its used size, and the walk position.
-    std::span<const std::uint8_t> events_;
-    std::size_t position_ = 0;
-    ETW_BUFFER_CONTEXT buffer_context_{};
-    USHORT buffer_flags_ = 0;
-
-    PVOID user_context_;
+    StreamShared& shared_;
+    std::span<const BufferInfo> buffers_;
+    std::size_t next_buffer_ = 0;
+    LoadedBuffer* buffer_ = nullptr;
+    std::size_t next_ = 0;  // one past the current event of buffer_
     std::uint16_t processor_;
-    bool has_event_ = false;
-    bool ended_ = false;
-    std::int64_t raw_time_ = 0;
-    EVENT_RECORD record_{};
-    std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM> extended_;
 };
 
 }  // namespace dormiscope

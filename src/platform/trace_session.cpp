@@ -2,16 +2,17 @@
 
 #include <algorithm>
 #include <limits>
+#include <thread>
 #include <tuple>
 #include <vector>
 
-#include "platform/buffer_loader.h"
 #include "platform/buffer_walker.h"
 #include "platform/etl_layout.h"
 #include "platform/event_header_decoder.h"
 #include "platform/event_merge.h"
 #include "platform/little_endian.h"
 #include "platform/processor_stream.h"
+#include "platform/read_ahead_queue.h"
 
 namespace dormiscope {
 namespace {
@@ -50,6 +51,28 @@ std::vector<std::uint8_t> ReadFirstBuffer(const TraceFile& file) {
     }
     return buffer;
 }
+
+// Memory the buffers of one pass may take together.
+constexpr std::size_t kMemoryBudget = std::size_t{1} << 30;
+
+// The reading thread of one Process() call. However delivery ends (the last
+// event, a close from a callback, an exception), the reader is released and
+// joined before the queue it fills goes away.
+class ReaderThread {
+public:
+    template <typename Body>
+    ReaderThread(ReadAheadQueue& queue, Body body) : queue_(queue), thread_(std::move(body)) {}
+    ReaderThread(const ReaderThread&) = delete;
+    ReaderThread& operator=(const ReaderThread&) = delete;
+    ~ReaderThread() {
+        queue_.Stop();
+        thread_.join();
+    }
+
+private:
+    ReadAheadQueue& queue_;
+    std::thread thread_;
+};
 
 }  // namespace
 
@@ -119,30 +142,43 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
     }
     header_buffer.first_event = logfile_.header_event_end;
     const Window window{!raw, filtered, first, last};
-    if (Admit(header_record, window)) {
+    if (Admit(header_record.EventHeader.TimeStamp.QuadPart, window)) {
         if (const ULONG status = Deliver(header_record); status != ERROR_SUCCESS) {
             return status;
         }
     }
 
-    const std::vector<std::span<const BufferInfo>> groups = GroupByProcessor(scan.buffers);
-    BufferLoader loader(file_, groups);
-    std::vector<ProcessorStream> streams;
-    streams.reserve(groups.size());
-    for (std::size_t index = 0; index < groups.size(); ++index) {
-        streams.emplace_back(loader, index, groups[index].front().processor, context_);
+    ReadAheadQueue queue;
+    const ReaderThread reader(queue, [&] { queue.Finish(OrderEvents(scan.buffers, queue)); });
+    EVENT_RECORD record{};
+    std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM> extended;
+    while (EventBatch* const batch = queue.TakeFull()) {
+        for (const OrderedEvent& ordered : batch->events) {
+            // The reader measured this event: it decodes.
+            std::int64_t time = ordered.raw_time;
+            if (!Admit(time, window)) {
+                continue;
+            }
+            DecodeEvent(ordered.buffer->bytes, ordered.offset, record, extended);
+            const BufferInfo& info = *ordered.buffer->info;
+            record.EventHeader.TimeStamp.QuadPart = time;
+            record.EventHeader.Flags |= info.has_processor_index ? EVENT_HEADER_FLAG_PROCESSOR_INDEX : 0;
+            record.BufferContext = info.client_context;
+            record.UserContext = context_;
+            if (const ULONG status = Deliver(record); status != ERROR_SUCCESS) {
+                return status;
+            }
+        }
+        queue.GiveBack(batch);
     }
-    const ULONG status = MergeStreams(std::span<ProcessorStream>(streams), [&](EVENT_RECORD& record) -> ULONG {
-        return Admit(record, window) ? Deliver(record) : ERROR_SUCCESS;
-    });
+    const ULONG status = queue.FinalStatus();
     return status != ERROR_SUCCESS ? status : scan.status;
 }
 
-bool TraceSession::Admit(EVENT_RECORD& record, const Window& window) const {
+bool TraceSession::Admit(std::int64_t& stamp, const Window& window) const {
     if (!window.convert && !window.filtered) {
         return true;
     }
-    LONGLONG& stamp = record.EventHeader.TimeStamp.QuadPart;
     const std::int64_t time = converter_->ToSystemTime(stamp);
     if (time < window.first || time > window.last) {
         return false;
@@ -158,6 +194,34 @@ ULONG TraceSession::Deliver(EVENT_RECORD& record) {
         callback_(&record);
     }
     return close_requested_.load(std::memory_order_relaxed) ? ERROR_CANCELLED : ERROR_SUCCESS;
+}
+
+ULONG TraceSession::OrderEvents(std::span<BufferInfo> buffers, ReadAheadQueue& queue) const {
+    EventBatch* batch = queue.TakeEmpty();
+    if (batch == nullptr) {
+        return ERROR_CANCELLED;
+    }
+    StreamShared shared{file_, queue, kMemoryBudget, {}, &batch->finished};
+    std::vector<ProcessorStream> streams;
+    for (const std::span<const BufferInfo> group : GroupByProcessor(buffers)) {
+        streams.emplace_back(shared, group);
+    }
+    const ULONG status = MergeStreams(std::span<ProcessorStream>(streams), [&](const ProcessorStream& stream) -> ULONG {
+        batch->events.push_back({&stream.Buffer(), stream.Offset(), stream.RawTime()});
+        if (batch->events.size() == EventBatch::kEvents) {
+            queue.Publish(batch);
+            batch = queue.TakeEmpty();
+            if (batch == nullptr) {
+                return ERROR_CANCELLED;
+            }
+            shared.finished = &batch->finished;
+        }
+        return ERROR_SUCCESS;
+    });
+    if (batch != nullptr) {
+        queue.Publish(batch);
+    }
+    return status;
 }
 
 }  // namespace dormiscope

@@ -27,8 +27,8 @@ public:
 
     // Delivers the logfile-header event, then every other event of the file
     // in time order, to the callback, synchronously on the calling thread,
-    // while a second thread reads, decompresses and checks the buffers ahead
-    // of it. Events whose converted
+    // while a second thread reads, decompresses and checks the buffers and
+    // puts their events in order ahead of it. Events whose converted
     // time lies outside [start, end] are not delivered when the bound is given.
     // Stops with ERROR_CANCELLED after the current event once RequestClose()
     // was called (from within a callback).
@@ -47,9 +47,12 @@ private:
         std::int64_t first;
         std::int64_t last;
     };
-    // Converts the record's stamp as the window asks; false when it falls outside.
-    bool Admit(EVENT_RECORD& record, const Window& window) const;
+    // Converts a raw stamp as the window asks; false when it falls outside.
+    bool Admit(std::int64_t& stamp, const Window& window) const;
     ULONG Deliver(EVENT_RECORD& record);
+    // Reads the buffers after the header event and puts their events in time
+    // order into `queue`; runs on the reading thread.
+    ULONG OrderEvents(std::span<BufferInfo> buffers, class ReadAheadQueue& queue) const;
 
     TraceFile file_;
     LogfileInfo logfile_;
