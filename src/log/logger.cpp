@@ -86,6 +86,7 @@ void Logger::Open() {
 }
 
 void Logger::Close() {
+    const std::lock_guard guard(output_lock);
     if (is_open) {
         file.flush();
         file.close();
@@ -128,26 +129,21 @@ void Logger::Log(const std::string& text, LogLevel level) {
 
 Logger& Logger::Stream(LogLevel level) {
     const std::string key = thread_key_source();
-    bool wrote_out = false;
-    {
-        const std::lock_guard guard(line_lock);
-        const auto recorded = pending_levels.find(key);
-        const LogLevel current = recorded == pending_levels.end() ? LEVEL_DEBUG : recorded->second;
-        if (current != level && is_open) {
-            // A change of level writes out every thread's unfinished line, not only the caller's.
-            for (const auto& [thread, buffer] : pending_lines) {
-                const auto thread_level = pending_levels.find(thread);
-                Log(buffer.str(), thread_level == pending_levels.end() ? LEVEL_DEBUG : thread_level->second);
-            }
-            pending_lines.clear();
-            pending_levels.clear();
-            wrote_out = true;
+    const std::lock_guard guard(line_lock);
+    const auto recorded = pending_levels.find(key);
+    const LogLevel current = recorded == pending_levels.end() ? LEVEL_DEBUG : recorded->second;
+    if (current != level && is_open) {
+        // A change of level writes out every thread's unfinished line, not only the caller's.
+        for (const auto& [thread, buffer] : pending_lines) {
+            const auto thread_level = pending_levels.find(thread);
+            Log(buffer.str(), thread_level == pending_levels.end() ? LEVEL_DEBUG : thread_level->second);
         }
-        pending_levels[key] = level;
-    }
-    if (wrote_out) {
+        pending_lines.clear();
+        pending_levels.clear();
+        const std::lock_guard output_guard(output_lock);
         file.flush();
     }
+    pending_levels[key] = level;
     return *this;
 }
 

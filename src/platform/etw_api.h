@@ -17,6 +17,10 @@
 #include <evntcons.h>
 #include <evntrace.h>
 #include <tdh.h>
+#ifdef __MINGW32__
+// mingw-w64's tdh.h leaves out the types of property values.
+#include "platform/tdh_value_types.h"
+#endif
 
 #else
 
@@ -327,42 +331,7 @@ struct TDH_CONTEXT {
 static_assert(sizeof(TDH_CONTEXT) == 16);
 using PTDH_CONTEXT = TDH_CONTEXT*;
 
-enum _TDH_IN_TYPE : USHORT {
-    TDH_INTYPE_NULL = 0,
-    TDH_INTYPE_UNICODESTRING = 1,
-    TDH_INTYPE_ANSISTRING = 2,
-    TDH_INTYPE_INT8 = 3,
-    TDH_INTYPE_UINT8 = 4,
-    TDH_INTYPE_INT16 = 5,
-    TDH_INTYPE_UINT16 = 6,
-    TDH_INTYPE_INT32 = 7,
-    TDH_INTYPE_UINT32 = 8,
-    TDH_INTYPE_INT64 = 9,
-    TDH_INTYPE_UINT64 = 10,
-    TDH_INTYPE_POINTER = 16,
-    TDH_INTYPE_FILETIME = 17,
-    TDH_INTYPE_SID = 19,
-    TDH_INTYPE_HEXINT32 = 20,
-    TDH_INTYPE_HEXINT64 = 21,
-    TDH_INTYPE_SIZET = 308,
-    TDH_INTYPE_WBEMSID = 310,
-};
-
-enum _TDH_OUT_TYPE : USHORT {
-    TDH_OUTTYPE_NULL = 0,
-    TDH_OUTTYPE_STRING = 1,
-    TDH_OUTTYPE_DATETIME = 2,
-    TDH_OUTTYPE_BYTE = 3,
-    TDH_OUTTYPE_UNSIGNEDBYTE = 4,
-    TDH_OUTTYPE_INT = 7,
-    TDH_OUTTYPE_UNSIGNEDINT = 8,
-    TDH_OUTTYPE_LONG = 9,
-    TDH_OUTTYPE_UNSIGNEDLONG = 10,
-    TDH_OUTTYPE_HEXINT32 = 18,
-    TDH_OUTTYPE_HEXINT64 = 19,
-    TDH_OUTTYPE_PID = 20,
-    TDH_OUTTYPE_TID = 21,
-};
+#include "platform/tdh_value_types.h"
 
 using PROPERTY_FLAGS = std::int32_t;
 inline constexpr PROPERTY_FLAGS PropertyStruct = 0x1;

@@ -4,10 +4,11 @@
 // They run for every property of every event a caller decodes, so the answers
 // are prepared once per schema and each call only checks its arguments, copies
 // or looks up, and walks the payload as far as the property asked for.
-#include <algorithm>
+#include <array>
 #include <cstring>
 #include <span>
 #include <string_view>
+#include <utility>
 
 #include "platform/etw_api.h"
 #include "platform/tdh_event_layouts.h"
@@ -55,56 +56,46 @@ const EventLayout* LayoutOf(const EVENT_RECORD& event) {
     return dormiscope::FindEventLayout(event.EventHeader.ProviderId, descriptor.Version, descriptor.Opcode);
 }
 
+char16_t UnitAt(const std::uint8_t* text, std::size_t index) {
+    char16_t unit = 0;
+    std::memcpy(&unit, text + index * sizeof(unit), sizeof(unit));
+    return unit;
+}
+
 // Whether the caller's NUL-terminated UTF-16 text at `text` equals `name`.
 // Reads the caller's text only as far as it matches, so never past its end.
 bool TextEquals(const std::uint8_t* text, std::u16string_view name) {
-    char16_t unit = 0;
-    for (const char16_t expected : name) {
-        std::memcpy(&unit, text, sizeof(unit));
-        if (unit != expected) {
-            return false;
-        }
-        text += sizeof(unit);
-    }
-    std::memcpy(&unit, text, sizeof(unit));
-    return unit == u'\0';
-}
-
-template <typename Word>
-Word LoadWord(const std::uint8_t* bytes) {
-    Word word;
-    std::memcpy(&word, bytes, sizeof(Word));
-    return word;
-}
-
-// Whether `size` (even, non-zero) bytes at `left` and `right` are equal; both
-// are readable. Names are compared on every property access, so this goes 16
-// bytes at a time, the last block overlapping the one before it.
-bool BytesEqual(const std::uint8_t* left, const std::uint8_t* right, std::size_t size) {
-    using Word = std::uint64_t;
-    constexpr std::size_t kWord = sizeof(Word);
-    if (size < kWord) {
-        using Half = std::uint32_t;
-        if (size < sizeof(Half)) {
-            return LoadWord<std::uint16_t>(left) == LoadWord<std::uint16_t>(right);
-        }
-        const std::size_t last = size - sizeof(Half);
-        return ((LoadWord<Half>(left) ^ LoadWord<Half>(right)) |
-                (LoadWord<Half>(left + last) ^ LoadWord<Half>(right + last))) == 0;
-    }
-    const auto block_differs = [&](std::size_t first, std::size_t second) {
-        return ((LoadWord<Word>(left + first) ^ LoadWord<Word>(right + first)) |
-                (LoadWord<Word>(left + second) ^ LoadWord<Word>(right + second))) != 0;
-    };
-    std::size_t position = 0;
-    for (; position + 2 * kWord < size; position += 2 * kWord) {
-        if (block_differs(position, position + kWord)) {
+    std::size_t index = 0;
+    for (; index < name.size(); ++index) {
+        if (UnitAt(text, index) != name[index]) {
             return false;
         }
     }
-    // The remaining 1 to 16 bytes, read as the last two words of the range.
-    const std::size_t last = size - kWord;
-    return !block_differs(std::min(position, last), last);
+    return UnitAt(text, index) == u'\0';
+}
+
+// The same for a name of known length, unrolled: && reads each unit only
+// once every unit before it has matched. Every property of every event is
+// looked up by name, and a loop's exit at a different count for each name
+// is a mispredicted branch each time.
+template <std::size_t... Index>
+bool UnitsEqual(const std::uint8_t* text, const char16_t* name, std::index_sequence<Index...>) {
+    return ((UnitAt(text, Index) == name[Index]) && ...) && UnitAt(text, sizeof...(Index)) == u'\0';
+}
+
+template <std::size_t Length>
+bool TextEqualsOfLength(const std::uint8_t* text, const char16_t* name) {
+    return UnitsEqual(text, name, std::make_index_sequence<Length>());
+}
+
+// The kernel classes' longest property name has 27 characters.
+constexpr auto kTextEqualsOfLength = []<std::size_t... Length>(std::index_sequence<Length...>) {
+    return std::array{&TextEqualsOfLength<Length>...};
+}(std::make_index_sequence<32>());
+
+bool NameEquals(const std::uint8_t* text, std::u16string_view name) {
+    return name.size() < kTextEqualsOfLength.size() ? kTextEqualsOfLength[name.size()](text, name.data())
+                                                    : TextEquals(text, name);
 }
 
 // The caller's buffer that this thread last filled with an image, and whose
@@ -119,7 +110,7 @@ thread_local LastEventInfo last_event_info;
 // Names from anywhere else are compared with every property's name.
 std::size_t FindPropertyByText(const EventLayout& layout, const std::uint8_t* name) {
     for (std::size_t index = 0; index < layout.properties.size(); ++index) {
-        if (TextEquals(name, layout.properties[index].name)) {
+        if (NameEquals(name, layout.properties[index].name)) {
             return index;
         }
     }
@@ -129,12 +120,11 @@ std::size_t FindPropertyByText(const EventLayout& layout, const std::uint8_t* na
 std::size_t FindProperty(const EventLayout& layout, const std::uint8_t* name) {
     const std::uintptr_t offset = reinterpret_cast<std::uintptr_t>(name) - last_event_info.buffer;
     if (last_event_info.layout == &layout && offset < layout.event_info.size() && offset % sizeof(char16_t) == 0) {
+        // The pointer only suggests which name to try first: the caller may
+        // have reused or freed that buffer since, so its text is compared
+        // like any other, never read past its end.
         const std::uint8_t index = layout.property_named_at[offset / sizeof(char16_t)];
-        // The text lies in the caller's buffer that received this image, so
-        // all of the expected name's bytes may be read.
-        if (index != dormiscope::kNoNameHere &&
-            BytesEqual(name, layout.event_info.data() + offset,
-                       (layout.properties[index].name.size() + 1) * sizeof(char16_t))) {
+        if (index != dormiscope::kNoNameHere && NameEquals(name, layout.properties[index].name)) {
             return index;
         }
     }

@@ -33,8 +33,14 @@ EndToEndRun RunNative(const TemporaryDirectory& directory, const std::vector<std
 
 EndToEndRun RunEmulated(const TemporaryDirectory& directory, const std::string& vendor,
                 const std::vector<std::string>& arguments) {
-    return Finish(directory, RunProcess(WithProgram(DORMISCOPE_LAUNCHER, arguments), directory.path(),
-                                        {{"DORMISCOPE_EMULATE_VENDOR", vendor}}));
+    return RunLauncher(directory, {{"DORMISCOPE_EMULATE_VENDOR", vendor}}, arguments);
+}
+
+EndToEndRun RunLauncher(const TemporaryDirectory& directory,
+                        const std::vector<std::pair<std::string, std::string>>& environment,
+                        const std::vector<std::string>& arguments) {
+    return Finish(directory,
+                  RunProcess(WithProgram(DORMISCOPE_LAUNCHER, arguments), directory.path(), environment));
 }
 
 namespace {

@@ -22,6 +22,11 @@ EndToEndRun RunNative(const TemporaryDirectory& directory, const std::vector<std
 EndToEndRun RunEmulated(const TemporaryDirectory& directory, const std::string& vendor,
                 const std::vector<std::string>& arguments);
 
+// Through the launcher, with the environment extended by `environment`.
+EndToEndRun RunLauncher(const TemporaryDirectory& directory,
+                        const std::vector<std::pair<std::string, std::string>>& environment,
+                        const std::vector<std::string>& arguments);
+
 // The log's lines without their time stamps: "[LEVEL] text".
 std::vector<std::string> LogLinesWithoutStamps(const std::string& log);
 

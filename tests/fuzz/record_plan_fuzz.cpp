@@ -30,28 +30,21 @@ bool Same(const ProcessEventData& a, const ProcessEventData& b) {
            a.text1 == b.text1 && a.text2 == b.text2 && a.text3 == b.text3 && a.text4 == b.text4;
 }
 
+template <typename Record>
+void Check(const EVENT_RECORD& event, bool (*planned_read)(const EVENT_RECORD&, Record&),
+           bool (*helper_read)(const EVENT_RECORD&, Record&)) {
+    Record planned;
+    Record helper;
+    if (planned_read(event, planned) != helper_read(event, helper) || !Same(planned, helper)) {
+        __builtin_trap();
+    }
+}
+
 void CheckAllReaders(const EVENT_RECORD& event) {
-    ThreadEventData thread_planned;
-    ThreadEventData thread_helper;
-    if (dormiscope::ReadEventProperties(event, thread_planned) !=
-            dormiscope::ReadEventPropertiesThroughHelper(event, thread_helper) ||
-        !Same(thread_planned, thread_helper)) {
-        __builtin_trap();
-    }
-    CSwitchEventData switch_planned;
-    CSwitchEventData switch_helper;
-    if (dormiscope::ReadEventProperties(event, switch_planned) !=
-            dormiscope::ReadEventPropertiesThroughHelper(event, switch_helper) ||
-        !Same(switch_planned, switch_helper)) {
-        __builtin_trap();
-    }
-    ProcessEventData process_planned;
-    ProcessEventData process_helper;
-    if (dormiscope::ReadProcessEventProperties(event, process_planned) !=
-            dormiscope::ReadProcessEventPropertiesThroughHelper(event, process_helper) ||
-        !Same(process_planned, process_helper)) {
-        __builtin_trap();
-    }
+    Check<ThreadEventData>(event, dormiscope::ReadEventProperties, dormiscope::ReadEventPropertiesThroughHelper);
+    Check<CSwitchEventData>(event, dormiscope::ReadEventProperties, dormiscope::ReadEventPropertiesThroughHelper);
+    Check<ProcessEventData>(event, dormiscope::ReadProcessEventProperties,
+                            dormiscope::ReadProcessEventPropertiesThroughHelper);
 }
 
 }  // namespace

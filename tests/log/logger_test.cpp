@@ -241,6 +241,43 @@ TEST_F(LoggerTest, ConcurrentThreadsNeverInterleaveLinesOrSplitFragments) {
     EXPECT_EQ(seen.size(), static_cast<std::size_t>(kThreads * kLines));
 }
 
+// A change of level flushes the file while other threads write whole lines to it.
+TEST_F(LoggerTest, LevelChangesOnOneThreadLoseNoLineOfAnother) {
+    OpenWith(L"debug");
+    Logger::Instance().thread_key_source = CurrentThreadKey;
+    constexpr int kLines = 2000;
+    std::vector<std::thread> threads;
+    for (int writer = 0; writer < 2; ++writer) {
+        threads.emplace_back([writer] {
+            for (int line = 0; line < kLines; ++line) {
+                std::ostringstream text;
+                text << 'w' << writer << '-' << line;
+                Logger::Instance().Log(text.str(), LEVEL_WARNING);
+            }
+        });
+    }
+    for (int changer = 0; changer < 2; ++changer) {
+        threads.emplace_back([] {
+            for (int line = 0; line < kLines; ++line) {
+                Logger::Instance().Stream(line % 2 == 0 ? LEVEL_INFO : LEVEL_ERROR) << "change\n";
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    std::istringstream lines(Written());
+    std::set<std::string> written;
+    const std::string warning = std::string(kPrefix) + "[WARNING] w";
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("[WARNING]") != std::string::npos) {
+            ASSERT_EQ(line.rfind(warning, 0), 0U) << line;
+            EXPECT_TRUE(written.insert(line).second) << line;
+        }
+    }
+    EXPECT_EQ(written.size(), static_cast<std::size_t>(2 * kLines));
+}
+
 TEST(FormatLogMessageTest, PutsTheValueInPlaceOfTheConversion) {
     EXPECT_EQ(FormatLogMessage("WARNING: Trace is mising %u Events\n", std::uint64_t{5}),
               "WARNING: Trace is mising 5 Events");

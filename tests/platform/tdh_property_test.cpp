@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -319,6 +321,44 @@ TEST(TdhPropertyTest, NamesInsideAnEventInformationBufferAreMatchedByTheirText) 
     const char16_t* process_id = TextAt(process_info, PropertyInfo(process_info, 1).NameOffset);
     TestEvent thread(kThreadGuid, 3, 1, kThreadStartV3WithName);
     EXPECT_EQ(Number(FetchProperty(thread.get(), process_id).value), 504U);
+}
+
+// A caller may reuse the buffer it received the information in: a shorter
+// name written where a longer one was is read only to its end, here the last
+// bytes before a page the caller no longer owns.
+TEST(TdhPropertyTest, AShorterNameWhereALongerOneWasIsReadOnlyToItsEnd) {
+    TestEvent cswitch(kThreadGuid, 2, 36, kCSwitchVector);
+    const std::vector<std::uint8_t> image = EventInfoOf(cswitch.get());
+    const std::u16string shorter = u"Reserved";
+    const std::size_t text_bytes = (shorter.size() + 1) * sizeof(char16_t);
+    // A longer name whose offset leaves the buffer aligned for TRACE_EVENT_INFO.
+    ULONG name_offset = 0;
+    for (std::size_t index = 0; index < InfoHeader(image).PropertyCount && name_offset == 0; ++index) {
+        const ULONG offset = PropertyInfo(image, index).NameOffset;
+        if (std::u16string(TextAt(image, offset)).size() > shorter.size() &&
+            (offset + text_bytes) % alignof(TRACE_EVENT_INFO) == 0) {
+            name_offset = offset;
+        }
+    }
+    ASSERT_NE(name_offset, 0U);
+
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    ASSERT_LT(name_offset + text_bytes, page);
+    void* const pages = ::mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(pages, MAP_FAILED);
+    std::uint8_t* const end_of_first_page = static_cast<std::uint8_t*>(pages) + page;
+    std::uint8_t* const buffer = end_of_first_page - text_bytes - name_offset;
+    ULONG size = static_cast<ULONG>(image.size());
+    ASSERT_EQ(TdhGetEventInformation(cswitch.get(), 0, nullptr, reinterpret_cast<PTRACE_EVENT_INFO>(buffer), &size),
+              ERROR_SUCCESS);
+
+    ASSERT_EQ(::mprotect(end_of_first_page, page, PROT_NONE), 0);
+    std::memcpy(buffer + name_offset, shorter.c_str(), text_bytes);
+    const auto* name = reinterpret_cast<const char16_t*>(buffer + name_offset);
+    EXPECT_EQ(Number(FetchProperty(cswitch.get(), name).value), 0x34886D87U);
+    std::memcpy(buffer + name_offset, u"Reservex", text_bytes);
+    EXPECT_EQ(FetchProperty(cswitch.get(), name).size_status, ERROR_NOT_FOUND);
+    ::munmap(pages, 2 * page);
 }
 
 TEST(TdhPropertyTest, RefusesBadArguments) {

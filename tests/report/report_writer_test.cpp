@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -10,6 +11,7 @@
 
 #include "report/report_writer.h"
 #include "support/log_capture.h"
+#include "support/temporary_directory.h"
 
 namespace dormiscope {
 namespace {
@@ -116,6 +118,22 @@ TEST(ReportWriterTest, WithoutAnyBucketsWritesOnlyTheFrame) {
     ReportBuilder builder;
     builder.Process(4, "System", {{8, {}, {}}, {12, {}, {}}}).Process(8, "idle.exe", {});
     EXPECT_EQ(builder.Report(), frame);
+}
+
+// The program writes the report through a wide file stream in binary mode:
+// on Windows neither the C runtime's text mode (CR before every LF) nor its
+// wide conversion may change a byte of the ASCII document.
+TEST(ReportWriterTest, AReportFileHoldsTheDocumentsBytesUnchanged) {
+    ReportBuilder builder;
+    builder.Process(4, "System", {{92, {{100, 12}}, {100}}}).Process(720, "caf\xC3\xA9.exe", {{96, {{20, 5}}, {20}}});
+    const std::wstring document = builder.Report();
+    const testing::TemporaryDirectory directory;
+    const std::filesystem::path path = directory / "report.json";
+    {
+        std::wofstream report(path, std::ios::out | std::ios::trunc | std::ios::binary);
+        WriteReport(report, builder.Model());
+    }
+    EXPECT_EQ(testing::ReadFile(path), std::string(document.begin(), document.end()));
 }
 
 // Lines of the report that hold `marker`, in order.
