@@ -4,6 +4,7 @@
 // program's answers to bad input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -322,6 +323,35 @@ TEST(ViewPage, PeriodicityIsTheReportsForEveryThread) {
         }
     }
     EXPECT_EQ(periodic, report_periodicity.size());
+}
+
+// A Windows 10 recording names its threads only in the undescribed tail of
+// version 3 thread events, and has no context switches.
+TEST(ViewRecordedSample, NamesThreadsFromTheTrailingNamesOfARealTrace) {
+    const std::filesystem::path trace = std::filesystem::path(DORMISCOPE_SAMPLES_DIR) / "win10-shutdown-perfdiag.etl";
+    if (!std::filesystem::exists(trace)) {
+        GTEST_SKIP() << trace << " is missing";
+    }
+    const TemporaryDirectory directory;
+    const ProcessResult run =
+        RunView(directory, {"-i", trace.string(), "-o", "wakes.html", "--json", "wakes.json"});
+    ASSERT_EQ(run.exit_code, 0) << run.standard_error;
+    const auto document = ParseJson(ReadFile(directory / "wakes.json"));
+    ASSERT_TRUE(document.has_value());
+    std::map<std::u16string, std::vector<std::u16string>> names_by_process;
+    for (const JsonValue& process : document->Member(u"processes")->items) {
+        for (const JsonValue& thread : process.Member(u"threads")->items) {
+            names_by_process[process.Member(u"name")->text].push_back(thread.Member(u"name")->text);
+        }
+    }
+    const auto has = [&](const std::u16string& process, const std::u16string& thread) {
+        const auto& names = names_by_process[process];
+        return std::find(names.begin(), names.end(), thread) != names.end();
+    };
+    EXPECT_TRUE(has(u"csrss.exe", u"Win32k Raw Input Thread"));
+    EXPECT_TRUE(has(u"dwm.exe", u"DWM LPC Port Thread"));
+    EXPECT_EQ(document->Member(u"trace")->Member(u"context_switches")->text, u"0");
+    EXPECT_NE(ReadFile(directory / "wakes.html").find("no context-switch events"), std::string::npos);
 }
 
 // Bad input: a clear message, a non-zero exit, and no page left behind.
