@@ -5,8 +5,9 @@ namespace dormiscope {
 ProcessorStream::ProcessorStream(StreamShared& shared, std::span<const BufferInfo> buffers)
     : shared_(shared), buffers_(buffers), processor_(buffers.empty() ? 0 : buffers.front().processor) {}
 
-ULONG ProcessorStream::Advance() {
-    while (buffer_ == nullptr || next_ == buffer_->events.size()) {
+ULONG ProcessorStream::NextBuffer() {
+    current_ = nullptr;
+    for (;;) {
         if (buffer_ != nullptr) {
             // Its events may still be waiting for delivery: the buffer is
             // reused only once the batch being filled is delivered.
@@ -20,17 +21,20 @@ ULONG ProcessorStream::Advance() {
         const ULONG status =
             LoadBuffer(shared_.file, buffers_[next_buffer_++], *buffer, shared_.stored, shared_.budget);
         buffer_ = buffer;
-        next_ = 0;
         if (status != ERROR_SUCCESS) {
             // Nothing of the damaged buffer nor after it is delivered.
             return End(status);
         }
+        if (!buffer->events.empty()) {
+            current_ = buffer->events.data();
+            end_ = current_ + buffer->events.size();
+            return ERROR_SUCCESS;
+        }
     }
-    ++next_;
-    return ERROR_SUCCESS;
 }
 
 ULONG ProcessorStream::End(ULONG status) {
+    current_ = nullptr;
     if (buffer_ != nullptr) {
         shared_.finished->push_back(buffer_);
         buffer_ = nullptr;

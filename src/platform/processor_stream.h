@@ -34,22 +34,33 @@ public:
     // Moves to the next deliverable event. ERROR_SUCCESS with HasEvent() false
     // at the end; the status of a buffer that could not be loaded (damaged, out
     // of memory), and the stream ends there.
-    ULONG Advance();
+    ULONG Advance() {
+        // Within a buffer, the next event is already listed.
+        if (current_ != nullptr && current_ + 1 != end_) {
+            ++current_;
+            return ERROR_SUCCESS;
+        }
+        return NextBuffer();
+    }
 
-    bool HasEvent() const { return buffer_ != nullptr && next_ > 0; }
-    std::int64_t RawTime() const { return buffer_->events[next_ - 1].raw_time; }
+    bool HasEvent() const { return current_ != nullptr; }
+    std::int64_t RawTime() const { return current_->raw_time; }
     std::uint16_t Processor() const { return processor_; }
     const LoadedBuffer& Buffer() const { return *buffer_; }
-    std::uint32_t Offset() const { return buffer_->events[next_ - 1].offset; }
+    std::uint32_t Offset() const { return current_->offset; }
 
 private:
+    // Moves to the first event of the next buffer that has one.
+    ULONG NextBuffer();
     ULONG End(ULONG status);
 
     StreamShared& shared_;
     std::span<const BufferInfo> buffers_;
     std::size_t next_buffer_ = 0;
     LoadedBuffer* buffer_ = nullptr;
-    std::size_t next_ = 0;  // one past the current event of buffer_
+    // The current event of buffer_ and the end of its list; null at the end.
+    const LoadedBuffer::Event* current_ = nullptr;
+    const LoadedBuffer::Event* end_ = nullptr;
     std::uint16_t processor_;
 };
 
