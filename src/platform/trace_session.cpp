@@ -44,8 +44,10 @@ std::vector<std::uint8_t> ReadFirstBuffer(const TraceFile& file) {
     if (!file.ReadAt(0, header) || header.size() < etl::kBufferHeaderSize) {
         return {};
     }
+    // A size no buffer has is not read whole: what is read then fails the header's checks.
     const std::uint64_t stored = LoadLittleEndian<std::uint32_t>(header.data() + etl::kBufferSizeOffset);
-    std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(file.Size(), std::max<std::uint64_t>(stored, 1)));
+    const std::uint64_t wanted = std::clamp<std::uint64_t>(stored, 1, kMaxDecompressedBufferSize);
+    std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(file.Size(), wanted));
     if (!file.ReadAt(0, buffer)) {
         return {};
     }
