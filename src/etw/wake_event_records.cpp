@@ -6,6 +6,7 @@
 #include <span>
 
 #include "etw/record_layout.h"
+#include "platform/little_endian.h"
 
 namespace dormiscope {
 namespace {
@@ -42,19 +43,6 @@ Value LoadAt(std::span<const std::uint8_t> bytes, std::size_t offset) {
     Value value{};
     std::memcpy(&value, bytes.data() + offset, sizeof value);
     return value;
-}
-
-// UTF-16 code units kept as their little-endian bytes, up to the first zero unit.
-std::u16string Utf16FromBytes(std::span<const std::uint8_t> bytes) {
-    std::u16string text;
-    for (std::size_t offset = 0; offset + 1 < bytes.size(); offset += 2) {
-        const auto unit = static_cast<char16_t>(bytes[offset] | (bytes[offset + 1] << 8));
-        if (unit == 0) {
-            break;
-        }
-        text.push_back(unit);
-    }
-    return text;
 }
 
 std::span<const std::uint8_t> UserData(const EVENT_RECORD& event) {
@@ -95,7 +83,7 @@ bool ReadSetNameProperties(const EVENT_RECORD& event, ThreadNameEventData& recor
     record = ThreadNameEventData{};
     std::string name_bytes;
     const bool read = ReadIdsAndName(event, kSetNameLayout, record, name_bytes);
-    record.name = Utf16FromBytes(TextBytes(name_bytes));
+    record.name = Utf16Prefix(TextBytes(name_bytes));
     return read;
 }
 
@@ -106,7 +94,7 @@ bool ReadThreadEventName(const EVENT_RECORD& event, ThreadNameEventData& record)
         return false;
     }
     if (!name_bytes.empty()) {
-        record.name = Utf16FromBytes(TextBytes(name_bytes));
+        record.name = Utf16Prefix(TextBytes(name_bytes));
         return true;
     }
     if (event.EventHeader.EventDescriptor.Version != kThreadVersionWithTrailingName) {
@@ -118,7 +106,7 @@ bool ReadThreadEventName(const EVENT_RECORD& event, ThreadNameEventData& record)
     if (payload.size() <= fixed_part) {
         return false;
     }
-    record.name = Utf16FromBytes(payload.subspan(fixed_part));
+    record.name = Utf16Prefix(payload.subspan(fixed_part));
     return true;
 }
 

@@ -2,6 +2,8 @@
 
 #include <type_traits>
 
+#include "platform/little_endian.h"
+
 namespace dormiscope::etwdump {
 namespace {
 
@@ -82,18 +84,6 @@ std::string GuidText(const GUID& guid) {
         AppendHex(text, guid.Data4[index], 2);
     }
     text.push_back('}');
-    return text;
-}
-
-std::u16string Utf16Prefix(std::span<const std::uint8_t> bytes) {
-    std::u16string text;
-    for (std::size_t offset = 0; offset + 1 < bytes.size(); offset += 2) {
-        const auto unit = static_cast<char16_t>(bytes[offset] | (bytes[offset + 1] << 8));
-        if (unit == 0) {
-            break;
-        }
-        text.push_back(unit);
-    }
     return text;
 }
 

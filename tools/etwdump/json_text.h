@@ -25,10 +25,6 @@ void AppendJsonString(std::string& out, std::u16string_view text);
 // "{3D6FA8D1-FE05-11D0-9DDA-00C04FD7BA7C}": upper case, in braces.
 std::string GuidText(const GUID& guid);
 
-// The little-endian UTF-16 units at the start of `bytes`, up to the first
-// zero unit or the end.
-std::u16string Utf16Prefix(std::span<const std::uint8_t> bytes);
-
 // The NUL-terminated UTF-16 text at the start of `bytes`, which then moves
 // past the terminator; nothing when there is no terminator.
 std::optional<std::u16string> TakeUtf16(std::span<const std::uint8_t>& bytes);
