@@ -1,5 +1,8 @@
 #include "etl_writer/kernel_events.h"
 
+#include <utility>
+#include <vector>
+
 namespace dormiscope::etl {
 
 HeaderForm SystemForm(std::uint32_t pointer_size) {
@@ -40,17 +43,27 @@ Event ThreadEvent(std::uint32_t processor, std::int64_t raw, std::uint8_t opcode
     return event;
 }
 
-Event CSwitchEvent(std::uint32_t processor, std::int64_t raw, const CSwitchFields& fields,
-                   std::uint32_t pointer_size) {
+namespace {
+
+// A version-2 event of the Thread group in the given header form.
+Event ThreadGroupEvent(std::uint32_t processor, std::int64_t raw, HeaderForm form, std::uint8_t type,
+                       std::vector<std::uint8_t> payload) {
     Event event;
     event.processor = processor;
     event.raw_timestamp = raw;
-    event.form = PerfinfoForm(pointer_size);
+    event.form = form;
     event.group = kGroupThread;
-    event.type = kOpcodeCSwitch;
+    event.type = type;
     event.version = 2;
-    event.payload = CSwitchPayload(fields);
+    event.payload = std::move(payload);
     return event;
+}
+
+}  // namespace
+
+Event CSwitchEvent(std::uint32_t processor, std::int64_t raw, const CSwitchFields& fields,
+                   std::uint32_t pointer_size) {
+    return ThreadGroupEvent(processor, raw, PerfinfoForm(pointer_size), kOpcodeCSwitch, CSwitchPayload(fields));
 }
 
 Event CSwitchEvent(std::uint32_t processor, std::int64_t raw, std::uint32_t new_tid, std::uint32_t old_tid) {
@@ -59,29 +72,16 @@ Event CSwitchEvent(std::uint32_t processor, std::int64_t raw, std::uint32_t new_
 
 Event ReadyThreadEvent(std::uint32_t processor, std::int64_t raw, const ReadyThreadFields& fields,
                        std::uint32_t pointer_size) {
-    Event event;
-    event.processor = processor;
-    event.raw_timestamp = raw;
-    event.form = PerfinfoForm(pointer_size);
-    event.group = kGroupThread;
-    event.type = kOpcodeReadyThread;
-    event.version = 2;
-    event.payload = ReadyThreadPayload(fields);
-    return event;
+    return ThreadGroupEvent(processor, raw, PerfinfoForm(pointer_size), kOpcodeReadyThread,
+                            ReadyThreadPayload(fields));
 }
 
 Event SetNameEvent(std::uint32_t processor, std::int64_t raw, std::uint32_t process_id, std::uint32_t thread_id,
                    const std::u16string& name, std::uint32_t pointer_size) {
-    Event event;
-    event.processor = processor;
-    event.raw_timestamp = raw;
-    event.form = SystemForm(pointer_size);
-    event.group = kGroupThread;
-    event.type = kOpcodeSetName;
-    event.version = 2;
+    Event event = ThreadGroupEvent(processor, raw, SystemForm(pointer_size), kOpcodeSetName,
+                                   SetNamePayload(process_id, thread_id, name));
     event.pid = 0xFFFFFFFF;
     event.tid = thread_id;
-    event.payload = SetNamePayload(process_id, thread_id, name);
     return event;
 }
 
