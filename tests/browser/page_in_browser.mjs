@@ -50,8 +50,9 @@ class Browser {
       "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
       "--disable-background-networking", "--disable-component-update", "--disable-sync",
       "--user-data-dir=" + this.profile, "--remote-debugging-pipe", "about:blank",
-    ], { stdio: ["ignore", "ignore", "pipe", "pipe", "pipe"] });
+    ], { stdio: ["ignore", "ignore", "pipe", "pipe", "pipe"], detached: true });
     this.child.stderr.on("data", () => {});
+    process.once("exit", () => this.killGroup());
     this.nextId = 1;
     this.pending = new Map();
     this.listeners = [];
@@ -94,12 +95,26 @@ class Browser {
       this.listeners.push(listener);
     });
   }
+  killGroup() {
+    try {
+      process.kill(-this.child.pid, "SIGKILL");
+    } catch {
+      // The group is already gone.
+    }
+  }
+  // Chromium's helper processes can outlive the browser and keep writing into
+  // the profile, so the whole process group goes before the profile does.
   async close() {
     const exited = new Promise((resolve) => this.child.once("exit", resolve));
     await Promise.race([this.send("Browser.close"), new Promise((r) => setTimeout(r, 3000))]);
     this.child.kill();
     await exited;
-    fs.rmSync(this.profile, { recursive: true, force: true, maxRetries: 5, retryDelay: 200 });
+    this.killGroup();
+    try {
+      fs.rmSync(this.profile, { recursive: true, force: true, maxRetries: 10, retryDelay: 200 });
+    } catch (error) {
+      console.error("note: browser profile " + this.profile + " left behind: " + error.message);
+    }
   }
 }
 
