@@ -59,8 +59,12 @@ const std::string_view kPageScript = R"JS(
       return { "&": "&amp;", "<": "&lt;", ">": "&gt;", "\"": "&quot;", "'": "&#39;" }[c];
     });
   }
+  // One formatter per precision: building one per call costs more than the whole table.
+  var formatters = {};
   function number(value, digits) {
-    return value.toLocaleString("en-US", { minimumFractionDigits: digits, maximumFractionDigits: digits });
+    var format = formatters[digits] || (formatters[digits] = new Intl.NumberFormat("en-US",
+      { minimumFractionDigits: digits, maximumFractionDigits: digits }));
+    return format.format(value);
   }
   function threadValue(thread, key) {
     switch (key) {
