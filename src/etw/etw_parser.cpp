@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "etw/logfile_header_field.h"
 #include "log/logger.h"
 
 namespace dormiscope {
@@ -35,19 +36,6 @@ bool SameGuid(const GUID& left, const GUID& right) {
 void WriteStatusToStandardError(std::uint32_t status) {
     std::fprintf(stderr, "%u", status);
     std::fflush(stderr);
-}
-
-// Reads a 64-bit header field that follows the header's two pointers, which
-// move with the recording machine's pointer size.
-std::int64_t ReadShiftedField(const TRACE_LOGFILE_HEADER& header, std::size_t offset_with_8_byte_pointers) {
-    const auto shift = 2 * (static_cast<std::int64_t>(header.PointerSize) - 8);
-    const auto offset = static_cast<std::int64_t>(offset_with_8_byte_pointers) + shift;
-    std::int64_t value = 0;
-    if (offset < 0 || offset + static_cast<std::int64_t>(sizeof value) > static_cast<std::int64_t>(sizeof header)) {
-        return 0;
-    }
-    std::memcpy(&value, reinterpret_cast<const std::uint8_t*>(&header) + offset, sizeof value);
-    return value;
 }
 
 }  // namespace
@@ -109,8 +97,8 @@ std::uint32_t ETWParser::Open(const std::wstring& path, TRACE_LOGFILE_HEADER& he
         Logger::Instance().Log(FormatLogMessage("WARNING: Trace is mising %u Events\n", std::uint64_t{file_header.EventsLost}),
                                LEVEL_INFO);
     }
-    const std::int64_t perf_freq = ReadShiftedField(file_header, offsetof(TRACE_LOGFILE_HEADER, PerfFreq));
-    const std::int64_t start_time = ReadShiftedField(file_header, offsetof(TRACE_LOGFILE_HEADER, StartTime));
+    const std::int64_t perf_freq = ReadLogfileHeaderField<std::int64_t>(file_header, offsetof(TRACE_LOGFILE_HEADER, PerfFreq));
+    const std::int64_t start_time = ReadLogfileHeaderField<std::int64_t>(file_header, offsetof(TRACE_LOGFILE_HEADER, StartTime));
 
     context = owner_context;
     traceInfo.header = &file_header;

@@ -1,10 +1,12 @@
 #include "view/wake_pass.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "etw/event_records.h"
 #include "etw/etw_parser.h"
 #include "etw/kernel_guids.h"
+#include "etw/logfile_header_field.h"
 #include "model/trace_passes.h"
 
 namespace dormiscope::view {
@@ -13,8 +15,6 @@ namespace {
 constexpr std::uint8_t kOpcodeDcEnd = 4;
 constexpr std::uint8_t kOpcodeReadyThread = 50;
 constexpr std::uint8_t kOpcodeSetName = 72;
-// In the 64-bit header layout; ETWParser hands the header over as read.
-constexpr std::size_t kBuffersLostOffset = 0x114;
 
 struct PassContext {
     RunContext& run;
@@ -106,12 +106,7 @@ TraceHeaderFacts FactsOf(const TRACE_LOGFILE_HEADER& header) {
     TraceHeaderFacts facts;
     facts.processors = header.NumberOfProcessors;
     facts.events_lost = header.EventsLost;
-    // BuffersLost moves with the pointer size, like every field after the two pointers.
-    const auto shift = 2 * (static_cast<std::int64_t>(header.PointerSize) - 8);
-    const auto offset = static_cast<std::int64_t>(kBuffersLostOffset) + shift;
-    if (offset >= 0 && offset + 4 <= static_cast<std::int64_t>(sizeof header)) {
-        std::memcpy(&facts.buffers_lost, reinterpret_cast<const std::uint8_t*>(&header) + offset, 4);
-    }
+    facts.buffers_lost = ReadLogfileHeaderField<std::uint32_t>(header, offsetof(TRACE_LOGFILE_HEADER, BuffersLost));
     return facts;
 }
 
