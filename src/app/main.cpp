@@ -1,7 +1,7 @@
 #include <clocale>
 
 #include "app/run.h"
-#include "platform/native_text.h"
+#include "platform/system/native_text.h"
 
 int main(int argc, char** argv) {
     // Arguments arrive in the user's multibyte encoding; nothing else depends on the locale.

@@ -10,7 +10,7 @@
 #include "log/logger.h"
 #include "model/run_context.h"
 #include "model/trace_passes.h"
-#include "platform/native_text.h"
+#include "platform/system/native_text.h"
 #include "report/report_writer.h"
 
 namespace dormiscope {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "platform/terminal.h"
+#include "platform/system/terminal.h"
 
 namespace dormiscope {
 namespace {

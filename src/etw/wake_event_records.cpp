@@ -6,7 +6,7 @@
 #include <span>
 
 #include "etw/record_layout.h"
-#include "platform/little_endian.h"
+#include "platform/etl_reader/little_endian.h"
 
 namespace dormiscope {
 namespace {

@@ -17,7 +17,7 @@
 #include "etl_writer/kernel_events.h"
 #include "etl_writer/kernel_payloads.h"
 #include "etl_writer/lz77_compressor.h"
-#include "platform/lz77_plain.h"
+#include "platform/etl_reader/lz77_plain.h"
 #include "support/temporary_directory.h"
 
 namespace dormiscope::etl {

@@ -11,7 +11,7 @@
 #include "etwdump/event_json.h"
 #include "etwdump/trace_summary.h"
 #include "platform/etw_api.h"
-#include "platform/native_text.h"
+#include "platform/system/native_text.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "etwdump/json_text.h"
-#include "platform/little_endian.h"
+#include "platform/etl_reader/little_endian.h"
 
 namespace dormiscope::etwdump {
 namespace {

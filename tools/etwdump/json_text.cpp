@@ -2,7 +2,7 @@
 
 #include <type_traits>
 
-#include "platform/little_endian.h"
+#include "platform/etl_reader/little_endian.h"
 
 namespace dormiscope::etwdump {
 namespace {

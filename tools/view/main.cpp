@@ -7,7 +7,7 @@
 
 #include "analysis/periodic_disturbances.h"
 #include "model/run_context.h"
-#include "platform/native_text.h"
+#include "platform/system/native_text.h"
 #include "view/output_file.h"
 #include "view/view_options.h"
 #include "view/wake_figures.h"

@@ -1,0 +1,229 @@
+#include "platform/etl_reader/trace_session.h"
+
+#include <algorithm>
+#include <limits>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "platform/etl_reader/buffer_walker.h"
+#include "platform/etl_reader/etl_layout.h"
+#include "platform/etl_reader/event_header_decoder.h"
+#include "platform/etl_reader/event_merge.h"
+#include "platform/etl_reader/little_endian.h"
+#include "platform/etl_reader/processor_stream.h"
+#include "platform/etl_reader/read_ahead_queue.h"
+
+namespace dormiscope {
+namespace {
+
+std::int64_t FileTimeValue(const FILETIME& time) {
+    return static_cast<std::int64_t>((std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime);
+}
+
+// Buffers grouped by processor, each group in sequence order (file order on ties).
+std::vector<std::span<const BufferInfo>> GroupByProcessor(std::span<BufferInfo> buffers) {
+    std::sort(buffers.begin(), buffers.end(), [](const BufferInfo& a, const BufferInfo& b) {
+        return std::tie(a.processor, a.sequence_number, a.file_offset) <
+               std::tie(b.processor, b.sequence_number, b.file_offset);
+    });
+    std::vector<std::span<const BufferInfo>> groups;
+    std::size_t begin = 0;
+    for (std::size_t index = 1; index <= buffers.size(); ++index) {
+        if (index == buffers.size() || buffers[index].processor != buffers[begin].processor) {
+            groups.emplace_back(buffers.data() + begin, index - begin);
+            begin = index;
+        }
+    }
+    return groups;
+}
+
+// The file's first buffer, as far as the file holds it.
+std::vector<std::uint8_t> ReadFirstBuffer(const TraceFile& file) {
+    std::vector<std::uint8_t> header(std::min<std::uint64_t>(file.Size(), etl::kBufferHeaderSize));
+    if (!file.ReadAt(0, header) || header.size() < etl::kBufferHeaderSize) {
+        return {};
+    }
+    // A size no buffer has is not read whole: what is read then fails the header's checks.
+    const std::uint64_t stored = LoadLittleEndian<std::uint32_t>(header.data() + etl::kBufferSizeOffset);
+    const std::uint64_t wanted = std::clamp<std::uint64_t>(stored, 1, kMaxDecompressedBufferSize);
+    std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(file.Size(), wanted));
+    if (!file.ReadAt(0, buffer)) {
+        return {};
+    }
+    return buffer;
+}
+
+// Memory the buffers of one pass may take together.
+constexpr std::size_t kMemoryBudget = std::size_t{1} << 30;
+
+// The reading thread of one Process() call. However delivery ends (the last
+// event, a close from a callback, an exception), the reader is released and
+// joined before the queue it fills goes away.
+class ReaderThread {
+public:
+    template <typename Body>
+    ReaderThread(ReadAheadQueue& queue, Body body) : queue_(queue), thread_(std::move(body)) {}
+    ReaderThread(const ReaderThread&) = delete;
+    ReaderThread& operator=(const ReaderThread&) = delete;
+    ~ReaderThread() {
+        queue_.Stop();
+        thread_.join();
+    }
+
+private:
+    ReadAheadQueue& queue_;
+    std::thread thread_;
+};
+
+}  // namespace
+
+std::unique_ptr<TraceSession> TraceSession::Open(const std::filesystem::path& path, ULONG process_trace_mode,
+                                                 PEVENT_RECORD_CALLBACK callback, PVOID context) {
+    std::optional<TraceFile> file = TraceFile::Open(path);
+    if (!file) {
+        return nullptr;
+    }
+    std::optional<LogfileInfo> logfile = ReadLogfileHeader(ReadFirstBuffer(*file));
+    if (!logfile) {
+        return nullptr;
+    }
+    return std::unique_ptr<TraceSession>(
+        new TraceSession(std::move(*file), std::move(*logfile), process_trace_mode, callback, context));
+}
+
+TraceSession::TraceSession(TraceFile file, LogfileInfo logfile, ULONG process_trace_mode,
+                           PEVENT_RECORD_CALLBACK callback, PVOID context)
+    : file_(std::move(file)),
+      logfile_(std::move(logfile)),
+      converter_(TimeConverter::Create(logfile_.clock)),
+      process_trace_mode_(process_trace_mode),
+      callback_(callback),
+      context_(context) {}
+
+ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
+    if ((process_trace_mode_ & PROCESS_TRACE_MODE_EVENT_RECORD) == 0) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const bool raw = (process_trace_mode_ & PROCESS_TRACE_MODE_RAW_TIMESTAMP) != 0;
+    const bool filtered = start != nullptr || end != nullptr;
+    // Converted times are needed for delivery, or for the time filter.
+    if (!converter_ && (!raw || filtered)) {
+        return ERROR_BAD_FORMAT;
+    }
+    const std::int64_t first = start != nullptr ? FileTimeValue(*start) : std::numeric_limits<std::int64_t>::min();
+    const std::int64_t last = end != nullptr ? FileTimeValue(*end) : std::numeric_limits<std::int64_t>::max();
+    if (last < first) {
+        return ERROR_INVALID_TIME;
+    }
+
+    const std::size_t max_decompressed =
+        std::min<std::size_t>(logfile_.header.BufferSize, kMaxDecompressedBufferSize);
+    BufferScan scan = ScanBuffers(file_, logfile_.compression_format, max_decompressed);
+    if (scan.buffers.empty() || scan.buffers.front().file_offset != 0) {
+        return ERROR_FILE_CORRUPT;
+    }
+
+    // The logfile-header event comes first: it is the time reference.
+    BufferInfo& header_buffer = scan.buffers.front();
+    const std::vector<std::uint8_t> first_buffer = ReadFirstBuffer(file_);
+    if (first_buffer.size() < header_buffer.used) {
+        return ERROR_FILE_CORRUPT;
+    }
+    EVENT_RECORD header_record{};
+    std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM> header_items;
+    const DecodedEvent header_event = DecodeEvent(std::span(first_buffer).first(header_buffer.used),
+                                                  etl::kBufferHeaderSize, header_record, header_items);
+    if (header_event.outcome != EventOutcome::kEvent) {
+        return ERROR_FILE_CORRUPT;
+    }
+    header_record.BufferContext = header_buffer.client_context;
+    header_record.UserContext = context_;
+    if (header_buffer.has_processor_index) {
+        header_record.EventHeader.Flags |= EVENT_HEADER_FLAG_PROCESSOR_INDEX;
+    }
+    header_buffer.first_event = logfile_.header_event_end;
+    const Window window{!raw, filtered, first, last};
+    if (Admit(header_record.EventHeader.TimeStamp.QuadPart, window)) {
+        if (const ULONG status = Deliver(header_record); status != ERROR_SUCCESS) {
+            return status;
+        }
+    }
+
+    ReadAheadQueue queue;
+    const ReaderThread reader(queue, [&] { queue.Finish(OrderEvents(scan.buffers, queue)); });
+    EVENT_RECORD record{};
+    std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM> extended;
+    while (EventBatch* const batch = queue.TakeFull()) {
+        for (const OrderedEvent& ordered : batch->events) {
+            // The reader measured this event: it decodes.
+            std::int64_t time = ordered.raw_time;
+            if (!Admit(time, window)) {
+                continue;
+            }
+            DecodeEvent(ordered.buffer->bytes, ordered.offset, record, extended);
+            const BufferInfo& info = *ordered.buffer->info;
+            record.EventHeader.TimeStamp.QuadPart = time;
+            record.EventHeader.Flags |= info.has_processor_index ? EVENT_HEADER_FLAG_PROCESSOR_INDEX : 0;
+            record.BufferContext = info.client_context;
+            record.UserContext = context_;
+            if (const ULONG status = Deliver(record); status != ERROR_SUCCESS) {
+                return status;
+            }
+        }
+        queue.GiveBack(batch);
+    }
+    const ULONG status = queue.FinalStatus();
+    return status != ERROR_SUCCESS ? status : scan.status;
+}
+
+bool TraceSession::Admit(std::int64_t& stamp, const Window& window) const {
+    if (!window.convert && !window.filtered) {
+        return true;
+    }
+    const std::int64_t time = converter_->ToSystemTime(stamp);
+    if (time < window.first || time > window.last) {
+        return false;
+    }
+    if (window.convert) {
+        stamp = time;
+    }
+    return true;
+}
+
+ULONG TraceSession::Deliver(EVENT_RECORD& record) {
+    if (callback_ != nullptr) {
+        callback_(&record);
+    }
+    return close_requested_.load(std::memory_order_relaxed) ? ERROR_CANCELLED : ERROR_SUCCESS;
+}
+
+ULONG TraceSession::OrderEvents(std::span<BufferInfo> buffers, ReadAheadQueue& queue) const {
+    EventBatch* batch = queue.TakeEmpty();
+    if (batch == nullptr) {
+        return ERROR_CANCELLED;
+    }
+    StreamShared shared{file_, queue, kMemoryBudget, {}, &batch->finished};
+    std::vector<ProcessorStream> streams;
+    for (const std::span<const BufferInfo> group : GroupByProcessor(buffers)) {
+        streams.emplace_back(shared, group);
+    }
+    const ULONG status = MergeStreams(std::span<ProcessorStream>(streams), [&](const ProcessorStream& stream) -> ULONG {
+        batch->events.push_back({&stream.Buffer(), stream.Offset(), stream.RawTime()});
+        if (batch->events.size() == EventBatch::kEvents) {
+            queue.Publish(batch);
+            batch = queue.TakeEmpty();
+            if (batch == nullptr) {
+                return ERROR_CANCELLED;
+            }
+            shared.finished = &batch->finished;
+        }
+        return ERROR_SUCCESS;
+    });
+    if (batch != nullptr) {
+        queue.Publish(batch);
+    }
+    return status;
+}
+
+}  // namespace dormiscope

@@ -1,0 +1,66 @@
+// One trace file opened for processing: the file, its logfile header and the
+// consumer's callback, and the delivery of its events.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "platform/etw_api.h"
+#include "platform/etl_reader/buffer_walker.h"
+#include "platform/etl_reader/logfile_header.h"
+#include "platform/etl_reader/trace_file.h"
+#include "platform/etl_reader/time_conversion.h"
+
+namespace dormiscope {
+
+class TraceSession {
+public:
+    // The session for the file at `path`, or empty when it cannot be read or
+    // does not start like a trace file.
+    static std::unique_ptr<TraceSession> Open(const std::filesystem::path& path, ULONG process_trace_mode,
+                                              PEVENT_RECORD_CALLBACK callback, PVOID context);
+
+    const LogfileInfo& Logfile() const { return logfile_; }
+
+    // Delivers the logfile-header event, then every other event of the file
+    // in time order, to the callback, synchronously on the calling thread,
+    // while a second thread reads, decompresses and checks the buffers and
+    // puts their events in order ahead of it. Events whose converted
+    // time lies outside [start, end] are not delivered when the bound is given.
+    // Stops with ERROR_CANCELLED after the current event once RequestClose()
+    // was called (from within a callback).
+    ULONG Process(const FILETIME* start, const FILETIME* end);
+
+    void RequestClose() { close_requested_.store(true, std::memory_order_relaxed); }
+
+private:
+    TraceSession(TraceFile file, LogfileInfo logfile, ULONG process_trace_mode, PEVENT_RECORD_CALLBACK callback,
+                 PVOID context);
+
+    // Which events are delivered, and whether their stamps are converted.
+    struct Window {
+        bool convert;
+        bool filtered;
+        std::int64_t first;
+        std::int64_t last;
+    };
+    // Converts a raw stamp as the window asks; false when it falls outside.
+    bool Admit(std::int64_t& stamp, const Window& window) const;
+    ULONG Deliver(EVENT_RECORD& record);
+    // Reads the buffers after the header event and puts their events in time
+    // order into `queue`; runs on the reading thread.
+    ULONG OrderEvents(std::span<BufferInfo> buffers, class ReadAheadQueue& queue) const;
+
+    TraceFile file_;
+    LogfileInfo logfile_;
+    std::optional<TimeConverter> converter_;
+    ULONG process_trace_mode_;
+    PEVENT_RECORD_CALLBACK callback_;
+    PVOID context_;
+    std::atomic<bool> close_requested_{false};
+};
+
+}  // namespace dormiscope

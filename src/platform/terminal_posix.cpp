@@ -1,9 +1,0 @@
-#include <unistd.h>
-
-#include "platform/terminal.h"
-
-namespace dormiscope {
-
-bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
-
-}  // namespace dormiscope

@@ -1,0 +1,185 @@
+#include "platform/trace_data_helper/tdh_kernel_schemas.h"
+
+#include <array>
+
+namespace dormiscope {
+namespace {
+
+// The MOF declarations map to these types: format("x") integers are shown in
+// hexadecimal, the pointer qualifier makes a pointer-sized value, the "Sid"
+// extension a TOKEN_USER with its SID, and format("w") strings are UTF-16.
+constexpr PropertySchema Hex32(std::u16string_view name) {
+    return {name, TDH_INTYPE_UINT32, TDH_OUTTYPE_HEXINT32, PropertyEncoding::Fixed, 4};
+}
+constexpr PropertySchema UInt32(std::u16string_view name) {
+    return {name, TDH_INTYPE_UINT32, TDH_OUTTYPE_NULL, PropertyEncoding::Fixed, 4};
+}
+constexpr PropertySchema Int32(std::u16string_view name) {
+    return {name, TDH_INTYPE_INT32, TDH_OUTTYPE_NULL, PropertyEncoding::Fixed, 4};
+}
+constexpr PropertySchema UInt8(std::u16string_view name) {
+    return {name, TDH_INTYPE_UINT8, TDH_OUTTYPE_NULL, PropertyEncoding::Fixed, 1};
+}
+constexpr PropertySchema Int8(std::u16string_view name) {
+    return {name, TDH_INTYPE_INT8, TDH_OUTTYPE_NULL, PropertyEncoding::Fixed, 1};
+}
+constexpr PropertySchema FileTime(std::u16string_view name) {
+    return {name, TDH_INTYPE_FILETIME, TDH_OUTTYPE_DATETIME, PropertyEncoding::Fixed, 8};
+}
+constexpr PropertySchema Pointer(std::u16string_view name) {
+    return {name, TDH_INTYPE_POINTER, TDH_OUTTYPE_NULL, PropertyEncoding::Pointer, 0};
+}
+constexpr PropertySchema Sid(std::u16string_view name) {
+    return {name, TDH_INTYPE_WBEMSID, TDH_OUTTYPE_NULL, PropertyEncoding::TokenUserSid, 0};
+}
+constexpr PropertySchema Ansi(std::u16string_view name) {
+    return {name, TDH_INTYPE_ANSISTRING, TDH_OUTTYPE_NULL, PropertyEncoding::AnsiString, 0};
+}
+constexpr PropertySchema Utf16(std::u16string_view name) {
+    return {name, TDH_INTYPE_UNICODESTRING, TDH_OUTTYPE_NULL, PropertyEncoding::Utf16String, 0};
+}
+
+// Version 5 is version 4 with the exit time appended. It has been seen on
+// Defunct events; every process event type accepts it, so that a system that
+// writes it for starts and rundowns too is read all the same.
+constexpr std::array kProcessV5 = {
+    Pointer(u"UniqueProcessKey"), Hex32(u"ProcessId"), Hex32(u"ParentId"), UInt32(u"SessionId"),
+    Int32(u"ExitStatus"), Pointer(u"DirectoryTableBase"), UInt32(u"Flags"), Sid(u"UserSID"),
+    Ansi(u"ImageFileName"), Utf16(u"CommandLine"), Utf16(u"PackageFullName"), Utf16(u"ApplicationId"),
+    FileTime(u"ExitTime"),
+};
+constexpr std::array kProcessV3 = {
+    Pointer(u"UniqueProcessKey"), Hex32(u"ProcessId"), Hex32(u"ParentId"), UInt32(u"SessionId"),
+    Int32(u"ExitStatus"), Pointer(u"DirectoryTableBase"), Sid(u"UserSID"), Ansi(u"ImageFileName"),
+    Utf16(u"CommandLine"),
+};
+constexpr std::array kProcessV2 = {
+    Pointer(u"UniqueProcessKey"), Hex32(u"ProcessId"), Hex32(u"ParentId"), UInt32(u"SessionId"),
+    Int32(u"ExitStatus"), Sid(u"UserSID"), Ansi(u"ImageFileName"), Utf16(u"CommandLine"),
+};
+constexpr std::array kProcessV1 = {
+    Pointer(u"PageDirectoryBase"), Hex32(u"ProcessId"), Hex32(u"ParentId"), UInt32(u"SessionId"),
+    Int32(u"ExitStatus"), Sid(u"UserSID"), Ansi(u"ImageFileName"),
+};
+// Version 0 still wrote the process ids pointer-sized.
+constexpr std::array kProcessV0 = {
+    Pointer(u"ProcessId"), Pointer(u"ParentId"), Sid(u"UserSID"), Ansi(u"ImageFileName"),
+};
+
+// Version 4 is version 3 with the thread name; version 3 events of some
+// releases carry that name too, but their class does not describe it.
+constexpr std::array kThreadV4 = {
+    Hex32(u"ProcessId"), Hex32(u"TThreadId"), Pointer(u"StackBase"), Pointer(u"StackLimit"),
+    Pointer(u"UserStackBase"), Pointer(u"UserStackLimit"), Pointer(u"Affinity"), Pointer(u"Win32StartAddr"),
+    Pointer(u"TebBase"), Hex32(u"SubProcessTag"), UInt8(u"BasePriority"), UInt8(u"PagePriority"),
+    UInt8(u"IoPriority"), UInt8(u"ThreadFlags"), Utf16(u"ThreadName"),
+};
+constexpr std::array kThreadV2 = {
+    Hex32(u"ProcessId"), Hex32(u"TThreadId"), Pointer(u"StackBase"), Pointer(u"StackLimit"),
+    Pointer(u"UserStackBase"), Pointer(u"UserStackLimit"), Pointer(u"StartAddr"), Pointer(u"Win32StartAddr"),
+    Pointer(u"TebBase"), Hex32(u"SubProcessTag"),
+};
+// Version 1 end events (opcodes 2 and 4) carry only the first two.
+constexpr std::array kThreadV1 = {
+    Hex32(u"ProcessId"), Hex32(u"TThreadId"), Pointer(u"StackBase"), Pointer(u"StackLimit"),
+    Pointer(u"UserStackBase"), Pointer(u"UserStackLimit"), Pointer(u"StartAddr"), Pointer(u"Win32StartAddr"),
+    Int8(u"WaitMode"),
+};
+constexpr std::array kThreadV0 = {Hex32(u"TThreadId"), Hex32(u"ProcessId")};
+
+// From version 4 on, the class names the eighth field after its flag bits.
+constexpr std::array kCSwitchV2 = {
+    Hex32(u"NewThreadId"), Hex32(u"OldThreadId"), Int8(u"NewThreadPriority"), Int8(u"OldThreadPriority"),
+    UInt8(u"PreviousCState"), Int8(u"SpareByte"), Int8(u"OldThreadWaitReason"), Int8(u"OldThreadWaitMode"),
+    Int8(u"OldThreadState"), Int8(u"OldThreadWaitIdealProcessor"), Hex32(u"NewThreadWaitTime"),
+    UInt32(u"Reserved"),
+};
+constexpr std::array kCSwitchV4 = {
+    Hex32(u"NewThreadId"), Hex32(u"OldThreadId"), Int8(u"NewThreadPriority"), Int8(u"OldThreadPriority"),
+    UInt8(u"PreviousCState"), Int8(u"SpareByte"), Int8(u"OldThreadWaitReason"), Int8(u"ThreadFlags"),
+    Int8(u"OldThreadState"), Int8(u"OldThreadWaitIdealProcessor"), Hex32(u"NewThreadWaitTime"),
+    UInt32(u"Reserved"),
+};
+
+// Logged when a thread becomes ready to run; Flag bit 0 says a DPC readied it.
+constexpr std::array kReadyThreadV2 = {
+    Hex32(u"TThreadId"), Int8(u"AdjustReason"), Int8(u"AdjustIncrement"), Int8(u"Flag"), Int8(u"Reserved"),
+};
+// Logged when an application names a thread; the payload carries the ids.
+constexpr std::array kSetNameV2 = {Hex32(u"ProcessId"), Hex32(u"ThreadId"), Utf16(u"ThreadName")};
+
+constexpr UCHAR kOpcodeStart = 1;
+constexpr UCHAR kOpcodeEnd = 2;
+constexpr UCHAR kOpcodeDcStart = 3;
+constexpr UCHAR kOpcodeDcEnd = 4;
+constexpr UCHAR kOpcodeCSwitch = 36;
+constexpr UCHAR kOpcodeDefunct = 39;
+constexpr UCHAR kOpcodeReadyThread = 50;
+constexpr UCHAR kOpcodeSetName = 72;
+
+constexpr std::array<UCHAR, 4> kLifetimeOpcodes = {kOpcodeStart, kOpcodeEnd, kOpcodeDcStart, kOpcodeDcEnd};
+constexpr std::array<UCHAR, 5> kProcessOpcodes = {kOpcodeStart, kOpcodeEnd, kOpcodeDcStart, kOpcodeDcEnd,
+                                                  kOpcodeDefunct};
+constexpr std::array<UCHAR, 2> kStartOpcodes = {kOpcodeStart, kOpcodeDcStart};
+constexpr std::array<UCHAR, 2> kEndOpcodes = {kOpcodeEnd, kOpcodeDcEnd};
+constexpr std::array<UCHAR, 1> kCSwitchOpcode = {kOpcodeCSwitch};
+constexpr std::array<UCHAR, 1> kReadyThreadOpcode = {kOpcodeReadyThread};
+constexpr std::array<UCHAR, 1> kSetNameOpcode = {kOpcodeSetName};
+
+using Class = KernelEventClass;
+
+const std::array kSchemas = {
+    EventClassSchema{Class::Process, 0, kLifetimeOpcodes, kProcessV0},
+    EventClassSchema{Class::Process, 1, kLifetimeOpcodes, kProcessV1},
+    EventClassSchema{Class::Process, 2, kProcessOpcodes, kProcessV2},
+    EventClassSchema{Class::Process, 3, kProcessOpcodes, kProcessV3},
+    EventClassSchema{Class::Process, 4, kProcessOpcodes, std::span(kProcessV5).first(12)},
+    EventClassSchema{Class::Process, 5, kProcessOpcodes, kProcessV5},
+    EventClassSchema{Class::Thread, 0, kLifetimeOpcodes, kThreadV0},
+    EventClassSchema{Class::Thread, 1, kStartOpcodes, kThreadV1},
+    EventClassSchema{Class::Thread, 1, kEndOpcodes, std::span(kThreadV1).first(2)},
+    EventClassSchema{Class::Thread, 2, kLifetimeOpcodes, kThreadV2},
+    EventClassSchema{Class::Thread, 3, kLifetimeOpcodes, std::span(kThreadV4).first(14)},
+    EventClassSchema{Class::Thread, 4, kLifetimeOpcodes, kThreadV4},
+    EventClassSchema{Class::Thread, 2, kCSwitchOpcode, kCSwitchV2},
+    EventClassSchema{Class::Thread, 3, kCSwitchOpcode, kCSwitchV2},
+    EventClassSchema{Class::Thread, 4, kCSwitchOpcode, kCSwitchV4},
+    EventClassSchema{Class::Thread, 5, kCSwitchOpcode, kCSwitchV4},
+    EventClassSchema{Class::Thread, 2, kReadyThreadOpcode, kReadyThreadV2},
+    EventClassSchema{Class::Thread, 2, kSetNameOpcode, kSetNameV2},
+};
+
+}  // namespace
+
+std::span<const EventClassSchema> KernelEventSchemas() {
+    return kSchemas;
+}
+
+std::u16string_view TaskNameOf(KernelEventClass event_class) {
+    return event_class == Class::Process ? u"Process" : u"Thread";
+}
+
+std::u16string_view OpcodeNameOf(UCHAR opcode) {
+    switch (opcode) {
+        case kOpcodeStart:
+            return u"Start";
+        case kOpcodeEnd:
+            return u"End";
+        case kOpcodeDcStart:
+            return u"DCStart";
+        case kOpcodeDcEnd:
+            return u"DCEnd";
+        case kOpcodeCSwitch:
+            return u"CSwitch";
+        case kOpcodeDefunct:
+            return u"Defunct";
+        case kOpcodeReadyThread:
+            return u"ReadyThread";
+        case kOpcodeSetName:
+            return u"SetName";
+        default:
+            return u"";
+    }
+}
+
+}  // namespace dormiscope
