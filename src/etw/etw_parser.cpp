@@ -6,6 +6,7 @@
 
 #include "etw/logfile_header_field.h"
 #include "log/logger.h"
+#include "platform/trace_functions.h"
 
 namespace dormiscope {
 namespace {
@@ -85,7 +86,7 @@ std::uint32_t ETWParser::Open(const std::wstring& path, TRACE_LOGFILE_HEADER& he
     logFile.EventRecordCallback = &ETWParser::OnEventRecord;
     logFile.Context = this;
 
-    traceHandle = OpenTraceW(&logFile);
+    traceHandle = kTraceFunctions.open_trace(&logFile);
     if (traceHandle == INVALID_PROCESSTRACE_HANDLE) {
         WriteStatusToStandardError(ERROR_INVALID_HANDLE);
         Logger::Instance().Log("ERROR_INVALID_HANDLE ", LEVEL_ERROR);
@@ -117,7 +118,7 @@ void ETWParser::ShowProgress(const std::string& label) {
 }
 
 std::uint32_t ETWParser::Process() {
-    const std::uint32_t status = ProcessTrace(&traceHandle, 1, nullptr, nullptr);
+    const std::uint32_t status = kTraceFunctions.process_trace(&traceHandle, 1, nullptr, nullptr);
     // Gone before anything else is written to standard error.
     progress.reset();
     if (status == ERROR_SUCCESS || status == ERROR_CANCELLED) {
@@ -129,7 +130,7 @@ std::uint32_t ETWParser::Process() {
 }
 
 std::uint32_t ETWParser::Close() {
-    const std::uint32_t status = CloseTrace(traceHandle);
+    const std::uint32_t status = kTraceFunctions.close_trace(traceHandle);
     if (status != ERROR_SUCCESS) {
         WriteStatusToStandardError(status);
         Logger::Instance().Log(FormatLogMessage("CloseTrace() failed with %lu\n", std::uint64_t{status}), LEVEL_ERROR);

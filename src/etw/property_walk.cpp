@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/trace_functions.h"
+
 namespace dormiscope {
 
 static_assert(sizeof(WCHAR) == sizeof(char16_t));
@@ -20,13 +22,13 @@ bool NameIs(const PropertyName& name, std::u16string_view expected) {
 std::optional<EventSchema> EventSchema::Of(const EVENT_RECORD& event) {
     auto* const record = const_cast<EVENT_RECORD*>(&event);
     ULONG size = 0;
-    if (TdhGetEventInformation(record, 0, nullptr, nullptr, &size) != ERROR_INSUFFICIENT_BUFFER) {
+    if (kTraceFunctions.get_event_information(record, 0, nullptr, nullptr, &size) != ERROR_INSUFFICIENT_BUFFER) {
         return std::nullopt;
     }
     std::vector<std::uint64_t> storage((size + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t));
     const ULONG capacity = size;
-    if (TdhGetEventInformation(record, 0, nullptr, reinterpret_cast<TRACE_EVENT_INFO*>(storage.data()), &size) !=
-            ERROR_SUCCESS ||
+    auto* const info = reinterpret_cast<TRACE_EVENT_INFO*>(storage.data());
+    if (kTraceFunctions.get_event_information(record, 0, nullptr, info, &size) != ERROR_SUCCESS ||
         size < offsetof(TRACE_EVENT_INFO, EventPropertyInfoArray) || size > capacity) {
         return std::nullopt;
     }
@@ -60,12 +62,12 @@ std::optional<std::span<const std::uint8_t>> FetchProperty(const EVENT_RECORD& e
     descriptor.PropertyName = reinterpret_cast<ULONGLONG>(name.text);
     descriptor.ArrayIndex = 0;
     ULONG size = 0;
-    if (TdhGetPropertySize(record, 0, nullptr, 1, &descriptor, &size) != ERROR_SUCCESS) {
+    if (kTraceFunctions.get_property_size(record, 0, nullptr, 1, &descriptor, &size) != ERROR_SUCCESS) {
         return std::nullopt;
     }
     // One byte at least, so that data() is a buffer even for an empty value.
     value.resize(std::max<ULONG>(size, 1));
-    if (TdhGetProperty(record, 0, nullptr, 1, &descriptor, size, value.data()) != ERROR_SUCCESS) {
+    if (kTraceFunctions.get_property(record, 0, nullptr, 1, &descriptor, size, value.data()) != ERROR_SUCCESS) {
         return std::nullopt;
     }
     return std::span<const std::uint8_t>(value.data(), size);

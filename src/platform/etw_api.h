@@ -2,7 +2,9 @@
 //
 // On Windows this is the SDK's own; elsewhere the same types, layouts, error
 // codes and functions are provided by this folder, so that code including this
-// header is the same on every system.
+// header is the same on every system. This folder's own consumer and helper
+// are declared under their own names on every system, so that a Windows
+// program can read traces with them instead of the system's.
 #pragma once
 
 #ifdef _WIN32
@@ -408,10 +410,17 @@ struct PROPERTY_DATA_DESCRIPTOR {
 static_assert(sizeof(PROPERTY_DATA_DESCRIPTOR) == 16);
 using PPROPERTY_DATA_DESCRIPTOR = PROPERTY_DATA_DESCRIPTOR*;
 
+#endif
+
+// The .etl reader of etl_reader/.
+namespace dormiscope::etl_reader {
 TRACEHANDLE WINAPI OpenTraceW(PEVENT_TRACE_LOGFILEW Logfile);
 ULONG WINAPI ProcessTrace(PTRACEHANDLE HandleArray, ULONG HandleCount, LPFILETIME StartTime, LPFILETIME EndTime);
 ULONG WINAPI CloseTrace(TRACEHANDLE TraceHandle);
+}  // namespace dormiscope::etl_reader
 
+// The Trace Data Helper of trace_data_helper/, for the kernel's classes.
+namespace dormiscope::trace_data_helper {
 TDHSTATUS WINAPI TdhGetEventInformation(PEVENT_RECORD Event, ULONG TdhContextCount, PTDH_CONTEXT TdhContext,
                                         PTRACE_EVENT_INFO Buffer, PULONG BufferSize);
 TDHSTATUS WINAPI TdhGetPropertySize(PEVENT_RECORD pEvent, ULONG TdhContextCount, PTDH_CONTEXT pTdhContext,
@@ -420,6 +429,17 @@ TDHSTATUS WINAPI TdhGetPropertySize(PEVENT_RECORD pEvent, ULONG TdhContextCount,
 TDHSTATUS WINAPI TdhGetProperty(PEVENT_RECORD pEvent, ULONG TdhContextCount, PTDH_CONTEXT pTdhContext,
                                 ULONG PropertyDataCount, PPROPERTY_DATA_DESCRIPTOR pPropertyData, ULONG BufferSize,
                                 PBYTE pBuffer);
+}  // namespace dormiscope::trace_data_helper
+
+#ifndef _WIN32
+
+// Where the system has no consumer, this folder's functions are the system's.
+using dormiscope::etl_reader::CloseTrace;
+using dormiscope::etl_reader::OpenTraceW;
+using dormiscope::etl_reader::ProcessTrace;
+using dormiscope::trace_data_helper::TdhGetEventInformation;
+using dormiscope::trace_data_helper::TdhGetProperty;
+using dormiscope::trace_data_helper::TdhGetPropertySize;
 
 // The calling thread's identifier (on Linux, the kernel thread id).
 DWORD WINAPI GetCurrentThreadId();

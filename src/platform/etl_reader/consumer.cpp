@@ -71,6 +71,8 @@ std::u16string LogFileNameOf(TRACEHANDLE handle) {
 
 }  // namespace dormiscope
 
+namespace dormiscope::etl_reader {
+
 TRACEHANDLE WINAPI OpenTraceW(PEVENT_TRACE_LOGFILEW Logfile) {
     // Only trace files can be read here; real-time sessions do not exist.
     if (Logfile == nullptr || Logfile->LogFileName == nullptr ||
@@ -112,3 +114,5 @@ ULONG WINAPI CloseTrace(TRACEHANDLE TraceHandle) {
     session->RequestClose();
     return ERROR_SUCCESS;
 }
+
+}  // namespace dormiscope::etl_reader

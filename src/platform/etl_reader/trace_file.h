@@ -27,9 +27,18 @@ public:
     bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) const;
 
 private:
-    TraceFile(int descriptor, std::uint64_t size) : descriptor_(descriptor), size_(size) {}
+#ifdef _WIN32
+    using Handle = void*;  // the file's HANDLE
+    static constexpr Handle kClosed = nullptr;
+#else
+    using Handle = int;  // the file's descriptor
+    static constexpr Handle kClosed = -1;
+#endif
 
-    int descriptor_ = -1;
+    TraceFile(Handle handle, std::uint64_t size) : handle_(handle), size_(size) {}
+    static void Close(Handle handle);
+
+    Handle handle_ = kClosed;
     std::uint64_t size_ = 0;
 };
 

@@ -177,6 +177,8 @@ void CopyValue(std::uint8_t* target, const std::uint8_t* source, std::size_t siz
 
 }  // namespace
 
+namespace dormiscope::trace_data_helper {
+
 TDHSTATUS WINAPI TdhGetEventInformation(PEVENT_RECORD Event, ULONG TdhContextCount, PTDH_CONTEXT TdhContext,
                                         PTRACE_EVENT_INFO Buffer, PULONG BufferSize) {
     unsigned pointer_size = 0;
@@ -235,3 +237,5 @@ TDHSTATUS WINAPI TdhGetProperty(PEVENT_RECORD pEvent, ULONG TdhContextCount, PTD
     CopyValue(pBuffer, static_cast<const std::uint8_t*>(pEvent->UserData) + location.offset, location.size);
     return ERROR_SUCCESS;
 }
+
+}  // namespace dormiscope::trace_data_helper

@@ -24,24 +24,26 @@ std::optional<TraceFile> TraceFile::Open(const std::filesystem::path& path) {
     return TraceFile(descriptor, static_cast<std::uint64_t>(status.st_size));
 }
 
+void TraceFile::Close(Handle handle) {
+    if (handle != kClosed) {
+        ::close(handle);
+    }
+}
+
 TraceFile::TraceFile(TraceFile&& other) noexcept
-    : descriptor_(std::exchange(other.descriptor_, -1)), size_(std::exchange(other.size_, 0)) {}
+    : handle_(std::exchange(other.handle_, kClosed)), size_(std::exchange(other.size_, 0)) {}
 
 TraceFile& TraceFile::operator=(TraceFile&& other) noexcept {
     if (this != &other) {
-        if (descriptor_ >= 0) {
-            ::close(descriptor_);
-        }
-        descriptor_ = std::exchange(other.descriptor_, -1);
+        Close(handle_);
+        handle_ = std::exchange(other.handle_, kClosed);
         size_ = std::exchange(other.size_, 0);
     }
     return *this;
 }
 
 TraceFile::~TraceFile() {
-    if (descriptor_ >= 0) {
-        ::close(descriptor_);
-    }
+    Close(handle_);
 }
 
 bool TraceFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) const {
@@ -50,8 +52,8 @@ bool TraceFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) cons
     }
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t got = ::pread(descriptor_, bytes.data() + done, bytes.size() - done,
-                                    static_cast<off_t>(offset + done));
+        const ssize_t got =
+            ::pread(handle_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR) {
             continue;
         }
