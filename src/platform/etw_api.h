@@ -20,8 +20,10 @@
 #include <evntrace.h>
 #include <tdh.h>
 #ifdef __MINGW32__
-// mingw-w64's tdh.h leaves out the types of property values.
+// mingw-w64's tdh.h leaves out the types of property values and the helper's
+// status type.
 #include "platform/tdh_value_types.h"
+using TDHSTATUS = ULONG;
 #endif
 
 #else

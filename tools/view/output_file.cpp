@@ -3,15 +3,17 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <system_error>
 
 namespace dormiscope::view {
 
 OutputFile::OutputFile(std::filesystem::path destination)
-    : destination_(std::move(destination)),
-      temporary_(destination_.string() + ".partial-" + std::to_string(::getpid())) {}
+    : destination_(std::move(destination)), temporary_(destination_) {
+    // Appended to the path itself: the destination's name may not convert to narrow text on Windows.
+    temporary_ += ".partial-" + std::to_string(::getpid());
+}
 
 OutputFile::~OutputFile() {
     if (written_) {
@@ -21,16 +23,16 @@ OutputFile::~OutputFile() {
 }
 
 bool OutputFile::Write(std::string_view text) {
-    std::FILE* const file = std::fopen(temporary_.c_str(), "wb");
-    if (file == nullptr) {
+    std::ofstream file(temporary_, std::ios::binary | std::ios::trunc);
+    if (!file.is_open()) {
         error_ = std::strerror(errno);
         return false;
     }
     written_ = true;
-    const bool complete = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    const bool complete = static_cast<bool>(file.write(text.data(), static_cast<std::streamsize>(text.size())));
     const int write_error = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (!complete || !closed) {
+    file.close();
+    if (!complete || file.fail()) {
         error_ = std::strerror(complete ? errno : write_error);
         return false;
     }
