@@ -87,7 +87,8 @@ function timeline(slices, durationS) {
   var max = Math.max.apply(null, slices);
   var width = 3;
   var step = durationS / slices.length;
-  var digits = step > 0 ? Math.min(7, Math.max(1, Math.ceil(-Math.log10(step)) + 1)) : 1;
+  // Three significant digits of a slice's length.
+  var digits = step > 0 ? Math.min(7, Math.max(1, Math.ceil(-Math.log10(step)) + 2)) : 1;
   function span(from, to, what, opacity) {
     return "<rect x=\"" + (from * width) + "\" width=\"" + ((to - from) * width) + "\" height=\"14\" fill-opacity=\"" +
       opacity + "\" role=\"img\" aria-label=\"" + number(step * from, digits) + "\u2013" + number(step * to, digits) +
