@@ -33,7 +33,7 @@ td.name, th.name { text-align: left; white-space: normal; overflow-wrap: anywher
 tr.process td { background: #eef2f9; font-weight: 600; }
 tr.thread td.name, tr.folded td.name { padding-left: 22px; }
 tr.folded button { font: inherit; font-size: 12px; color: var(--accent); background: none; border: 0; padding: 0; cursor: pointer; }
-td.readiers { text-align: left; white-space: normal; font-size: 12px; }
+td.readiers { text-align: left; white-space: normal; overflow-wrap: anywhere; min-width: 140px; font-size: 12px; }
 .muted { color: var(--muted); }
 .by-cstate, .regularity { display: block; font-size: 11px; color: var(--muted); }
 .regularity.irregular { color: var(--odd); font-weight: 600; }
