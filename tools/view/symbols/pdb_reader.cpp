@@ -146,17 +146,10 @@ llvm::Error ReadPublicFunctions(pdb::PDBFile& file, const std::vector<Section>& 
     return had_error ? Damaged("the public symbol records") : llvm::Error::success();
 }
 
-}  // namespace
-
-PdbReading ReadPdb(const std::filesystem::path& file_path, const PdbIdentity& wanted) {
-    llvm::ErrorOr<std::unique_ptr<llvm::MemoryBuffer>> buffer =
-        llvm::MemoryBuffer::getFile(file_path.string(), /*IsText=*/false, /*RequiresNullTerminator=*/false);
-    if (!buffer) {
-        return Unreadable(buffer.getError().message());
-    }
+PdbReading ReadFrom(std::unique_ptr<llvm::MemoryBuffer> buffer, const PdbIdentity& wanted) {
     llvm::BumpPtrAllocator allocator;
-    pdb::PDBFile file(file_path.string(),
-                      std::make_unique<llvm::MemoryBufferByteStream>(std::move(*buffer), llvm::support::little),
+    const std::string name = buffer->getBufferIdentifier().str();
+    pdb::PDBFile file(name, std::make_unique<llvm::MemoryBufferByteStream>(std::move(buffer), llvm::support::little),
                       allocator);
     if (llvm::Error error = file.parseFileHeaders()) {
         return Unreadable(Message(std::move(error)));
@@ -174,10 +167,13 @@ PdbReading ReadPdb(const std::filesystem::path& file_path, const PdbIdentity& wa
     }
     // The image records the debug information's age, which the PDB keeps in
     // its DBI stream; the PDB stream's own age counts every rewrite.
-    const cv::GUID guid = info->getGuid();
-    if (std::memcmp(guid.Guid, wanted.guid.data(), wanted.guid.size()) != 0 || dbi->getAge() != wanted.age) {
+    PdbIdentity found;
+    std::memcpy(found.guid.data(), info->getGuid().Guid, found.guid.size());
+    found.age = dbi->getAge();
+    if (found.guid != wanted.guid || found.age != wanted.age) {
         PdbReading reading;
         reading.outcome = PdbReading::Outcome::kOtherIdentity;
+        reading.found = found;
         return reading;
     }
     const std::vector<Section> sections = ReadSections(*dbi);
@@ -191,8 +187,25 @@ PdbReading ReadPdb(const std::filesystem::path& file_path, const PdbIdentity& wa
     }
     PdbReading reading;
     reading.outcome = PdbReading::Outcome::kRead;
+    reading.found = found;
     reading.functions = FunctionTable(std::move(functions), std::move(publics));
     return reading;
+}
+
+}  // namespace
+
+PdbReading ReadPdb(const std::filesystem::path& file, const PdbIdentity& wanted) {
+    llvm::ErrorOr<std::unique_ptr<llvm::MemoryBuffer>> buffer =
+        llvm::MemoryBuffer::getFile(file.string(), /*IsText=*/false, /*RequiresNullTerminator=*/false);
+    if (!buffer) {
+        return Unreadable(buffer.getError().message());
+    }
+    return ReadFrom(std::move(*buffer), wanted);
+}
+
+PdbReading ReadPdbBytes(std::span<const std::uint8_t> bytes, const std::string& name, const PdbIdentity& wanted) {
+    const llvm::StringRef text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return ReadFrom(llvm::MemoryBuffer::getMemBuffer(text, name, /*RequiresNullTerminator=*/false), wanted);
 }
 
 }  // namespace dormiscope::symbols

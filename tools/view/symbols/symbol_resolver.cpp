@@ -51,8 +51,9 @@ std::optional<FunctionTable> SymbolResolver::LoadFunctions(const PdbIdentity& id
         case PdbReading::Outcome::kRead:
             return std::move(reading.functions);
         case PdbReading::Outcome::kOtherIdentity:
-            warnings_.push_back("skipped " + candidate.string() + ": another build's PDB, not " +
-                                DescribePdb(identity));
+            reading.found.pdb_name = identity.pdb_name;
+            warnings_.push_back("skipped " + candidate.string() + ": another build's PDB (" +
+                                DescribePdb(reading.found) + ", the trace names " + DescribePdb(identity) + ")");
             break;
         case PdbReading::Outcome::kUnreadable:
             warnings_.push_back("cannot read the PDB " + candidate.string() + ": " + reading.problem);
