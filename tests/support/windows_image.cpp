@@ -30,15 +30,18 @@ std::uint32_t Little(const std::string& bytes, std::size_t offset, std::size_t s
 }  // namespace
 
 WindowsImage BuildWindowsImage(const std::string& code, const std::filesystem::path& folder, const std::string& name,
-                               PdbSymbols symbols) {
+                               PdbSymbols symbols, Machine machine) {
     std::ofstream(folder / (name + ".c"), std::ios::binary) << code;
-    std::vector<std::string> compile = {DORMISCOPE_CLANG, "--target=x86_64-pc-windows-msvc", "-O0",
+    const bool x86 = machine == Machine::kX86;
+    std::vector<std::string> compile = {DORMISCOPE_CLANG,
+                                        x86 ? "--target=i686-pc-windows-msvc" : "--target=x86_64-pc-windows-msvc", "-O0",
                                         "-ffunction-sections", "-c", name + ".c", "-o", name + ".obj"};
     if (symbols == PdbSymbols::kPrivate) {
         compile.insert(compile.begin() + 2, {"-g", "-gcodeview"});
     }
     Run(compile, folder);
-    Run({DORMISCOPE_LLD_LINK, "/dll", "/debug", "/nodefaultlib", "/noentry", "/out:" + name + ".dll",
+    Run({DORMISCOPE_LLD_LINK, "/dll", "/debug", "/nodefaultlib", "/noentry", x86 ? "/machine:x86" : "/machine:x64",
+         "/out:" + name + ".dll",
          "/pdb:" + name + ".pdb", "/lldmap:" + name + ".map", name + ".obj"},
         folder);
     WindowsImage image{folder / (name + ".dll"), folder / (name + ".pdb"), folder / (name + ".map"), {}};

@@ -20,12 +20,13 @@ struct WindowsImage {
 };
 
 enum class PdbSymbols { kPrivate, kPublicOnly };
+enum class Machine { kX64, kX86 };
 
 // Compiles the C source `code` and links it into the DLL `folder/name.dll`
 // with `folder/name.pdb`; every function in its own section, so the map
 // gives each function's size. Throws with the tools' output when they fail.
 WindowsImage BuildWindowsImage(const std::string& code, const std::filesystem::path& folder, const std::string& name,
-                               PdbSymbols symbols);
+                               PdbSymbols symbols, Machine machine = Machine::kX64);
 
 // The PDB identity in the image's CodeView debug directory entry (RSDS).
 std::optional<symbols::PdbIdentity> ReadImagePdbIdentity(const std::filesystem::path& image);
@@ -36,7 +37,8 @@ struct MappedFunction {
     std::uint32_t size = 0;
 };
 
-// The functions of the image's code sections, from lld-link's map.
+// The functions of the image's code sections, from lld-link's map, by the
+// linker's names (32-bit C names start with '_').
 std::vector<MappedFunction> ReadMappedFunctions(const std::filesystem::path& map);
 
 }  // namespace dormiscope::testing

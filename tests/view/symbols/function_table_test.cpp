@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "function_offset_printer.h"
+
 namespace dormiscope::symbols {
 namespace {
 

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <memory>
 
+#include "function_offset_printer.h"
 #include "support/temporary_directory.h"
 #include "support/windows_image.h"
 #include "view/symbols/frame_text.h"
@@ -12,6 +13,7 @@
 namespace dormiscope::symbols {
 namespace {
 
+using dormiscope::testing::Machine;
 using dormiscope::testing::MappedFunction;
 using dormiscope::testing::PdbSymbols;
 using dormiscope::testing::ReadFile;
@@ -44,12 +46,17 @@ protected:
         folder_ = std::make_unique<TemporaryDirectory>();
         with_private_ = BuildWindowsImage(kSource, folder_->path(), "functions", PdbSymbols::kPrivate);
         public_only_ = BuildWindowsImage(kSource, folder_->path(), "stripped", PdbSymbols::kPublicOnly);
+        x86_private_ = BuildWindowsImage(kSource, folder_->path(), "functions32", PdbSymbols::kPrivate, Machine::kX86);
+        x86_public_only_ =
+            BuildWindowsImage(kSource, folder_->path(), "stripped32", PdbSymbols::kPublicOnly, Machine::kX86);
     }
     static void TearDownTestSuite() { folder_.reset(); }
 
     static std::unique_ptr<TemporaryDirectory> folder_;
     static WindowsImage with_private_;
     static WindowsImage public_only_;
+    static WindowsImage x86_private_;
+    static WindowsImage x86_public_only_;
 
     TemporaryDirectory symbols_;
 
@@ -66,29 +73,45 @@ protected:
 std::unique_ptr<TemporaryDirectory> PdbSymbolsTest::folder_;
 WindowsImage PdbSymbolsTest::with_private_;
 WindowsImage PdbSymbolsTest::public_only_;
+WindowsImage PdbSymbolsTest::x86_private_;
+WindowsImage PdbSymbolsTest::x86_public_only_;
 
 TEST_F(PdbSymbolsTest, EveryAddressInsideAFunctionResolvesToItAndItsOffset) {
-    Store(with_private_.pdb, with_private_.identity);
-    std::filesystem::copy_file(public_only_.pdb, symbols_ / "stripped.pdb");
+    struct Case {
+        const WindowsImage& image;
+        bool x86;
+        PdbSymbols symbols;
+    };
+    const Case cases[] = {{with_private_, false, PdbSymbols::kPrivate},
+                          {public_only_, false, PdbSymbols::kPublicOnly},
+                          {x86_private_, true, PdbSymbols::kPrivate},
+                          {x86_public_only_, true, PdbSymbols::kPublicOnly}};
+    for (const Case& c : cases) {
+        if (c.symbols == PdbSymbols::kPrivate) {
+            Store(c.image.pdb, c.image.identity);
+        } else {
+            std::filesystem::copy_file(c.image.pdb, symbols_ / c.image.pdb.filename());
+        }
+    }
     SymbolResolver resolver({symbols_ / "store", symbols_.path()});
 
+    for (const Case& c : cases) {
+        const std::vector<MappedFunction> functions = ReadMappedFunctions(c.image.map);
+        ASSERT_EQ(functions.size(), 4u);
+        for (const MappedFunction& function : functions) {
+            // The linker's 32-bit C names carry a leading '_'; the user's do not.
+            const std::string name = c.x86 ? function.name.substr(1) : function.name;
+            if (name == "scale" && c.symbols == PdbSymbols::kPublicOnly) {
+                continue;  // static: no public symbol
+            }
+            for (std::uint32_t offset = 0; offset < function.size; ++offset) {
+                const FunctionOffset* found = resolver.Resolve(c.image.identity, function.start + offset);
+                ASSERT_NE(found, nullptr) << c.image.pdb << " " << name << "+" << offset;
+                ASSERT_EQ(*found, (FunctionOffset{name, offset})) << c.image.pdb;
+            }
+        }
+    }
     const std::vector<MappedFunction> functions = ReadMappedFunctions(with_private_.map);
-    ASSERT_EQ(functions.size(), 4u);
-    for (const MappedFunction& function : functions) {
-        for (std::uint32_t offset = 0; offset < function.size; ++offset) {
-            const FunctionOffset* found = resolver.Resolve(with_private_.identity, function.start + offset);
-            ASSERT_NE(found, nullptr) << function.name << "+" << offset;
-            ASSERT_EQ(*found, (FunctionOffset{function.name, offset}));
-        }
-    }
-    // Public symbols name every exported function's bytes too.
-    for (const MappedFunction& function : ReadMappedFunctions(public_only_.map)) {
-        for (std::uint32_t offset = 0; function.name != "scale" && offset < function.size; ++offset) {
-            const FunctionOffset* found = resolver.Resolve(public_only_.identity, function.start + offset);
-            ASSERT_NE(found, nullptr) << function.name << "+" << offset;
-            ASSERT_EQ(*found, (FunctionOffset{function.name, offset}));
-        }
-    }
     EXPECT_EQ(resolver.Resolve(with_private_.identity, 0), nullptr);  // the image's headers
     EXPECT_EQ(resolver.Resolve(with_private_.identity, 0x1'0000'1000), nullptr);
 
@@ -97,7 +120,7 @@ TEST_F(PdbSymbolsTest, EveryAddressInsideAFunctionResolvesToItAndItsOffset) {
     EXPECT_EQ(FrameText("functions.dll", pick.start + 4, resolver.Resolve(with_private_.identity, pick.start + 4)),
               "functions.dll!pick+0x4");
     EXPECT_EQ(FrameText("functions.dll", 0x10, resolver.Resolve(with_private_.identity, 0x10)), "functions.dll+0x10");
-    EXPECT_EQ(SymbolSummaryLine(resolver.Summary()), "Symbols: 2 of 2 modules");
+    EXPECT_EQ(SymbolSummaryLine(resolver.Summary()), "Symbols: 4 of 4 modules");
     EXPECT_TRUE(resolver.warnings().empty());
 }
 

@@ -19,6 +19,7 @@
 #include "llvm/Support/BinaryByteStream.h"
 #include "llvm/Support/Error.h"
 #include "llvm/Support/MemoryBuffer.h"
+#include "view/symbols/public_symbol_name.h"
 
 namespace dormiscope::symbols {
 
@@ -117,8 +118,9 @@ llvm::Error ReadPrivateFunctions(pdb::PDBFile& file, const pdb::DbiStream& dbi, 
 
 // Public function symbols from the symbol record stream, which also holds
 // the globals; those are not code.
-llvm::Error ReadPublicFunctions(pdb::PDBFile& file, const std::vector<Section>& sections,
+llvm::Error ReadPublicFunctions(pdb::PDBFile& file, const pdb::DbiStream& dbi, const std::vector<Section>& sections,
                                 std::vector<PublicSymbol>& publics) {
+    const bool x86 = dbi.getMachineType() == pdb::PDB_Machine::x86;
     if (!file.hasPDBSymbolStream()) {
         return llvm::Error::success();
     }
@@ -140,7 +142,8 @@ llvm::Error ReadPublicFunctions(pdb::PDBFile& file, const std::vector<Section>& 
             continue;
         }
         if (const Section* section = SectionOf(sections, symbol->Segment, symbol->Offset)) {
-            publics.push_back({section->start + symbol->Offset, section->end, symbol->Name.str()});
+            publics.push_back(
+                {section->start + symbol->Offset, section->end, UndecoratedPublicName(symbol->Name, x86)});
         }
     }
     return had_error ? Damaged("the public symbol records") : llvm::Error::success();
@@ -182,7 +185,7 @@ PdbReading ReadFrom(std::unique_ptr<llvm::MemoryBuffer> buffer, const PdbIdentit
     if (llvm::Error error = ReadPrivateFunctions(file, *dbi, sections, functions)) {
         return Unreadable(Message(std::move(error)));
     }
-    if (llvm::Error error = ReadPublicFunctions(file, sections, publics)) {
+    if (llvm::Error error = ReadPublicFunctions(file, *dbi, sections, publics)) {
         return Unreadable(Message(std::move(error)));
     }
     PdbReading reading;
