@@ -190,13 +190,22 @@ TEST_F(PdbSymbolsTest, ADamagedOrTruncatedPdbGivesAWarningAndNoNames) {
     }
 }
 
-TEST_F(PdbSymbolsTest, EachAddressIsLookedUpOnce) {
+TEST_F(PdbSymbolsTest, EachAddressIsLookedUpOnceAndItsNameStaysPut) {
     Store(with_private_.pdb, with_private_.identity);
     SymbolResolver resolver({symbols_ / "store"});
     const std::uint32_t inside = ReadMappedFunctions(with_private_.map).front().start + 2;
     const FunctionOffset* first = resolver.Resolve(with_private_.identity, inside);
     ASSERT_NE(first, nullptr);
+    const FunctionOffset expected = *first;
+    for (std::uint32_t age = 100; age < 140; ++age) {  // modules asked for later
+        PdbIdentity other = with_private_.identity;
+        other.age = age;
+        EXPECT_EQ(resolver.Resolve(other, inside), nullptr);
+    }
     EXPECT_EQ(resolver.Resolve(with_private_.identity, inside), first);
+    EXPECT_EQ(*first, expected);
+    EXPECT_EQ(resolver.warnings().size(), 0u);
+    EXPECT_EQ(resolver.Summary().missing.size(), 40u);
 }
 
 }  // namespace

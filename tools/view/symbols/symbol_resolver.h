@@ -3,7 +3,9 @@
 // address, and each distinct address is looked up once.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -53,7 +55,7 @@ private:
     std::optional<FunctionTable> LoadFunctions(const PdbIdentity& identity);
 
     std::vector<std::filesystem::path> folders_;
-    std::vector<Module> modules_;  // in order asked
+    std::deque<Module> modules_;  // in order asked; never moved, so resolved names stay put
     std::map<ModuleKey, std::size_t> module_index_;
     std::vector<std::string> warnings_;
 };
