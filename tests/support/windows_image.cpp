@@ -30,12 +30,13 @@ std::uint32_t Little(const std::string& bytes, std::size_t offset, std::size_t s
 }  // namespace
 
 WindowsImage BuildWindowsImage(const std::string& code, const std::filesystem::path& folder, const std::string& name,
-                               PdbSymbols symbols, Machine machine) {
-    std::ofstream(folder / (name + ".c"), std::ios::binary) << code;
+                               PdbSymbols symbols, Machine machine, Language language) {
+    const std::string source = name + (language == Language::kCxx ? ".cpp" : ".c");
+    std::ofstream(folder / source, std::ios::binary) << code;
     const bool x86 = machine == Machine::kX86;
     std::vector<std::string> compile = {DORMISCOPE_CLANG,
                                         x86 ? "--target=i686-pc-windows-msvc" : "--target=x86_64-pc-windows-msvc", "-O0",
-                                        "-ffunction-sections", "-c", name + ".c", "-o", name + ".obj"};
+                                        "-ffunction-sections", "-c", source, "-o", name + ".obj"};
     if (symbols == PdbSymbols::kPrivate) {
         compile.insert(compile.begin() + 2, {"-g", "-gcodeview"});
     }
@@ -115,7 +116,8 @@ std::optional<symbols::PdbIdentity> ReadImagePdbIdentity(const std::filesystem::
 
 std::vector<MappedFunction> ReadMappedFunctions(const std::filesystem::path& map) {
     // Lines are "address size align name": an output section (".text"), an
-    // input section ("x.obj:(.text)"), or a symbol at its input section's start.
+    // input section ("x.obj:(.text)"), or a symbol at its input section's
+    // start (C++ names demangled, with spaces).
     std::vector<MappedFunction> functions;
     std::istringstream lines(ReadFile(map));
     std::string line;
@@ -124,8 +126,9 @@ std::vector<MappedFunction> ReadMappedFunctions(const std::filesystem::path& map
     std::uint32_t section_size = 0;
     while (std::getline(lines, line)) {
         std::istringstream fields(line);
-        std::string address, size, align, name, extra;
-        if (!(fields >> address >> size >> align >> name) || (fields >> extra)) {
+        std::string address, size, align, name;
+        if (!(fields >> address >> size >> align) || !std::getline(fields >> std::ws, name) || name.empty() ||
+            address.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
             continue;
         }
         const auto start = static_cast<std::uint32_t>(std::stoul(address, nullptr, 16));

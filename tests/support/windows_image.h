@@ -21,12 +21,13 @@ struct WindowsImage {
 
 enum class PdbSymbols { kPrivate, kPublicOnly };
 enum class Machine { kX64, kX86 };
+enum class Language { kC, kCxx };
 
-// Compiles the C source `code` and links it into the DLL `folder/name.dll`
+// Compiles the source `code` and links it into the DLL `folder/name.dll`
 // with `folder/name.pdb`; every function in its own section, so the map
 // gives each function's size. Throws with the tools' output when they fail.
 WindowsImage BuildWindowsImage(const std::string& code, const std::filesystem::path& folder, const std::string& name,
-                               PdbSymbols symbols, Machine machine = Machine::kX64);
+                               PdbSymbols symbols, Machine machine = Machine::kX64, Language language = Language::kC);
 
 // The PDB identity in the image's CodeView debug directory entry (RSDS).
 std::optional<symbols::PdbIdentity> ReadImagePdbIdentity(const std::filesystem::path& image);

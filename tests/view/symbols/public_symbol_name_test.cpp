@@ -5,7 +5,7 @@
 namespace dormiscope::symbols {
 namespace {
 
-TEST(PublicSymbolName, X86CNamesLoseTheirDecorationOnlyOnX86) {
+TEST(PublicSymbolName, ReadsAsPrivateSymbolsNameTheFunction) {
     struct Case {
         const char* name;
         bool x86;
@@ -17,7 +17,12 @@ TEST(PublicSymbolName, X86CNamesLoseTheirDecorationOnlyOnX86) {
         {"@KfRaiseIrql@4", true, "KfRaiseIrql"},
         {"__security_check_cookie", true, "_security_check_cookie"},
         {"_name@x1", true, "name@x1"},
-        {"?Run@Worker@@QAEXXZ", true, "?Run@Worker@@QAEXXZ"},
+        {"?Run@Worker@@QEAAXXZ", false, "Worker::Run"},
+        {"?Run@Worker@@QAEXXZ", true, "Worker::Run"},
+        {"?Size@Buffer@@QEBA_KXZ", false, "Buffer::Size"},  // a const member
+        {"??RCompare@@QEAA_NHH@Z", false, "Compare::operator()"},
+        {"??$Max@H@@YAHHH@Z", false, "Max<int>"},
+        {"?broken@@", false, "?broken@@"},
         {"_", true, "_"},
         {"_KeSetTimer", false, "_KeSetTimer"},
         {"KiTimerExpiration", false, "KiTimerExpiration"},

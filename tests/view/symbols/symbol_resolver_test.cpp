@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 
@@ -13,6 +14,7 @@
 namespace dormiscope::symbols {
 namespace {
 
+using dormiscope::testing::Language;
 using dormiscope::testing::Machine;
 using dormiscope::testing::MappedFunction;
 using dormiscope::testing::PdbSymbols;
@@ -122,6 +124,43 @@ TEST_F(PdbSymbolsTest, EveryAddressInsideAFunctionResolvesToItAndItsOffset) {
     EXPECT_EQ(FrameText("functions.dll", 0x10, resolver.Resolve(with_private_.identity, 0x10)), "functions.dll+0x10");
     EXPECT_EQ(SymbolSummaryLine(resolver.Summary()), "Symbols: 4 of 4 modules");
     EXPECT_TRUE(resolver.warnings().empty());
+}
+
+// Member functions, a const one, an operator and a template: public
+// symbols keep them mangled, private ones by their qualified names.
+TEST_F(PdbSymbolsTest, PublicSymbolsNameCxxFunctionsAsPrivateOnesDo) {
+    constexpr const char* kCxx = R"(
+struct Worker {
+    int count = 0;
+    __declspec(dllexport) void Run(int n) { for (int i = 0; i < n; ++i) count += i; }
+    __declspec(dllexport) int Size() const { return count * 2; }
+    __declspec(dllexport) bool operator()(int a, int b) const { return a < b + count; }
+};
+template <typename T> T Larger(T a, T b) { return a < b ? b : a; }
+__declspec(dllexport) int Use(Worker& w) { w.Run(3); return Larger(w.Size(), 4) + w(1, 2); }
+)";
+    const WindowsImage with_private = BuildWindowsImage(kCxx, symbols_.path(), "cxx", PdbSymbols::kPrivate,
+                                                        Machine::kX64, Language::kCxx);
+    const WindowsImage public_only = BuildWindowsImage(kCxx, symbols_.path(), "cxx_stripped", PdbSymbols::kPublicOnly,
+                                                       Machine::kX64, Language::kCxx);
+    SymbolResolver resolver({symbols_.path()});
+    const std::vector<MappedFunction> functions = ReadMappedFunctions(with_private.map);
+    ASSERT_EQ(functions.size(), 5u);
+    std::vector<std::string> names;
+    for (const MappedFunction& function : functions) {
+        for (std::uint32_t offset = 0; offset < function.size; ++offset) {
+            const FunctionOffset* named = resolver.Resolve(with_private.identity, function.start + offset);
+            const FunctionOffset* from_public = resolver.Resolve(public_only.identity, function.start + offset);
+            ASSERT_NE(named, nullptr) << function.name;
+            ASSERT_NE(from_public, nullptr) << function.name;
+            ASSERT_EQ(*from_public, *named);
+            ASSERT_EQ(named->offset, offset);
+        }
+        names.push_back(resolver.Resolve(with_private.identity, function.start)->function);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Larger<int>", "Use", "Worker::Run", "Worker::Size",
+                                               "Worker::operator()"}));
 }
 
 TEST_F(PdbSymbolsTest, APdbOfAnotherGuidOrAgeIsNeverUsed) {

@@ -1,6 +1,7 @@
-// Public symbols carry the name the linker saw: on 32-bit x86 a C function
-// is "_name" (cdecl), "_name@8" (stdcall) or "@name@8" (fastcall), where
-// private symbols and the user say "name".
+// Public symbols carry the name the linker saw: C++ functions mangled
+// ("?Run@Worker@@QEAAXXZ") and, on 32-bit x86, C functions decorated
+// ("_name", "_name@8", "@name@8"), where private symbols and the user say
+// "Worker::Run" and "name".
 #pragma once
 
 #include <string>
@@ -8,7 +9,9 @@
 
 namespace dormiscope::symbols {
 
-// The C name of a public symbol; C++ names ('?'-mangled) are kept as they are.
+// The name as private symbols give it: the C++ function's qualified name
+// without its parameters, the C name without its decoration. A name that does
+// not demangle is kept as it is.
 std::string UndecoratedPublicName(std::string_view name, bool x86);
 
 }  // namespace dormiscope::symbols
