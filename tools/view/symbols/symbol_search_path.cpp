@@ -59,11 +59,12 @@ NtSymbolPathPlaces ReadNtSymbolPath(std::string_view value) {
         std::size_t first_place = 0;
         if (parts.size() > 1) {
             const std::string_view head = Trimmed(parts.front());
-            if (StartsWithNoCase(head, "srv") && head.size() == 3) {
+            const auto is = [head](std::string_view word) {
+                return head.size() == word.size() && StartsWithNoCase(head, word);
+            };
+            if (is("srv") || is("cache")) {
                 first_place = 1;
-            } else if (StartsWithNoCase(head, "cache") && head.size() == 5) {
-                first_place = 1;
-            } else if (StartsWithNoCase(head, "symsrv") && head.size() == 6) {
+            } else if (is("symsrv")) {
                 first_place = 2;  // the next part names the server DLL
             }
         }
