@@ -43,7 +43,7 @@ public:
     // A rundown of the given version carrying a name: version 4's ThreadName,
     // or the trailing name of version 3.
     WakeTrace& NamedThread(std::uint32_t pid, std::uint32_t tid, std::uint16_t version, const std::u16string& name,
-                           std::uint8_t opcode = etl::kOpcodeDCStart, std::uint64_t at = 0) {
+                           std::uint8_t opcode = kOpcodeDCStart, std::uint64_t at = 0) {
         etl::ThreadFields fields;
         fields.ProcessId = pid;
         fields.TThreadId = tid;
@@ -147,7 +147,7 @@ const std::vector<ViewCase>& ViewCases() {
                  .NamedThread(720, 100, 3, u"Timer worker")
                  .Thread(720, 104)
                  .Thread(720, 108)
-                 .NamedThread(720, 112, 4, u"Started", etl::kOpcodeStart, 2'000);
+                 .NamedThread(720, 112, 4, u"Started", kOpcodeStart, 2'000);
              trace.SetName(1'000, 720, 104, u"Named later").SetName(1'000, 999, 108, u"Not this one");
              trace.Switch(3'000, 0, 112, kIdle).Switch(3'100, 0, kIdle, 112);
              return trace;
@@ -176,6 +176,19 @@ const std::vector<ViewCase>& ViewCases() {
              WakeTrace trace;
              trace.Process(720, "app.exe").Thread(720, 96).Thread(720, 100);
              trace.Periodic(96, 0, {{20, 10 * kMillisecond}, {20, 156'250}}).Periodic(100, 1, {{12, 156'250}});
+             return trace;
+         }},
+        // Thread 96 sleeps 50, 1000, 100 and 500 ms, four times over: the
+        // report names it 1000ms, but only a quarter of its intervals lie in
+        // that class.
+        {"irregular_period",
+         [] {
+             WakeTrace trace;
+             trace.Process(720, "app.exe").Thread(720, 96);
+             const WakeTrace::Repeated cycle[] = {
+                 {1, 50 * kMillisecond}, {1, 1000 * kMillisecond}, {1, 100 * kMillisecond}, {1, 500 * kMillisecond}};
+             trace.Periodic(96, 0, {cycle[0], cycle[1], cycle[2], cycle[3], cycle[0], cycle[1], cycle[2], cycle[3],
+                                    cycle[0], cycle[1], cycle[2], cycle[3], cycle[0], cycle[1], cycle[2], cycle[3]});
              return trace;
          }},
         // Names that HTML and JSON must escape.
