@@ -11,7 +11,7 @@ namespace dormiscope::view {
 
 OutputFile::OutputFile(std::filesystem::path destination)
     : destination_(std::move(destination)), temporary_(destination_) {
-    // Appended to the path itself: the destination's name may not convert to narrow text on Windows.
+    // Appended to the path itself, so that the name never passes through narrow text (a conversion on Windows).
     temporary_ += ".partial-" + std::to_string(::getpid());
 }
 
