@@ -8,8 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "analysis/histogram.h"
 #include "etw/event_records.h"
+#include "model/histogram.h"
 #include "model/thread_id_table.h"
 
 namespace dormiscope {
