@@ -50,11 +50,11 @@ ULONG LoadBuffer(const TraceFile& file, const BufferInfo& info, LoadedBuffer& bu
     if (!ReadBytes(file, info, bytes, stored)) {
         return ERROR_FILE_CORRUPT;
     }
-    // Every event is measured before any is listed, so a damaged buffer gives none.
+    buffer.bytes = bytes;
+    // The events before a damaged one were measured whole and stay deliverable.
     for (std::size_t position = info.first_event; position < bytes.size();) {
         const DecodedEvent measured = MeasureEvent(bytes, position);
         if (measured.outcome == EventOutcome::kCorrupt) {
-            buffer.events.clear();
             return ERROR_FILE_CORRUPT;
         }
         if (measured.outcome == EventOutcome::kEndOfBuffer) {
@@ -65,7 +65,6 @@ ULONG LoadBuffer(const TraceFile& file, const BufferInfo& info, LoadedBuffer& bu
         }
         position += etl::AlignEvent(measured.size);
     }
-    buffer.bytes = bytes;
     return ERROR_SUCCESS;
 }
 

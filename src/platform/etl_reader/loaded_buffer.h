@@ -28,9 +28,10 @@ struct LoadedBuffer {
 
 // Reads `info`'s buffer into `buffer`, reusing its memory, of which `budget`
 // bytes more may be taken (`stored` holds a compressed buffer's bytes on the
-// way). ERROR_FILE_CORRUPT when the buffer cannot be read or one of its
-// events or its compressed stream is damaged, ERROR_NOT_ENOUGH_MEMORY when
-// the budget is spent: the buffer then lists no event.
+// way). ERROR_FILE_CORRUPT when one of its events is damaged: the events
+// before it stay listed. ERROR_FILE_CORRUPT when the buffer cannot be read or
+// its compressed stream is damaged, ERROR_NOT_ENOUGH_MEMORY when the budget
+// is spent: the buffer then lists no event.
 ULONG LoadBuffer(const TraceFile& file, const BufferInfo& info, LoadedBuffer& buffer, std::vector<std::uint8_t>& stored,
                  std::size_t& budget);
 

@@ -33,7 +33,8 @@ public:
 
     // Moves to the next deliverable event. ERROR_SUCCESS with HasEvent() false
     // at the end; the status of a buffer that could not be loaded (damaged, out
-    // of memory), and the stream ends there.
+    // of memory), and the stream ends there, once the events listed before the
+    // damage in that buffer are delivered.
     ULONG Advance() {
         // Within a buffer, the next event is already listed.
         if (current_ != nullptr && current_ + 1 != end_) {
@@ -62,6 +63,8 @@ private:
     const LoadedBuffer::Event* current_ = nullptr;
     const LoadedBuffer::Event* end_ = nullptr;
     std::uint16_t processor_;
+    // Why buffer_ stopped early; the stream ends with it after buffer_'s events.
+    ULONG failure_ = ERROR_SUCCESS;
 };
 
 }  // namespace dormiscope
