@@ -21,7 +21,8 @@ ULONG ProcessorStream::NextBuffer() {
             return End(ERROR_SUCCESS);
         }
         LoadedBuffer* const buffer = shared_.queue.TakeBuffer();
-        failure_ = LoadBuffer(shared_.file, buffers_[next_buffer_++], *buffer, shared_.stored, shared_.budget);
+        failure_ = LoadBuffer(shared_.file, buffers_[next_buffer_++], *buffer, shared_.stored,
+                              shared_.usual_buffer_size, shared_.budget);
         buffer_ = buffer;
         // After a failure only the events listed before the damage are
         // delivered; nothing after it in this processor's buffers.

@@ -21,7 +21,8 @@ struct StreamShared {
     const TraceFile& file;
     ReadAheadQueue& queue;
     std::size_t budget;
-    std::vector<std::uint8_t> stored;  // a compressed buffer on its way in
+    std::size_t usual_buffer_size;  // what most buffers of the trace take
+    ByteBlock stored;               // a compressed buffer on its way in
     std::vector<LoadedBuffer*>* finished = nullptr;
 };
 

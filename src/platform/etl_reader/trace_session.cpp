@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -56,6 +57,24 @@ std::vector<std::uint8_t> ReadFirstBuffer(const TraceFile& file) {
 
 // Memory the buffers of one pass may take together.
 constexpr std::size_t kMemoryBudget = std::size_t{1} << 30;
+
+// Every deliverable event takes at least this many bytes of its buffer.
+constexpr std::size_t kSmallestEvent = etl::kPerfInfoHeaderSize;
+
+// Whether every event of `buffers` fits in the queue's batches at once, so
+// that ordering them never waits for delivery: then a second thread costs
+// more than it saves, and they are ordered on the calling thread.
+bool FitsInTheQueue(std::span<const BufferInfo> buffers) {
+    constexpr std::size_t kHeldEvents = ReadAheadQueue::kBatches * EventBatch::kEvents;
+    std::size_t bytes = 0;
+    for (const BufferInfo& buffer : buffers) {
+        bytes += buffer.used;
+        if (bytes / kSmallestEvent >= kHeldEvents) {
+            return false;
+        }
+    }
+    return true;
+}
 
 // The reading thread of one Process() call. However delivery ends (the last
 // event, a close from a callback, an exception), the reader is released and
@@ -151,7 +170,13 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
     }
 
     ReadAheadQueue queue;
-    const ReaderThread reader(queue, [&] { queue.Finish(OrderEvents(scan.buffers, queue)); });
+    const auto order = [&] { queue.Finish(OrderEventsOrFail(scan.buffers, max_decompressed, queue)); };
+    std::optional<ReaderThread> reader;
+    if (FitsInTheQueue(scan.buffers)) {
+        order();
+    } else {
+        reader.emplace(queue, order);
+    }
     EVENT_RECORD record{};
     std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM> extended;
     while (EventBatch* const batch = queue.TakeFull()) {
@@ -198,12 +223,27 @@ ULONG TraceSession::Deliver(EVENT_RECORD& record) {
     return close_requested_.load(std::memory_order_relaxed) ? ERROR_CANCELLED : ERROR_SUCCESS;
 }
 
-ULONG TraceSession::OrderEvents(std::span<BufferInfo> buffers, ReadAheadQueue& queue) const {
+ULONG TraceSession::OrderEventsOrFail(std::span<BufferInfo> buffers, std::size_t max_decompressed,
+                                     ReadAheadQueue& queue) const noexcept {
+    // What ordering can throw is a list or a buffer that cannot grow; on the
+    // reading thread it would end the program, so it ends the pass instead.
+    try {
+        return OrderEvents(buffers, max_decompressed, queue);
+    } catch (...) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+ULONG TraceSession::OrderEvents(std::span<BufferInfo> buffers, std::size_t max_decompressed,
+                                ReadAheadQueue& queue) const {
     EventBatch* batch = queue.TakeEmpty();
     if (batch == nullptr) {
         return ERROR_CANCELLED;
     }
-    StreamShared shared{file_, queue, kMemoryBudget, {}, &batch->finished};
+    // Buffers take the header's size, unless the file is smaller than that
+    // (a damaged header, or a trace cut short): then what it can hold.
+    const std::size_t usual_buffer_size = std::min<std::uint64_t>(max_decompressed, file_.Size());
+    StreamShared shared{file_, queue, kMemoryBudget, usual_buffer_size, {}, &batch->finished};
     std::vector<ProcessorStream> streams;
     for (const std::span<const BufferInfo> group : GroupByProcessor(buffers)) {
         streams.emplace_back(shared, group);
