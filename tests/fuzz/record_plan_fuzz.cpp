@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "etw/event_records.h"
-#include "etw/kernel_guids.h"
 #include "etw/wake_event_records.h"
+#include "platform/kernel_event_classes.h"
 
 namespace {
 
@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         position += kHeader + length;
 
         EVENT_RECORD event{};
-        const GUID* const providers[] = {&dormiscope::ProcessProviderGuid, &dormiscope::ThreadProviderGuid,
+        const GUID* const providers[] = {&dormiscope::kProcessProvider, &dormiscope::kThreadProvider,
                                          &kOtherProvider};
         event.EventHeader.ProviderId = *providers[header[0] % 3];
         event.EventHeader.EventDescriptor.Opcode = header[1];
