@@ -19,6 +19,8 @@ namespace dormiscope {
 struct ByteBlock {
     std::unique_ptr<std::uint8_t[]> bytes;
     std::size_t size = 0;
+
+    std::span<std::uint8_t> Span() const { return {bytes.get(), size}; }
 };
 
 struct LoadedBuffer {

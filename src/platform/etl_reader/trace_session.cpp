@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <tuple>
@@ -12,6 +13,7 @@
 #include "platform/etl_reader/event_header_decoder.h"
 #include "platform/etl_reader/event_merge.h"
 #include "platform/etl_reader/little_endian.h"
+#include "platform/etl_reader/loaded_buffer.h"
 #include "platform/etl_reader/processor_stream.h"
 #include "platform/etl_reader/read_ahead_queue.h"
 
@@ -39,8 +41,8 @@ std::vector<std::span<const BufferInfo>> GroupByProcessor(std::span<BufferInfo> 
     return groups;
 }
 
-// The file's first buffer, as far as the file holds it.
-std::vector<std::uint8_t> ReadFirstBuffer(const TraceFile& file) {
+// The file's first buffer, as far as the file holds it; empty when unreadable.
+ByteBlock ReadFirstBuffer(const TraceFile& file) {
     std::vector<std::uint8_t> header(std::min<std::uint64_t>(file.Size(), etl::kBufferHeaderSize));
     if (!file.ReadAt(0, header) || header.size() < etl::kBufferHeaderSize) {
         return {};
@@ -48,8 +50,10 @@ std::vector<std::uint8_t> ReadFirstBuffer(const TraceFile& file) {
     // A size no buffer has is not read whole: what is read then fails the header's checks.
     const std::uint64_t stored = LoadLittleEndian<std::uint32_t>(header.data() + etl::kBufferSizeOffset);
     const std::uint64_t wanted = std::clamp<std::uint64_t>(stored, 1, kMaxDecompressedBufferSize);
-    std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(file.Size(), wanted));
-    if (!file.ReadAt(0, buffer)) {
+    ByteBlock buffer;
+    buffer.size = std::min<std::uint64_t>(file.Size(), wanted);
+    buffer.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(buffer.size);
+    if (!file.ReadAt(0, buffer.Span())) {
         return {};
     }
     return buffer;
@@ -103,7 +107,7 @@ std::unique_ptr<TraceSession> TraceSession::Open(const std::filesystem::path& pa
     if (!file) {
         return nullptr;
     }
-    std::optional<LogfileInfo> logfile = ReadLogfileHeader(ReadFirstBuffer(*file));
+    std::optional<LogfileInfo> logfile = ReadLogfileHeader(ReadFirstBuffer(*file).Span());
     if (!logfile) {
         return nullptr;
     }
@@ -145,13 +149,13 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
 
     // The logfile-header event comes first: it is the time reference.
     BufferInfo& header_buffer = scan.buffers.front();
-    const std::vector<std::uint8_t> first_buffer = ReadFirstBuffer(file_);
-    if (first_buffer.size() < header_buffer.used) {
+    const ByteBlock first_buffer = ReadFirstBuffer(file_);
+    if (first_buffer.size < header_buffer.used) {
         return ERROR_FILE_CORRUPT;
     }
     EVENT_RECORD header_record{};
     std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM> header_items;
-    const DecodedEvent header_event = DecodeEvent(std::span(first_buffer).first(header_buffer.used),
+    const DecodedEvent header_event = DecodeEvent(first_buffer.Span().first(header_buffer.used),
                                                   etl::kBufferHeaderSize, header_record, header_items);
     if (header_event.outcome != EventOutcome::kEvent) {
         return ERROR_FILE_CORRUPT;
