@@ -14,8 +14,7 @@
 
 namespace dormiscope {
 
-// Bytes that are read into before they are looked at: never zeroed, and
-// grown only when a larger need comes.
+// Bytes that are read into before they are looked at, so never zeroed.
 struct ByteBlock {
     std::unique_ptr<std::uint8_t[]> bytes;
     std::size_t size = 0;
@@ -39,10 +38,11 @@ struct LoadedBuffer {
 // Reads `info`'s buffer into `buffer`, reusing its memory, of which `budget`
 // bytes more may be taken (`stored` holds a compressed buffer's bytes on the
 // way). Memory grows to `usual_size` at once when that holds the buffer, so
-// that buffers of one trace take one allocation each. ERROR_FILE_CORRUPT when one of its events is damaged: the events
-// before it stay listed. ERROR_FILE_CORRUPT when the buffer cannot be read or
-// its compressed stream is damaged, ERROR_NOT_ENOUGH_MEMORY when the budget
-// is spent: the buffer then lists no event.
+// that the buffers of one trace take one allocation each.
+// ERROR_FILE_CORRUPT when one of its events is damaged: the events before it
+// stay listed. ERROR_FILE_CORRUPT when the buffer cannot be read or its
+// compressed stream is damaged, ERROR_NOT_ENOUGH_MEMORY when the budget is
+// spent: the buffer then lists no event.
 ULONG LoadBuffer(const TraceFile& file, const BufferInfo& info, LoadedBuffer& buffer, ByteBlock& stored,
                  std::size_t usual_size, std::size_t& budget);
 
