@@ -31,9 +31,10 @@ void* operator new(std::size_t size) {
     throw std::bad_alloc();
 }
 
-void operator delete(void* memory) noexcept { std::free(memory); }
+// Not inlined: the compiler would then see `new` paired with free().
+[[gnu::noinline]] void operator delete(void* memory) noexcept { std::free(memory); }
 
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+[[gnu::noinline]] void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace dormiscope::testing {
 namespace {
