@@ -47,7 +47,7 @@ void WriteEventInfo(const EventClassSchema& schema, UCHAR opcode, EventLayout& l
     header.DecodingSource = DecodingSourceWbem;
     header.ProviderNameOffset = writer.AppendString(kSystemTraceProviderName);
     header.TaskNameOffset = writer.AppendString(TaskNameOf(schema.event_class));
-    header.OpcodeNameOffset = writer.AppendString(OpcodeNameOf(opcode));
+    header.OpcodeNameOffset = writer.AppendString(OpcodeNameOf(schema.event_class, opcode));
     header.PropertyCount = static_cast<ULONG>(schema.properties.size());
     header.TopLevelPropertyCount = header.PropertyCount;
     writer.WriteHeader(header);

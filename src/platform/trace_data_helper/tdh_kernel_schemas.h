@@ -1,8 +1,10 @@
 // The property lists of the kernel's classic Process, Thread, context-switch,
-// ready-thread and thread-name events, as the Trace Data Helper describes them
-// for each event version.
+// ready-thread, thread-name, Image, StackWalk, DPC and interrupt events, and
+// of the relogger's image identity records, as the Trace Data Helper
+// describes them for each event version.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -10,6 +12,7 @@
 #include <string_view>
 
 #include "platform/etw_api.h"
+#include "platform/stack_event_classes.h"
 
 namespace dormiscope {
 
@@ -30,7 +33,8 @@ struct PropertySchema {
     USHORT fixed_size;  // bytes for Fixed properties, 0 for every other encoding
 };
 
-enum class KernelEventClass : std::uint8_t { Process, Thread };
+enum class KernelEventClass : std::uint8_t { Process, Thread, Image, ImageIdentity, StackWalk, PerfInfo };
+inline constexpr std::size_t kKernelEventClassCount = 6;
 
 // One schema of a class: a version and the opcodes it describes.
 struct EventClassSchema {
@@ -55,22 +59,26 @@ inline constexpr GUID kThreadClassGuid = {0x3D6FA8D1, 0xFE05, 0x11D0, {0x9D, 0xD
 
 std::span<const EventClassSchema> KernelEventSchemas();
 
+// The provider GUID of each class, in the order of KernelEventClass.
+inline constexpr std::array<GUID, kKernelEventClassCount> kKernelEventClassProviders = {
+    kProcessClassGuid, kThreadClassGuid, kImageProvider, kImageIdentityProvider, kStackWalkProvider, kPerfInfoProvider,
+};
+
 // The class whose events carry this provider GUID, if it is one of ours.
 inline std::optional<KernelEventClass> KernelEventClassOf(const GUID& provider) {
-    if (std::memcmp(&provider, &kThreadClassGuid, sizeof(GUID)) == 0) {
-        return KernelEventClass::Thread;
-    }
-    if (std::memcmp(&provider, &kProcessClassGuid, sizeof(GUID)) == 0) {
-        return KernelEventClass::Process;
+    for (std::size_t index = 0; index < kKernelEventClassProviders.size(); ++index) {
+        if (std::memcmp(&provider, &kKernelEventClassProviders[index], sizeof(GUID)) == 0) {
+            return static_cast<KernelEventClass>(index);
+        }
     }
     return std::nullopt;
 }
 
 inline const GUID& ProviderGuidOf(KernelEventClass event_class) {
-    return event_class == KernelEventClass::Process ? kProcessClassGuid : kThreadClassGuid;
+    return kKernelEventClassProviders[static_cast<std::size_t>(event_class)];
 }
 
 std::u16string_view TaskNameOf(KernelEventClass event_class);
-std::u16string_view OpcodeNameOf(UCHAR opcode);
+std::u16string_view OpcodeNameOf(KernelEventClass event_class, UCHAR opcode);
 
 }  // namespace dormiscope
