@@ -7,7 +7,7 @@
 
 #include "etw/record_layout.h"
 #include "platform/etl_reader/little_endian.h"
-#include "platform/stack_event_classes.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope {
 namespace {

@@ -11,6 +11,7 @@
 #include "etwdump/trace_summary.h"
 #include "platform/etw_api.h"
 #include "platform/trace_data_helper/tdh_test_events.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope::etwdump {
 namespace {
@@ -36,7 +37,7 @@ TEST(EtwdumpJsonTextTest, EscapesEveryByteAndUnitIntoValidJson) {
     std::string out;
     AppendJsonString(out, std::u16string(u"C:\\x \"\u00e9\U0001F600\0z", 11));
     EXPECT_EQ(out, R"("C:\\x \"\u00E9\uD83D\uDE00\u0000z")");
-    EXPECT_EQ(GuidText(kThreadGuid), "{3D6FA8D1-FE05-11D0-9DDA-00C04FD7BA7C}");
+    EXPECT_EQ(GuidText(kThreadProvider), "{3D6FA8D1-FE05-11D0-9DDA-00C04FD7BA7C}");
 }
 
 TEST(EtwdumpSidTextTest, FormatsWellFormedSidsAndRefusesOthers) {
@@ -72,7 +73,7 @@ std::string JsonOf(EVENT_RECORD* event) {
 }
 
 TEST(EtwdumpEventJsonTest, WritesHeaderFactsAndDecodedProperties) {
-    TestEvent cswitch(kThreadGuid, 2, 36,
+    TestEvent cswitch(kThreadProvider, 2, 36,
                       Payload().U32(0x8CC).U32(0).U8(8).U8(0).U8(1).U8(0).U8(0).U8(0).U8(2).U8(4).U32(1).U32(
                           0x34886D87).bytes(),
                       kFlags64 | EVENT_HEADER_FLAG_PROCESSOR_INDEX);
@@ -91,7 +92,7 @@ TEST(EtwdumpEventJsonTest, WritesHeaderFactsAndDecodedProperties) {
     Payload process;
     process.Pointer(0x9000, 4).U32(1980).U32(1732).U32(2).U32(0xC0000005).Pointer(0xB04E5000, 4).U32(0);
     process.TokenUserSid(0x7000, 4, 5, {18}).Ansi("t\xe9st.exe").Utf16(u"\"C:\\t.exe\" -x").Utf16(u"").Utf16(u"");
-    TestEvent start(kProcessGuid, 4, 1, process.bytes(), kFlags32);
+    TestEvent start(kProcessProvider, 4, 1, process.bytes(), kFlags32);
     start.get()->BufferContext.ProcessorNumber = 3;
     const std::string json = JsonOf(start.get());
     EXPECT_NE(json.find(R"("processor":3,)"), std::string::npos);
@@ -105,20 +106,44 @@ TEST(EtwdumpEventJsonTest, WritesHeaderFactsAndDecodedProperties) {
 }
 
 TEST(EtwdumpEventJsonTest, PrintsTheReadyAndNameEventsProperties) {
-    TestEvent ready(kThreadGuid, 2, 50, Payload().U32(0x1F4).U8(1).U8(2).U8(1).U8(0).bytes());
+    TestEvent ready(kThreadProvider, 2, 50, Payload().U32(0x1F4).U8(1).U8(2).U8(1).U8(0).bytes());
     EXPECT_NE(JsonOf(ready.get()).find(R"("properties":{"TThreadId":500,"AdjustReason":1,"AdjustIncrement":2,)"
                                        R"("Flag":1,"Reserved":0}})"),
               std::string::npos);
-    TestEvent name(kThreadGuid, 2, 72, Payload().U32(720).U32(96).Utf16(u"R\u00e9nder").bytes());
+    TestEvent name(kThreadProvider, 2, 72, Payload().U32(720).U32(96).Utf16(u"R\u00e9nder").bytes());
     EXPECT_NE(JsonOf(name.get()).find(R"("properties":{"ProcessId":720,"ThreadId":96,"ThreadName":"R\u00E9nder"}})"),
               std::string::npos);
 }
 
+TEST(EtwdumpEventJsonTest, PrintsAddressesInHexAndStackFramesLeafFirst) {
+    TestEvent stack(kStackWalkProvider, 2, 32,
+                    Payload().U64(737398883714).U32(1876).U32(3488).U32(0x8268F318).U32(0x77710A00).bytes(), kFlags32);
+    EXPECT_NE(JsonOf(stack.get()).find(R"("properties":{"EventTimeStamp":737398883714,"StackProcess":1876,)"
+                                       R"("StackThread":3488},"frames":["0x8268F318","0x77710A00"]})"),
+              std::string::npos);
+    // A partial address at the end: the whole ones, and what was wrong.
+    TestEvent cut(kStackWalkProvider, 2, 35, Payload().U64(0xFFFFFA8303452C50).U64(0x1).U8(7).bytes());
+    EXPECT_NE(JsonOf(cut.get()).find(R"("properties":{"StackKey":"0xFFFFFA8303452C50"},"frames":["0x1"],)"
+                                     R"("frames_damage":"truncated"})"),
+              std::string::npos);
+    const GUID pdb = {0xD7EA2B66, 0x8298, 0x4A0E, {0x86, 0x97, 0x62, 0x0F, 0x55, 0x71, 0xB7, 0xBF}};
+    Payload identity;
+    identity.U64(0xFFFFF8000260F000).U32(0).Raw(&pdb, sizeof pdb).U32(2).Ansi("ntkrnlmp.pdb");
+    TestEvent record(kImageIdentityProvider, 2, 36, identity.bytes());
+    EXPECT_NE(JsonOf(record.get()).find(R"("properties":{"ImageBase":"0xFFFFF8000260F000","ProcessId":0,)"
+                                        R"("GuidSig":"{D7EA2B66-8298-4A0E-8697-620F5571B7BF}","Age":2,)"
+                                        R"("PdbFileName":"ntkrnlmp.pdb"}})"),
+              std::string::npos);
+    TestEvent dpc(kPerfInfoProvider, 2, 69, Payload().U64(90).U64(0xFFFFF80021489A10).bytes());
+    EXPECT_NE(JsonOf(dpc.get()).find(R"("properties":{"InitialTime":90,"Routine":"0xFFFFF80021489A10"}})"),
+              std::string::npos);
+}
+
 TEST(EtwdumpEventJsonTest, MarksWhatCannotBeDecodedAsNull) {
-    TestEvent header(kEventTraceGuid, 2, 0, std::vector<std::uint8_t>(16));
+    TestEvent header(kEventTraceProvider, 2, 0, std::vector<std::uint8_t>(16));
     EXPECT_NE(JsonOf(header.get()).find(R"("user_data_length":16,"properties":null})"), std::string::npos);
 
-    TestEvent truncated(kThreadGuid, 2, 36, Payload().U32(0x8CC).U32(7).U8(8).bytes());
+    TestEvent truncated(kThreadProvider, 2, 36, Payload().U32(0x8CC).U32(7).U8(8).bytes());
     EXPECT_NE(JsonOf(truncated.get()).find(R"("NewThreadId":2252,"OldThreadId":7,"NewThreadPriority":8,)"
                                            R"("OldThreadPriority":null,)"),
               std::string::npos);

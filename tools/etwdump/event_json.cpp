@@ -8,7 +8,7 @@
 #include "etw/stack_event_records.h"
 #include "etwdump/json_text.h"
 #include "platform/etl_reader/little_endian.h"
-#include "platform/stack_event_classes.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope::etwdump {
 namespace {
@@ -178,7 +178,7 @@ void EventJsonWriter::Append(std::string& out, EVENT_RECORD& event) {
 }
 
 void EventJsonWriter::AppendStackFrames(JsonObject& object, const EVENT_RECORD& event) {
-    if (std::memcmp(&event.EventHeader.ProviderId, &kStackWalkProvider, sizeof(GUID)) != 0 || !ReadStackProperties(event, stack_) ||
+    if (!SameGuid(event.EventHeader.ProviderId, kStackWalkProvider) || !ReadStackProperties(event, stack_) ||
         (stack_.frames.empty() && stack_.frames_read == StackFrames::kWhole)) {
         return;
     }

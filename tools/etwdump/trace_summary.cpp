@@ -1,17 +1,14 @@
 #include "etwdump/trace_summary.h"
 
-#include <cstring>
 #include <span>
 
 #include "etwdump/event_json.h"
 #include "etwdump/json_text.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope::etwdump {
 namespace {
 
-// {68FDD900-4A3E-11D1-84F4-0000F80464E3}: the class of the logfile header event.
-constexpr GUID kEventTraceGuid = {0x68FDD900, 0x4A3E, 0x11D1, {0x84, 0xF4, 0x00, 0x00, 0xF8, 0x04, 0x64, 0xE3}};
-constexpr UCHAR kHeaderOpcode = 0;
 // TRACE_LOGFILE_HEADER as logged with 8-byte and with 4-byte pointers.
 constexpr std::size_t kHeaderSize64 = 280;
 constexpr std::size_t kHeaderSize32 = 272;
@@ -56,8 +53,8 @@ void AppendTimeZone(std::string& out, const TIME_ZONE_INFORMATION& zone) {
 
 void TraceSummary::Add(const EVENT_RECORD& event) {
     const EVENT_HEADER& header = event.EventHeader;
-    if (events_++ == 0 && std::memcmp(&header.ProviderId, &kEventTraceGuid, sizeof(GUID)) == 0 &&
-        header.EventDescriptor.Opcode == kHeaderOpcode && event.UserData != nullptr) {
+    if (events_++ == 0 && SameGuid(header.ProviderId, kEventTraceProvider) &&
+        header.EventDescriptor.Opcode == kOpcodeHeader && event.UserData != nullptr) {
         const std::size_t header_size = PointerSizeOf(event) == 4 ? kHeaderSize32 : kHeaderSize64;
         std::span<const std::uint8_t> payload(static_cast<const std::uint8_t*>(event.UserData), event.UserDataLength);
         if (payload.size() >= header_size) {

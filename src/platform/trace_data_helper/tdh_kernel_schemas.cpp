@@ -134,12 +134,13 @@ constexpr std::array kImageV2 = {
     UInt32(u"TimeDateStamp"), UInt32(u"Reserved0"), Address(u"DefaultBase"), UInt32(u"Reserved1"),
     UInt32(u"Reserved2"), UInt32(u"Reserved3"), UInt32(u"Reserved4"), Utf16(u"FileName"),
 };
-// The image's CodeView record: which PDB describes it.
+// An image's CodeView record: which PDB describes it.
 constexpr std::array kImageDebugRecordV2 = {
     Address(u"ImageBase"), Hex32(u"ProcessId"), Guid(u"GuidSig"), UInt32(u"Age"), Ansi(u"PdbFileName"),
 };
-// The addresses that follow each of these are as many as the payload holds;
-// their count depends on the data, so the class describes only what leads.
+// The addresses that follow a stack or a key definition are as many as the
+// payload holds; their count depends on the data, so the classes describe
+// only what leads.
 constexpr std::array kStackV2 = {UInt64(u"EventTimeStamp"), Hex32(u"StackProcess"), UInt32(u"StackThread")};
 constexpr std::array kStackKeyDefinitionV2 = {Address(u"StackKey")};
 constexpr std::array kStackKeyReferenceV2 = {
@@ -151,27 +152,18 @@ constexpr std::array kIsrV2 = {
     UInt64(u"InitialTime"), Address(u"Routine"), UInt8(u"ReturnValue"), UInt8(u"Vector"), UInt16(u"Reserved"),
 };
 
-constexpr UCHAR kOpcodeStart = 1;
-constexpr UCHAR kOpcodeEnd = 2;
-constexpr UCHAR kOpcodeDcStart = 3;
-constexpr UCHAR kOpcodeDcEnd = 4;
-constexpr UCHAR kOpcodeCSwitch = 36;
-constexpr UCHAR kOpcodeDefunct = 39;
-constexpr UCHAR kOpcodeReadyThread = 50;
-constexpr UCHAR kOpcodeSetName = 72;
-
-constexpr std::array<UCHAR, 4> kLifetimeOpcodes = {kOpcodeStart, kOpcodeEnd, kOpcodeDcStart, kOpcodeDcEnd};
-constexpr std::array<UCHAR, 5> kProcessOpcodes = {kOpcodeStart, kOpcodeEnd, kOpcodeDcStart, kOpcodeDcEnd,
+constexpr std::array<UCHAR, 4> kLifetimeOpcodes = {kOpcodeStart, kOpcodeEnd, kOpcodeDCStart, kOpcodeDCEnd};
+constexpr std::array<UCHAR, 5> kProcessOpcodes = {kOpcodeStart, kOpcodeEnd, kOpcodeDCStart, kOpcodeDCEnd,
                                                   kOpcodeDefunct};
-constexpr std::array<UCHAR, 2> kStartOpcodes = {kOpcodeStart, kOpcodeDcStart};
-constexpr std::array<UCHAR, 2> kEndOpcodes = {kOpcodeEnd, kOpcodeDcEnd};
+constexpr std::array<UCHAR, 2> kStartOpcodes = {kOpcodeStart, kOpcodeDCStart};
+constexpr std::array<UCHAR, 2> kEndOpcodes = {kOpcodeEnd, kOpcodeDCEnd};
 constexpr std::array<UCHAR, 1> kCSwitchOpcode = {kOpcodeCSwitch};
 constexpr std::array<UCHAR, 1> kReadyThreadOpcode = {kOpcodeReadyThread};
 constexpr std::array<UCHAR, 1> kSetNameOpcode = {kOpcodeSetName};
 
 constexpr std::array<UCHAR, 4> kImageOpcodes = {kOpcodeImageUnload, kOpcodeImageDCStart, kOpcodeImageDCEnd,
                                                 kOpcodeImageLoad};
-constexpr std::array<UCHAR, 1> kImageDebugRecordOpcode = {kOpcodeImageDebugRecord};
+constexpr std::array<UCHAR, 2> kImageDebugRecordOpcodes = {kOpcodeImageDebugRecord, kOpcodeImageDebugRecordIl};
 constexpr std::array<UCHAR, 1> kStackOpcode = {kOpcodeStack};
 constexpr std::array<UCHAR, 2> kStackKeyDefinitionOpcodes = {kOpcodeStackKeyDelete, kOpcodeStackKeyRundown};
 constexpr std::array<UCHAR, 2> kStackKeyReferenceOpcodes = {kOpcodeStackKeyKernel, kOpcodeStackKeyUser};
@@ -197,11 +189,11 @@ const std::array kSchemas = {
     EventClassSchema{Class::Thread, 3, kCSwitchOpcode, kCSwitchV2},
     EventClassSchema{Class::Thread, 4, kCSwitchOpcode, kCSwitchV4},
     EventClassSchema{Class::Thread, 5, kCSwitchOpcode, kCSwitchV4},
-    EventClassSchema{Class::Thread, 2, kReadyThreadOpcode, kReadyThreadV2},
-    EventClassSchema{Class::Thread, 2, kSetNameOpcode, kSetNameV2},
+    EventClassSchema{Class::Thread, kReadyThreadVersion, kReadyThreadOpcode, kReadyThreadV2},
+    EventClassSchema{Class::Thread, kSetNameVersion, kSetNameOpcode, kSetNameV2},
     EventClassSchema{Class::Image, kImageVersionWin7, kImageOpcodes, kImageV2},
     EventClassSchema{Class::Image, kImageVersion, kImageOpcodes, kImageV3},
-    EventClassSchema{Class::ImageIdentity, kImageIdentityVersion, kImageDebugRecordOpcode, kImageDebugRecordV2},
+    EventClassSchema{Class::ImageIdentity, kImageIdentityVersion, kImageDebugRecordOpcodes, kImageDebugRecordV2},
     EventClassSchema{Class::StackWalk, kStackWalkVersion, kStackOpcode, kStackV2},
     EventClassSchema{Class::StackWalk, kStackWalkVersion, kStackKeyDefinitionOpcodes, kStackKeyDefinitionV2},
     EventClassSchema{Class::StackWalk, kStackWalkVersion, kStackKeyReferenceOpcodes, kStackKeyReferenceV2},
@@ -213,115 +205,6 @@ const std::array kSchemas = {
 
 std::span<const EventClassSchema> KernelEventSchemas() {
     return kSchemas;
-}
-
-std::u16string_view TaskNameOf(KernelEventClass event_class) {
-    switch (event_class) {
-        case Class::Process:
-            return u"Process";
-        case Class::Thread:
-            return u"Thread";
-        case Class::Image:
-            return u"Image";
-        case Class::ImageIdentity:
-            return u"ImageId";
-        case Class::StackWalk:
-            return u"StackWalk";
-        case Class::PerfInfo:
-            return u"PerfInfo";
-    }
-    return u"";
-}
-
-namespace {
-
-std::u16string_view LifetimeOpcodeName(UCHAR opcode) {
-    switch (opcode) {
-        case kOpcodeStart:
-            return u"Start";
-        case kOpcodeEnd:
-            return u"End";
-        case kOpcodeDcStart:
-            return u"DCStart";
-        case kOpcodeDcEnd:
-            return u"DCEnd";
-        case kOpcodeCSwitch:
-            return u"CSwitch";
-        case kOpcodeDefunct:
-            return u"Defunct";
-        case kOpcodeReadyThread:
-            return u"ReadyThread";
-        case kOpcodeSetName:
-            return u"SetName";
-        default:
-            return u"";
-    }
-}
-
-std::u16string_view ImageOpcodeName(UCHAR opcode) {
-    switch (opcode) {
-        case kOpcodeImageUnload:
-            return u"Unload";
-        case kOpcodeImageDCStart:
-            return u"DCStart";
-        case kOpcodeImageDCEnd:
-            return u"DCEnd";
-        case kOpcodeImageLoad:
-            return u"Load";
-        default:
-            return u"";
-    }
-}
-
-std::u16string_view StackWalkOpcodeName(UCHAR opcode) {
-    switch (opcode) {
-        case kOpcodeStack:
-            return u"Stack";
-        case kOpcodeStackKeyDelete:
-            return u"KeyDelete";
-        case kOpcodeStackKeyRundown:
-            return u"KeyRundown";
-        case kOpcodeStackKeyKernel:
-            return u"StackKeyKernel";
-        case kOpcodeStackKeyUser:
-            return u"StackKeyUser";
-        default:
-            return u"";
-    }
-}
-
-std::u16string_view PerfInfoOpcodeName(UCHAR opcode) {
-    switch (opcode) {
-        case kOpcodeThreadedDpc:
-            return u"ThreadedDPC";
-        case kOpcodeIsr:
-            return u"ISR";
-        case kOpcodeDpc:
-            return u"DPC";
-        case kOpcodeTimerDpc:
-            return u"TimerDPC";
-        default:
-            return u"";
-    }
-}
-
-}  // namespace
-
-std::u16string_view OpcodeNameOf(KernelEventClass event_class, UCHAR opcode) {
-    switch (event_class) {
-        case Class::Process:
-        case Class::Thread:
-            return LifetimeOpcodeName(opcode);
-        case Class::Image:
-            return ImageOpcodeName(opcode);
-        case Class::ImageIdentity:
-            return opcode == kOpcodeImageDebugRecord ? u"DbgID_RSDS" : u"";
-        case Class::StackWalk:
-            return StackWalkOpcodeName(opcode);
-        case Class::PerfInfo:
-            return PerfInfoOpcodeName(opcode);
-    }
-    return u"";
 }
 
 }  // namespace dormiscope
