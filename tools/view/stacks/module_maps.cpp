@@ -1,13 +1,51 @@
-#include "stacks/module_maps.h"
+#include "view/stacks/module_maps.h"
 
 #include <algorithm>
 
 #include "platform/kernel_event_classes.h"
+#include "view/symbols/frame_text.h"
 
 namespace dormiscope {
 namespace {
 
 constexpr std::uint32_t kKernelProcess = 0;
+
+void AppendUtf8(std::string& text, char32_t code) {
+    if (code < 0x80) {
+        text += static_cast<char>(code);
+    } else if (code < 0x800) {
+        text += static_cast<char>(0xC0 | (code >> 6));
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        text += static_cast<char>(0xE0 | (code >> 12));
+        text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        text += static_cast<char>(0xF0 | (code >> 18));
+        text += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// The file name after the last folder separator, as UTF-8; a lone surrogate
+// becomes U+FFFD.
+std::string ModuleName(std::u16string_view path) {
+    const std::size_t slash = path.find_last_of(u"\\/");
+    const std::u16string_view name = slash == std::u16string_view::npos ? path : path.substr(slash + 1);
+    std::string text;
+    for (std::size_t index = 0; index < name.size(); ++index) {
+        char32_t code = name[index];
+        const bool high = code >= 0xD800 && code < 0xDC00;
+        if (high && index + 1 < name.size() && name[index + 1] >= 0xDC00 && name[index + 1] < 0xE000) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (name[++index] - 0xDC00);
+        } else if (code >= 0xD800 && code < 0xE000) {
+            code = 0xFFFD;
+        }
+        AppendUtf8(text, code);
+    }
+    return text;
+}
 
 }  // namespace
 
@@ -87,7 +125,7 @@ void ModuleMaps::Add(const ImageEventData& image) {
 }
 
 void ModuleMaps::Add(const ImageIdentityEventData& identity) {
-    PdbIdentity pdb{identity.PdbGuid, identity.Age, identity.PdbFileName};
+    symbols::PdbIdentity pdb{identity.PdbGuid, identity.Age, identity.PdbFileName};
     // The record may come after the image event it describes.
     if (const auto found = processes_.find(identity.ProcessId); found != processes_.end()) {
         if (Loaded* const open = OpenAt(found->second, identity.ImageBase)) {
@@ -143,6 +181,13 @@ ResolvedFrame ModuleMaps::Resolve(std::uint32_t process_id, std::uint64_t addres
         }
     }
     return {nullptr, address};
+}
+
+std::string FrameText(const ResolvedFrame& frame) {
+    if (frame.module == nullptr) {
+        return "unknown";
+    }
+    return symbols::FrameText(ModuleName(frame.module->file_name), frame.offset, nullptr);
 }
 
 }  // namespace dormiscope

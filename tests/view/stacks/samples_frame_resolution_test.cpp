@@ -13,8 +13,8 @@
 
 #include "etw/stack_event_records.h"
 #include "platform/kernel_event_classes.h"
-#include "stacks/cached_stacks.h"
-#include "stacks/module_maps.h"
+#include "view/stacks/cached_stacks.h"
+#include "view/stacks/module_maps.h"
 
 namespace dormiscope {
 namespace {

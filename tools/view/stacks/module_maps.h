@@ -15,25 +15,19 @@
 #include <vector>
 
 #include "etw/stack_event_records.h"
+#include "view/symbols/pdb_identity.h"
 
 namespace dormiscope {
 
-// The PDB that describes an image, from the image's debug record.
-struct PdbIdentity {
-    std::array<std::uint8_t, 16> guid{};  // as stored in the record
-    std::uint32_t age = 0;
-    std::string file_name;
-};
-
-// One image as loaded at one base for one stretch of the trace: all a symbol
-// reader needs to find its PDB and turn an offset into a function.
+// One image as loaded at one base for one stretch of the trace: all the
+// symbol reader needs to find its PDB and turn an offset into a function.
 struct ModuleIdentity {
     std::u16string file_name;  // as the Image event names it
     std::uint64_t image_base = 0;
     std::uint64_t image_size = 0;
     std::uint32_t time_date_stamp = 0;
     std::uint32_t checksum = 0;
-    std::optional<PdbIdentity> pdb;
+    std::optional<symbols::PdbIdentity> pdb;  // from the image's debug record, when the trace has one
 };
 
 // An address as module + offset; no module when none covered it then.
@@ -87,8 +81,12 @@ private:
 
     std::unordered_map<std::uint32_t, ProcessMap> processes_;
     std::vector<std::unique_ptr<ModuleIdentity>> modules_;
-    std::map<Key, PdbIdentity> identities_;
+    std::map<Key, symbols::PdbIdentity> identities_;
     ModuleMapDamage damage_;
 };
+
+// The frame as the page shows it: "module+0xoffset" with the image's file
+// name (without its folder), or "unknown" where no module covered it.
+std::string FrameText(const ResolvedFrame& frame);
 
 }  // namespace dormiscope

@@ -1,4 +1,4 @@
-#include "stacks/cached_stacks.h"
+#include "view/stacks/cached_stacks.h"
 
 #include <gtest/gtest.h>
 
