@@ -67,11 +67,9 @@ Value LoadAt(std::span<const std::uint8_t> bytes, std::size_t offset) {
     return value;
 }
 
-bool Read(ReadPath path, const EVENT_RECORD& event, const RecordLayout& layout, std::span<std::uint8_t> fixed,
-          std::span<std::string* const> texts) {
-    return path == ReadPath::kPlanned ? ReadRecord(event, layout, fixed, texts)
-                                      : ReadRecordThroughHelper(event, layout, fixed, texts);
-}
+// ReadRecord, or ReadRecordThroughHelper for the reference readers.
+using Reader = bool (*)(const EVENT_RECORD&, const RecordLayout&, std::span<std::uint8_t>,
+                        std::span<std::string* const>);
 
 std::uint32_t ProcessorOf(const EVENT_RECORD& event) {
     return (event.EventHeader.Flags & EVENT_HEADER_FLAG_PROCESSOR_INDEX) != 0 ? event.BufferContext.ProcessorIndex
@@ -112,16 +110,15 @@ std::span<const std::uint8_t> TextBytes(const std::string& text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-}  // namespace
-
-bool ReadImageProperties(const EVENT_RECORD& event, ImageEventData& record, ReadPath path) {
+template <Reader Read>
+bool ImageProperties(const EVENT_RECORD& event, ImageEventData& record) {
     record = ImageEventData{};
     record.TimeStamp = event.EventHeader.TimeStamp.QuadPart;
     record.opcode = event.EventHeader.EventDescriptor.Opcode;
     std::array<std::uint8_t, 28> fixed{};
     std::string file_name;
     std::string* const texts[] = {&file_name};
-    const bool read = Read(path, event, kImageLayout, fixed, texts);
+    const bool read = Read(event, kImageLayout, fixed, std::span<std::string* const>(texts));
     record.ImageBase = LoadAt<std::uint64_t>(fixed, 0);
     record.ImageSize = LoadAt<std::uint64_t>(fixed, 8);
     record.ProcessId = LoadAt<std::uint32_t>(fixed, 16);
@@ -131,12 +128,13 @@ bool ReadImageProperties(const EVENT_RECORD& event, ImageEventData& record, Read
     return read;
 }
 
-bool ReadImageIdentityProperties(const EVENT_RECORD& event, ImageIdentityEventData& record, ReadPath path) {
+template <Reader Read>
+bool ImageIdentityProperties(const EVENT_RECORD& event, ImageIdentityEventData& record) {
     record = ImageIdentityEventData{};
     record.TimeStamp = event.EventHeader.TimeStamp.QuadPart;
     std::array<std::uint8_t, 32> fixed{};
     std::string* const texts[] = {&record.PdbFileName};
-    const bool read = Read(path, event, kImageIdentityLayout, fixed, texts);
+    const bool read = Read(event, kImageIdentityLayout, fixed, std::span<std::string* const>(texts));
     record.ImageBase = LoadAt<std::uint64_t>(fixed, 0);
     record.ProcessId = LoadAt<std::uint32_t>(fixed, 8);
     std::memcpy(record.PdbGuid.data(), fixed.data() + 12, record.PdbGuid.size());
@@ -144,7 +142,8 @@ bool ReadImageIdentityProperties(const EVENT_RECORD& event, ImageIdentityEventDa
     return read;
 }
 
-bool ReadStackProperties(const EVENT_RECORD& event, StackEventData& record, ReadPath path) {
+template <Reader Read>
+bool StackProperties(const EVENT_RECORD& event, StackEventData& record) {
     record = StackEventData{};
     record.TimeStamp = event.EventHeader.TimeStamp.QuadPart;
     record.ProcessorNumber = ProcessorOf(event);
@@ -169,7 +168,7 @@ bool ReadStackProperties(const EVENT_RECORD& event, StackEventData& record, Read
             return false;
     }
     std::array<std::uint8_t, 24> fixed{};
-    const bool read = Read(path, event, *layout, fixed, {});
+    const bool read = Read(event, *layout, fixed, {});
     record.EventTimeStamp = LoadAt<std::uint64_t>(fixed, 0);
     record.StackProcess = LoadAt<std::uint32_t>(fixed, 8);
     record.StackThread = LoadAt<std::uint32_t>(fixed, 12);
@@ -180,18 +179,53 @@ bool ReadStackProperties(const EVENT_RECORD& event, StackEventData& record, Read
     return read;
 }
 
-bool ReadRoutineProperties(const EVENT_RECORD& event, RoutineEventData& record, ReadPath path) {
+template <Reader Read>
+bool RoutineProperties(const EVENT_RECORD& event, RoutineEventData& record) {
     record = RoutineEventData{};
     record.TimeStamp = event.EventHeader.TimeStamp.QuadPart;
     record.ProcessorNumber = ProcessorOf(event);
     record.opcode = event.EventHeader.EventDescriptor.Opcode;
     std::array<std::uint8_t, 18> fixed{};
-    const bool read = Read(path, event, kRoutineLayout, fixed, {});
+    const bool read = Read(event, kRoutineLayout, fixed, {});
     record.InitialTime = LoadAt<std::uint64_t>(fixed, 0);
     record.Routine = LoadAt<std::uint64_t>(fixed, 8);
     record.ReturnValue = fixed[16];
     record.Vector = fixed[17];
     return read;
+}
+
+}  // namespace
+
+bool ReadImageProperties(const EVENT_RECORD& event, ImageEventData& record) {
+    return ImageProperties<ReadRecord>(event, record);
+}
+
+bool ReadImagePropertiesThroughHelper(const EVENT_RECORD& event, ImageEventData& record) {
+    return ImageProperties<ReadRecordThroughHelper>(event, record);
+}
+
+bool ReadImageIdentityProperties(const EVENT_RECORD& event, ImageIdentityEventData& record) {
+    return ImageIdentityProperties<ReadRecord>(event, record);
+}
+
+bool ReadImageIdentityPropertiesThroughHelper(const EVENT_RECORD& event, ImageIdentityEventData& record) {
+    return ImageIdentityProperties<ReadRecordThroughHelper>(event, record);
+}
+
+bool ReadStackProperties(const EVENT_RECORD& event, StackEventData& record) {
+    return StackProperties<ReadRecord>(event, record);
+}
+
+bool ReadStackPropertiesThroughHelper(const EVENT_RECORD& event, StackEventData& record) {
+    return StackProperties<ReadRecordThroughHelper>(event, record);
+}
+
+bool ReadRoutineProperties(const EVENT_RECORD& event, RoutineEventData& record) {
+    return RoutineProperties<ReadRecord>(event, record);
+}
+
+bool ReadRoutinePropertiesThroughHelper(const EVENT_RECORD& event, RoutineEventData& record) {
+    return RoutineProperties<ReadRecordThroughHelper>(event, record);
 }
 
 }  // namespace dormiscope

@@ -12,11 +12,6 @@
 
 namespace dormiscope {
 
-// Which way the fixed properties are read: from the class's decoding plan,
-// or every event through the Trace Data Helper (what the plans are checked
-// against). Both give the same record.
-enum class ReadPath { kPlanned, kHelperOnly };
-
 struct ImageEventData {
     std::int64_t TimeStamp = 0;
     std::uint8_t opcode = 0;
@@ -75,11 +70,16 @@ struct RoutineEventData {
 // Each returns whether the properties the analysis relies on were read (an
 // image's base, size and process; a stack's ids or key; a routine's times
 // and address). A record whose reading stopped early is not to be used.
-bool ReadImageProperties(const EVENT_RECORD& event, ImageEventData& record, ReadPath path = ReadPath::kPlanned);
-bool ReadImageIdentityProperties(const EVENT_RECORD& event, ImageIdentityEventData& record,
-                                 ReadPath path = ReadPath::kPlanned);
-bool ReadStackProperties(const EVENT_RECORD& event, StackEventData& record, ReadPath path = ReadPath::kPlanned);
-bool ReadRoutineProperties(const EVENT_RECORD& event, RoutineEventData& record,
-                           ReadPath path = ReadPath::kPlanned);
+bool ReadImageProperties(const EVENT_RECORD& event, ImageEventData& record);
+bool ReadImageIdentityProperties(const EVENT_RECORD& event, ImageIdentityEventData& record);
+bool ReadStackProperties(const EVENT_RECORD& event, StackEventData& record);
+bool ReadRoutineProperties(const EVENT_RECORD& event, RoutineEventData& record);
+
+// The same, always through the Trace Data Helper: the reference the decoding
+// plans behind the readers above must match.
+bool ReadImagePropertiesThroughHelper(const EVENT_RECORD& event, ImageEventData& record);
+bool ReadImageIdentityPropertiesThroughHelper(const EVENT_RECORD& event, ImageIdentityEventData& record);
+bool ReadStackPropertiesThroughHelper(const EVENT_RECORD& event, StackEventData& record);
+bool ReadRoutinePropertiesThroughHelper(const EVENT_RECORD& event, RoutineEventData& record);
 
 }  // namespace dormiscope

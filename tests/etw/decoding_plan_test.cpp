@@ -90,15 +90,6 @@ void Compare(const EVENT_RECORD& event, Comparison& comparison, const char* read
     }
 }
 
-// The readers that take the path as an argument, both ways.
-template <typename Record>
-void ComparePaths(const EVENT_RECORD& event, Comparison& comparison, const char* reader,
-                  bool (*read)(const EVENT_RECORD&, Record&, ReadPath)) {
-    Compare<Record>(
-        event, comparison, reader, [read](const EVENT_RECORD& e, Record& r) { return read(e, r, ReadPath::kPlanned); },
-        [read](const EVENT_RECORD& e, Record& r) { return read(e, r, ReadPath::kHelperOnly); });
-}
-
 void WINAPI CompareReaders(PEVENT_RECORD event) {
     auto& comparison = *static_cast<Comparison*>(event->UserContext);
     using ThreadRead = bool (*)(const EVENT_RECORD&, ThreadEventData&);
@@ -109,10 +100,10 @@ void WINAPI CompareReaders(PEVENT_RECORD event) {
                               static_cast<CSwitchRead>(ReadEventPropertiesThroughHelper));
     Compare<ProcessEventData>(*event, comparison, "process", ReadProcessEventProperties,
                               ReadProcessEventPropertiesThroughHelper);
-    ComparePaths<ImageEventData>(*event, comparison, "image", ReadImageProperties);
-    ComparePaths<ImageIdentityEventData>(*event, comparison, "image identity", ReadImageIdentityProperties);
-    ComparePaths<StackEventData>(*event, comparison, "stack", ReadStackProperties);
-    ComparePaths<RoutineEventData>(*event, comparison, "routine", ReadRoutineProperties);
+    Compare<ImageEventData>(*event, comparison, "image", ReadImageProperties, ReadImagePropertiesThroughHelper);
+    Compare<ImageIdentityEventData>(*event, comparison, "image identity", ReadImageIdentityProperties, ReadImageIdentityPropertiesThroughHelper);
+    Compare<StackEventData>(*event, comparison, "stack", ReadStackProperties, ReadStackPropertiesThroughHelper);
+    Compare<RoutineEventData>(*event, comparison, "routine", ReadRoutineProperties, ReadRoutinePropertiesThroughHelper);
     CSwitchEventData record;
     comparison.complete_switches += ReadEventProperties(*event, record) ? 1 : 0;
     ++comparison.events;

@@ -11,13 +11,16 @@
 
 #include "etw/event_records.h"
 #include "etw/stack_event_records.h"
+#include "etw/wake_event_records.h"
 #include "platform/kernel_event_classes.h"
 
 namespace {
 
 using dormiscope::CSwitchEventData;
 using dormiscope::ProcessEventData;
+using dormiscope::ReadyThreadEventData;
 using dormiscope::ThreadEventData;
+using dormiscope::ThreadNameEventData;
 
 constexpr GUID kOtherProvider = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
 
@@ -32,14 +35,13 @@ bool Same(const ProcessEventData& a, const ProcessEventData& b) {
            a.text1 == b.text1 && a.text2 == b.text2 && a.text3 == b.text3 && a.text4 == b.text4;
 }
 
-template <typename Record>
-void Check(const EVENT_RECORD& event, bool (*planned_read)(const EVENT_RECORD&, Record&),
-           bool (*helper_read)(const EVENT_RECORD&, Record&)) {
-    Record planned;
-    Record helper;
-    if (planned_read(event, planned) != helper_read(event, helper) || !Same(planned, helper)) {
-        __builtin_trap();
-    }
+bool Same(const ReadyThreadEventData& a, const ReadyThreadEventData& b) {
+    return a.TimeStamp == b.TimeStamp && a.HeaderThreadId == b.HeaderThreadId && a.TThreadId == b.TThreadId &&
+           a.Flag == b.Flag;
+}
+
+bool Same(const ThreadNameEventData& a, const ThreadNameEventData& b) {
+    return a.ProcessId == b.ProcessId && a.ThreadId == b.ThreadId && a.name == b.name;
 }
 
 bool Same(const dormiscope::ImageEventData& a, const dormiscope::ImageEventData& b) {
@@ -67,24 +69,30 @@ bool Same(const dormiscope::RoutineEventData& a, const dormiscope::RoutineEventD
 }
 
 template <typename Record>
-void CheckPaths(const EVENT_RECORD& event, bool (*read)(const EVENT_RECORD&, Record&, dormiscope::ReadPath)) {
+void Check(const EVENT_RECORD& event, bool (*planned_read)(const EVENT_RECORD&, Record&),
+           bool (*helper_read)(const EVENT_RECORD&, Record&)) {
     Record planned;
     Record helper;
-    if (read(event, planned, dormiscope::ReadPath::kPlanned) != read(event, helper, dormiscope::ReadPath::kHelperOnly) ||
-        !Same(planned, helper)) {
+    if (planned_read(event, planned) != helper_read(event, helper) || !Same(planned, helper)) {
         __builtin_trap();
     }
 }
 
 void CheckAllReaders(const EVENT_RECORD& event) {
-    CheckPaths<dormiscope::ImageEventData>(event, dormiscope::ReadImageProperties);
-    CheckPaths<dormiscope::ImageIdentityEventData>(event, dormiscope::ReadImageIdentityProperties);
-    CheckPaths<dormiscope::StackEventData>(event, dormiscope::ReadStackProperties);
-    CheckPaths<dormiscope::RoutineEventData>(event, dormiscope::ReadRoutineProperties);
+    Check<dormiscope::ImageEventData>(event, dormiscope::ReadImageProperties, dormiscope::ReadImagePropertiesThroughHelper);
+    Check<dormiscope::ImageIdentityEventData>(event, dormiscope::ReadImageIdentityProperties, dormiscope::ReadImageIdentityPropertiesThroughHelper);
+    Check<dormiscope::StackEventData>(event, dormiscope::ReadStackProperties, dormiscope::ReadStackPropertiesThroughHelper);
+    Check<dormiscope::RoutineEventData>(event, dormiscope::ReadRoutineProperties, dormiscope::ReadRoutinePropertiesThroughHelper);
     Check<ThreadEventData>(event, dormiscope::ReadEventProperties, dormiscope::ReadEventPropertiesThroughHelper);
     Check<CSwitchEventData>(event, dormiscope::ReadEventProperties, dormiscope::ReadEventPropertiesThroughHelper);
     Check<ProcessEventData>(event, dormiscope::ReadProcessEventProperties,
                             dormiscope::ReadProcessEventPropertiesThroughHelper);
+    // The wake view's readers.
+    Check<ReadyThreadEventData>(event, dormiscope::ReadReadyThreadProperties,
+                                dormiscope::ReadReadyThreadPropertiesThroughHelper);
+    Check<ThreadNameEventData>(event, dormiscope::ReadSetNameProperties,
+                               dormiscope::ReadSetNamePropertiesThroughHelper);
+    Check<ThreadNameEventData>(event, dormiscope::ReadThreadEventName, dormiscope::ReadThreadEventNameThroughHelper);
 }
 
 }  // namespace
