@@ -6,16 +6,21 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "etw/event_records.h"
+#include "etw/stack_event_records.h"
+#include "etw/wake_event_records.h"
 #include "platform/kernel_event_classes.h"
 
 namespace {
 
 using dormiscope::CSwitchEventData;
 using dormiscope::ProcessEventData;
+using dormiscope::ReadyThreadEventData;
 using dormiscope::ThreadEventData;
+using dormiscope::ThreadNameEventData;
 
 constexpr GUID kOtherProvider = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
 
@@ -30,6 +35,39 @@ bool Same(const ProcessEventData& a, const ProcessEventData& b) {
            a.text1 == b.text1 && a.text2 == b.text2 && a.text3 == b.text3 && a.text4 == b.text4;
 }
 
+bool Same(const ReadyThreadEventData& a, const ReadyThreadEventData& b) {
+    return a.TimeStamp == b.TimeStamp && a.HeaderThreadId == b.HeaderThreadId && a.TThreadId == b.TThreadId &&
+           a.Flag == b.Flag;
+}
+
+bool Same(const ThreadNameEventData& a, const ThreadNameEventData& b) {
+    return a.ProcessId == b.ProcessId && a.ThreadId == b.ThreadId && a.name == b.name;
+}
+
+bool Same(const dormiscope::ImageEventData& a, const dormiscope::ImageEventData& b) {
+    return a.TimeStamp == b.TimeStamp && a.opcode == b.opcode && a.ImageBase == b.ImageBase &&
+           a.ImageSize == b.ImageSize && a.ProcessId == b.ProcessId && a.ImageCheckSum == b.ImageCheckSum &&
+           a.TimeDateStamp == b.TimeDateStamp && a.FileName == b.FileName;
+}
+
+bool Same(const dormiscope::ImageIdentityEventData& a, const dormiscope::ImageIdentityEventData& b) {
+    return a.TimeStamp == b.TimeStamp && a.ImageBase == b.ImageBase && a.ProcessId == b.ProcessId &&
+           a.PdbGuid == b.PdbGuid && a.Age == b.Age && a.PdbFileName == b.PdbFileName;
+}
+
+bool Same(const dormiscope::StackEventData& a, const dormiscope::StackEventData& b) {
+    return a.TimeStamp == b.TimeStamp && a.ProcessorNumber == b.ProcessorNumber && a.opcode == b.opcode &&
+           a.EventTimeStamp == b.EventTimeStamp && a.StackProcess == b.StackProcess &&
+           a.StackThread == b.StackThread && a.StackKey == b.StackKey && a.frames == b.frames &&
+           a.frames_read == b.frames_read;
+}
+
+bool Same(const dormiscope::RoutineEventData& a, const dormiscope::RoutineEventData& b) {
+    return a.TimeStamp == b.TimeStamp && a.ProcessorNumber == b.ProcessorNumber && a.opcode == b.opcode &&
+           a.InitialTime == b.InitialTime && a.Routine == b.Routine && a.ReturnValue == b.ReturnValue &&
+           a.Vector == b.Vector;
+}
+
 template <typename Record>
 void Check(const EVENT_RECORD& event, bool (*planned_read)(const EVENT_RECORD&, Record&),
            bool (*helper_read)(const EVENT_RECORD&, Record&)) {
@@ -41,10 +79,20 @@ void Check(const EVENT_RECORD& event, bool (*planned_read)(const EVENT_RECORD&, 
 }
 
 void CheckAllReaders(const EVENT_RECORD& event) {
+    Check<dormiscope::ImageEventData>(event, dormiscope::ReadImageProperties, dormiscope::ReadImagePropertiesThroughHelper);
+    Check<dormiscope::ImageIdentityEventData>(event, dormiscope::ReadImageIdentityProperties, dormiscope::ReadImageIdentityPropertiesThroughHelper);
+    Check<dormiscope::StackEventData>(event, dormiscope::ReadStackProperties, dormiscope::ReadStackPropertiesThroughHelper);
+    Check<dormiscope::RoutineEventData>(event, dormiscope::ReadRoutineProperties, dormiscope::ReadRoutinePropertiesThroughHelper);
     Check<ThreadEventData>(event, dormiscope::ReadEventProperties, dormiscope::ReadEventPropertiesThroughHelper);
     Check<CSwitchEventData>(event, dormiscope::ReadEventProperties, dormiscope::ReadEventPropertiesThroughHelper);
     Check<ProcessEventData>(event, dormiscope::ReadProcessEventProperties,
                             dormiscope::ReadProcessEventPropertiesThroughHelper);
+    // The wake view's readers.
+    Check<ReadyThreadEventData>(event, dormiscope::ReadReadyThreadProperties,
+                                dormiscope::ReadReadyThreadPropertiesThroughHelper);
+    Check<ThreadNameEventData>(event, dormiscope::ReadSetNameProperties,
+                               dormiscope::ReadSetNamePropertiesThroughHelper);
+    Check<ThreadNameEventData>(event, dormiscope::ReadThreadEventName, dormiscope::ReadThreadEventNameThroughHelper);
 }
 
 }  // namespace
@@ -60,9 +108,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         position += kHeader + length;
 
         EVENT_RECORD event{};
-        const GUID* const providers[] = {&dormiscope::kProcessProvider, &dormiscope::kThreadProvider,
-                                         &kOtherProvider};
-        event.EventHeader.ProviderId = *providers[header[0] % 3];
+        const GUID* const providers[] = {&dormiscope::kProcessProvider,       &dormiscope::kThreadProvider,
+                                         &kOtherProvider,                     &dormiscope::kImageProvider,
+                                         &dormiscope::kImageIdentityProvider, &dormiscope::kStackWalkProvider,
+                                         &dormiscope::kPerfInfoProvider};
+        event.EventHeader.ProviderId = *providers[header[0] % std::size(providers)];
         event.EventHeader.EventDescriptor.Opcode = header[1];
         event.EventHeader.EventDescriptor.Version = header[2];
         const USHORT flag_choices[] = {EVENT_HEADER_FLAG_64_BIT_HEADER, EVENT_HEADER_FLAG_32_BIT_HEADER, 0,
