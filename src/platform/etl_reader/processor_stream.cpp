@@ -22,6 +22,9 @@ ULONG ProcessorStream::NextBuffer() {
             LoadBuffer(shared_.file, buffers_[next_buffer_++], *buffer, shared_.stored, shared_.budget);
         buffer_ = buffer;
         if (status != ERROR_SUCCESS) {
+            if (!shared_.damage) {
+                shared_.damage = buffer->damage;
+            }
             // Nothing of the damaged buffer nor after it is delivered.
             return End(status);
         }

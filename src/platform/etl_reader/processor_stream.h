@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -23,6 +24,7 @@ struct StreamShared {
     std::size_t budget;
     std::vector<std::uint8_t> stored;  // a compressed buffer on its way in
     std::vector<LoadedBuffer*>* finished = nullptr;
+    std::optional<TraceDamage> damage;  // the first buffer that could not be loaded
 };
 
 class ProcessorStream {

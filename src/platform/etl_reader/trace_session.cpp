@@ -78,8 +78,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<TraceSession> TraceSession::Open(const std::filesystem::path& path, ULONG process_trace_mode,
-                                                 PEVENT_RECORD_CALLBACK callback, PVOID context) {
+std::unique_ptr<TraceSession> TraceSession::Open(const std::filesystem::path& path, EVENT_TRACE_LOGFILEW& caller) {
     std::optional<TraceFile> file = TraceFile::Open(path);
     if (!file) {
         return nullptr;
@@ -88,18 +87,17 @@ std::unique_ptr<TraceSession> TraceSession::Open(const std::filesystem::path& pa
     if (!logfile) {
         return nullptr;
     }
-    return std::unique_ptr<TraceSession>(
-        new TraceSession(std::move(*file), std::move(*logfile), process_trace_mode, callback, context));
+    return std::unique_ptr<TraceSession>(new TraceSession(std::move(*file), std::move(*logfile), caller));
 }
 
-TraceSession::TraceSession(TraceFile file, LogfileInfo logfile, ULONG process_trace_mode,
-                           PEVENT_RECORD_CALLBACK callback, PVOID context)
+TraceSession::TraceSession(TraceFile file, LogfileInfo logfile, EVENT_TRACE_LOGFILEW& caller)
     : file_(std::move(file)),
       logfile_(std::move(logfile)),
       converter_(TimeConverter::Create(logfile_.clock)),
-      process_trace_mode_(process_trace_mode),
-      callback_(callback),
-      context_(context) {}
+      process_trace_mode_(caller.ProcessTraceMode),
+      callback_(caller.EventRecordCallback),
+      context_(caller.Context),
+      caller_(caller) {}
 
 ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
     if ((process_trace_mode_ & PROCESS_TRACE_MODE_EVENT_RECORD) == 0) {
@@ -119,7 +117,12 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
 
     const std::size_t max_decompressed =
         std::min<std::size_t>(logfile_.header.BufferSize, kMaxDecompressedBufferSize);
+    damage_.reset();
     BufferScan scan = ScanBuffers(file_, logfile_.compression_format, max_decompressed);
+    // A file cut at a buffer boundary is whole as far as it goes: the caller
+    // compares this count with the header's BuffersWritten.
+    caller_.BuffersRead = static_cast<ULONG>(scan.buffers.size());
+    damage_ = scan.damage;
     if (scan.buffers.empty() || scan.buffers.front().file_offset != 0) {
         return ERROR_FILE_CORRUPT;
     }
@@ -128,6 +131,7 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
     BufferInfo& header_buffer = scan.buffers.front();
     const std::vector<std::uint8_t> first_buffer = ReadFirstBuffer(file_);
     if (first_buffer.size() < header_buffer.used) {
+        damage_ = TraceDamage{0, "the file ends inside its first buffer"};
         return ERROR_FILE_CORRUPT;
     }
     EVENT_RECORD header_record{};
@@ -135,6 +139,7 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
     const DecodedEvent header_event = DecodeEvent(std::span(first_buffer).first(header_buffer.used),
                                                   etl::kBufferHeaderSize, header_record, header_items);
     if (header_event.outcome != EventOutcome::kEvent) {
+        damage_ = TraceDamage{etl::kBufferHeaderSize, "logfile header event"};
         return ERROR_FILE_CORRUPT;
     }
     header_record.BufferContext = header_buffer.client_context;
@@ -151,7 +156,8 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
     }
 
     ReadAheadQueue queue;
-    const ReaderThread reader(queue, [&] { queue.Finish(OrderEvents(scan.buffers, queue)); });
+    std::optional<TraceDamage> read_damage;
+    const ReaderThread reader(queue, [&] { queue.Finish(OrderEvents(scan.buffers, queue, read_damage)); });
     EVENT_RECORD record{};
     std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM> extended;
     while (EventBatch* const batch = queue.TakeFull()) {
@@ -173,8 +179,13 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
         }
         queue.GiveBack(batch);
     }
+    // The reading thread is finished with `read_damage` once it has set the final status.
     const ULONG status = queue.FinalStatus();
-    return status != ERROR_SUCCESS ? status : scan.status;
+    if (status != ERROR_SUCCESS) {
+        damage_ = read_damage;
+        return status;
+    }
+    return scan.status;
 }
 
 bool TraceSession::Admit(std::int64_t& stamp, const Window& window) const {
@@ -198,12 +209,13 @@ ULONG TraceSession::Deliver(EVENT_RECORD& record) {
     return close_requested_.load(std::memory_order_relaxed) ? ERROR_CANCELLED : ERROR_SUCCESS;
 }
 
-ULONG TraceSession::OrderEvents(std::span<BufferInfo> buffers, ReadAheadQueue& queue) const {
+ULONG TraceSession::OrderEvents(std::span<BufferInfo> buffers, ReadAheadQueue& queue,
+                                std::optional<TraceDamage>& damage) const {
     EventBatch* batch = queue.TakeEmpty();
     if (batch == nullptr) {
         return ERROR_CANCELLED;
     }
-    StreamShared shared{file_, queue, kMemoryBudget, {}, &batch->finished};
+    StreamShared shared{file_, queue, kMemoryBudget, {}, &batch->finished, {}};
     std::vector<ProcessorStream> streams;
     for (const std::span<const BufferInfo> group : GroupByProcessor(buffers)) {
         streams.emplace_back(shared, group);
@@ -223,6 +235,7 @@ ULONG TraceSession::OrderEvents(std::span<BufferInfo> buffers, ReadAheadQueue& q
     if (batch != nullptr) {
         queue.Publish(batch);
     }
+    damage = shared.damage;
     return status;
 }
 
