@@ -173,7 +173,7 @@ const DumpedTrace& DumpSample(const std::string& name) {
     }
     dumped.process_status = ProcessTrace(&handle, 1, nullptr, nullptr);
     CloseTrace(handle);
-    dumped.summary = context.summary.ToJson(logfile.LogfileHeader);
+    dumped.summary = context.summary.ToJson(logfile.LogfileHeader, logfile.BuffersRead);
     return dumped;
 }
 

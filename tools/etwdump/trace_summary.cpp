@@ -1,10 +1,18 @@
 #include "etwdump/trace_summary.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
+#include <string_view>
+#include <utility>
+#include <vector>
 #include <span>
 
+#include "etwdump/event_class_names.h"
 #include "etwdump/event_json.h"
 #include "etwdump/json_text.h"
+#include "etw/logfile_header_field.h"
 
 namespace dormiscope::etwdump {
 namespace {
@@ -52,6 +60,27 @@ void AppendTimeZone(std::string& out, const TIME_ZONE_INFORMATION& zone) {
     object.Number("DaylightBias", zone.DaylightBias);
 }
 
+constexpr std::size_t kCountWidth = 13;
+
+// 1234567 as "1,234,567": counts are read at a glance.
+std::string Grouped(std::uint64_t value) {
+    std::string digits = std::to_string(value);
+    for (std::size_t position = digits.size(); position > 3; position -= 3) {
+        digits.insert(position - 3, 1, ',');
+    }
+    return digits;
+}
+
+std::string Plural(std::uint64_t count, const std::string& noun) {
+    return Grouped(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+std::string Seconds(std::uint64_t hundred_nanoseconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(hundred_nanoseconds) / 1e7);
+    return text;
+}
+
 }  // namespace
 
 void TraceSummary::Add(const EVENT_RECORD& event) {
@@ -69,7 +98,7 @@ void TraceSummary::Add(const EVENT_RECORD& event) {
     ++counts_[{GuidText(header.ProviderId), header.EventDescriptor.Opcode, header.EventDescriptor.Version}];
 }
 
-std::string TraceSummary::ToJson(const TRACE_LOGFILE_HEADER& header) const {
+std::string TraceSummary::ToJson(const TRACE_LOGFILE_HEADER& header, std::uint32_t buffers_read) const {
     std::string out;
     {
         JsonObject summary(out);
@@ -99,6 +128,7 @@ std::string TraceSummary::ToJson(const TRACE_LOGFILE_HEADER& header) const {
             fields.Number("BuffersLost", header.BuffersLost);
         }
         summary.Number("events", static_cast<std::int64_t>(events_));
+        summary.Number("buffers_read", buffers_read);
         std::string& counts = summary.Key("counts");
         counts += '[';
         bool first = true;
@@ -114,6 +144,43 @@ std::string TraceSummary::ToJson(const TRACE_LOGFILE_HEADER& header) const {
             entry.Number("count", static_cast<std::int64_t>(count));
         }
         counts += ']';
+    }
+    return out;
+}
+
+std::string TraceSummary::ToTable(const TRACE_LOGFILE_HEADER& header, std::uint32_t buffers_read) const {
+    const auto start = ReadLogfileHeaderField<std::int64_t>(header, offsetof(TRACE_LOGFILE_HEADER, StartTime));
+    const auto buffers_lost = ReadLogfileHeaderField<std::uint32_t>(header, offsetof(TRACE_LOGFILE_HEADER, BuffersLost));
+    const std::int64_t length = header.EndTime.QuadPart - start;
+    std::string out = "trace:   " + Plural(header.NumberOfProcessors, "processor") + ", " +
+                      Seconds(length > 0 ? static_cast<std::uint64_t>(length) : 0) + " s from the header, " +
+                      Plural(events_, "event") + "\n";
+    out += "buffers: " + Grouped(buffers_read) + " of the " + Grouped(header.BuffersWritten) + " the header counts";
+    out += buffers_read < header.BuffersWritten ? ": the recording was cut short\n" : "\n";
+    out += "lost:    " + Plural(header.EventsLost, "event") + ", " + Plural(buffers_lost, "buffer") + "\n\n";
+
+    // Named classes first, by name; the others after them by provider and opcode.
+    std::vector<std::pair<std::string, std::string>> named;  // name and version, count
+    std::vector<std::pair<std::string, std::string>> unnamed;
+    std::size_t name_width = std::string_view("event class").size();
+    for (const auto& [key, count] : counts_) {
+        const auto& [provider, opcode, version] = key;
+        const std::optional<std::string_view> name = EventClassName(provider, opcode);
+        std::string label = name ? std::string(*name) : provider + " opcode " + std::to_string(opcode);
+        label += " v" + std::to_string(version);
+        name_width = std::max(name_width, label.size());
+        (name ? named : unnamed).emplace_back(std::move(label), Grouped(count));
+    }
+    std::stable_sort(named.begin(), named.end(), [](const auto& left, const auto& right) { return left.first < right.first; });
+    const auto line = [&](const std::string& label, const std::string& count) {
+        out += label + std::string(name_width - label.size() + 2, ' ');
+        out += std::string(kCountWidth - std::min(kCountWidth, count.size()), ' ') + count + "\n";
+    };
+    line("event class", "count");
+    for (const auto* rows : {&named, &unnamed}) {
+        for (const auto& [label, count] : *rows) {
+            line(label, count);
+        }
     }
     return out;
 }
