@@ -124,6 +124,41 @@ TEST(EtwdumpEventJsonTest, MarksWhatCannotBeDecodedAsNull) {
               std::string::npos);
 }
 
+TEST(EtwdumpTableTest, NamesKnownClassesFirstCountsWithSeparatorsAndSaysWhenTheFileIsCutShort) {
+    TraceSummary summary;
+    constexpr GUID kUnknownGuid = {0x01853A65, 0x418F, 0x4F36, {0xAE, 0xFC, 0xDC, 0x0F, 0x1D, 0x2F, 0xD2, 0x35}};
+    TestEvent cswitch(kThreadGuid, 2, 36, {});
+    TestEvent ready(kThreadGuid, 2, 50, {});
+    TestEvent unknown(kUnknownGuid, 3, 10, {});
+    TestEvent process_start(kProcessGuid, 4, 1, {});
+    for (int count = 0; count < 1234; ++count) {
+        summary.Add(*cswitch.get());
+    }
+    summary.Add(*ready.get());
+    summary.Add(*unknown.get());
+    summary.Add(*process_start.get());
+
+    TRACE_LOGFILE_HEADER header{};
+    header.NumberOfProcessors = 1;
+    header.PointerSize = 8;
+    header.BuffersWritten = 128;
+    header.StartTime.QuadPart = 1'000'000'000;
+    header.EndTime.QuadPart = 1'000'000'000 + 600'000'000;
+    const std::string whole = summary.ToTable(header, 128);
+    EXPECT_EQ(whole,
+              "trace:   1 processor, 60.0 s from the header, 1,237 events\n"
+              "buffers: 128 of the 128 the header counts\n"
+              "lost:    0 events, 0 buffers\n"
+              "\n"
+              "event class                                                  count\n"
+              "CSwitch v2                                                   1,234\n"
+              "Process Start v4                                                 1\n"
+              "ReadyThread v2                                                   1\n"
+              "{01853A65-418F-4F36-AEFC-DC0F1D2FD235} opcode 10 v3              1\n");
+    EXPECT_NE(summary.ToTable(header, 10).find("buffers: 10 of the 128 the header counts: the recording was cut short\n"),
+              std::string::npos);
+}
+
 // What etwdump shows for a trace: the summary, and the lines of the kernel's
 // Process and Thread events (every event is written, the others are not kept).
 struct DumpedTrace {
