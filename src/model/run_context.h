@@ -15,7 +15,9 @@ struct TraceCoverage {
     std::uint32_t buffers_written = 0;   // as the header counts them
     std::int64_t last_event_time = 0;    // the last event delivered, as its time stamp
 
-    bool CutShort() const { return buffers_read < buffers_written; }
+    // A consumer that does not report the count leaves it at 0; a read
+    // trace always has at least its header's buffer.
+    bool CutShort() const { return buffers_read != 0 && buffers_read < buffers_written; }
 };
 
 struct RunContext {
