@@ -40,18 +40,18 @@ inline std::filesystem::path IdleMachineTrace(std::uint64_t context_switches) {
     // Rundown on processor 0: the idle process and its thread, then the others.
     etl::ProcessFields idle;
     idle.ImageFileName = "Idle";
-    writer.Add(etl::ProcessEvent(0, etl::RawFromOffset(options, 1), etl::kOpcodeDCStart, 4, 8, idle));
-    writer.Add(etl::ThreadEvent(0, etl::RawFromOffset(options, 2), etl::kOpcodeDCStart, 3, 8, {}));
+    writer.Add(etl::ProcessEvent(0, etl::RawFromOffset(options, 1), kOpcodeDCStart, 4, 8, idle));
+    writer.Add(etl::ThreadEvent(0, etl::RawFromOffset(options, 2), kOpcodeDCStart, 3, 8, {}));
     for (std::uint32_t process = 0; process < kProcesses; ++process) {
         etl::ProcessFields fields;
         fields.ProcessId = 100 + 4 * process;
         fields.ImageFileName = "service" + std::to_string(process) + ".exe";
-        writer.Add(etl::ProcessEvent(0, etl::RawFromOffset(options, 3), etl::kOpcodeDCStart, 4, 8, fields));
+        writer.Add(etl::ProcessEvent(0, etl::RawFromOffset(options, 3), kOpcodeDCStart, 4, 8, fields));
         for (std::uint32_t thread = 0; thread < kThreadsPerProcess; ++thread) {
             etl::ThreadFields thread_fields;
             thread_fields.ProcessId = fields.ProcessId;
             thread_fields.TThreadId = ThreadIdOf(process, thread);
-            writer.Add(etl::ThreadEvent(0, etl::RawFromOffset(options, 4), etl::kOpcodeDCStart, 3, 8, thread_fields));
+            writer.Add(etl::ThreadEvent(0, etl::RawFromOffset(options, 4), kOpcodeDCStart, 3, 8, thread_fields));
         }
     }
 

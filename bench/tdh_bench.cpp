@@ -17,12 +17,12 @@
 
 #include "etw/event_records.h"
 #include "platform/etw_api.h"
+#include "platform/kernel_event_classes.h"
 
 namespace {
 
-// {3D6FA8D1-FE05-11D0-9DDA-00C04FD7BA7C}
-constexpr GUID kThreadGuid = {0x3D6FA8D1, 0xFE05, 0x11D0, {0x9D, 0xDA, 0x00, 0xC0, 0x4F, 0xD7, 0xBA, 0x7C}};
-constexpr UCHAR kCSwitchOpcode = 36;
+using dormiscope::kOpcodeCSwitch;
+using dormiscope::kThreadProvider;
 
 struct TraceDataHelper {
     decltype(&TdhGetEventInformation) get_event_information;
@@ -67,9 +67,9 @@ std::array<std::uint8_t, 24> payload = {0xcc, 0x08, 0, 0, 0, 0, 0, 0, 8, 0, 1, 0
 EVENT_RECORD ContextSwitchEvent() {
     EVENT_RECORD event{};
     event.EventHeader.Flags = EVENT_HEADER_FLAG_CLASSIC_HEADER | EVENT_HEADER_FLAG_64_BIT_HEADER;
-    event.EventHeader.ProviderId = kThreadGuid;
+    event.EventHeader.ProviderId = kThreadProvider;
     event.EventHeader.EventDescriptor.Version = 2;
-    event.EventHeader.EventDescriptor.Opcode = kCSwitchOpcode;
+    event.EventHeader.EventDescriptor.Opcode = kOpcodeCSwitch;
     event.UserData = payload.data();
     event.UserDataLength = static_cast<USHORT>(payload.size());
     return event;

@@ -6,7 +6,7 @@
 
 #include "bench_trace.h"
 #include "etw/event_records.h"
-#include "etw/kernel_guids.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope {
 namespace {
@@ -24,8 +24,8 @@ void WINAPI ReadContextSwitch(PEVENT_RECORD event) {
     auto* const counts = static_cast<Counts*>(event->UserContext);
     ++counts->events;
     const EVENT_HEADER& header = event->EventHeader;
-    if (header.EventDescriptor.Opcode == OPCODE_CSWITCH &&
-        std::memcmp(&header.ProviderId, &ThreadProviderGuid, sizeof(GUID)) == 0) {
+    if (header.EventDescriptor.Opcode == kOpcodeCSwitch &&
+        std::memcmp(&header.ProviderId, &kThreadProvider, sizeof(GUID)) == 0) {
         CSwitchEventData record;
         counts->switches_read += ReadEventProperties(*event, record) ? 1 : 0;
         benchmark::DoNotOptimize(record);

@@ -6,6 +6,7 @@
 
 #include "etw/logfile_header_field.h"
 #include "log/logger.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope {
 namespace {
@@ -27,10 +28,6 @@ std::uint64_t GuidHash(const GUID& guid) {
     std::uint8_t bytes[16];
     std::memcpy(bytes, &guid, sizeof bytes);
     return Fnv1a(bytes, 4) ^ Fnv1a(bytes + 4, 2) ^ Fnv1a(bytes + 6, 2) ^ Fnv1a(bytes + 8, 8);
-}
-
-bool SameGuid(const GUID& left, const GUID& right) {
-    return std::memcmp(&left, &right, sizeof(GUID)) == 0;
 }
 
 void WriteStatusToStandardError(std::uint32_t status) {

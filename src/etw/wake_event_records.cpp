@@ -7,6 +7,7 @@
 
 #include "etw/record_layout.h"
 #include "platform/etl_reader/little_endian.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope {
 namespace {
@@ -36,7 +37,6 @@ constexpr RecordLayout kThreadNameLayout{kThreadIdSlots, kThreadNameTexts};
 // Where version 3's described properties end, by pointer size; a name may follow.
 constexpr std::size_t kThreadV3FixedPart64 = 72;
 constexpr std::size_t kThreadV3FixedPart32 = 44;
-constexpr UCHAR kThreadVersionWithTrailingName = 3;
 
 template <typename Value>
 Value LoadAt(std::span<const std::uint8_t> bytes, std::size_t offset) {

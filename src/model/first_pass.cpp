@@ -1,6 +1,6 @@
-#include "etw/kernel_guids.h"
 #include "log/logger.h"
 #include "model/trace_passes.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope {
 
@@ -31,8 +31,8 @@ std::uint32_t FirstPassParsing(RunContext& run) {
         Logger::Instance().Log(
             FormatLogMessage("Length: %f seconds ", static_cast<double>(run.trace_duration) / 10000000.0), LEVEL_DEBUG);
         parser.ShowProgress("First pass");
-        parser.AddEventCallback({ThreadProviderGuid, OPCODE_DC_START}, OnThreadStart);
-        parser.AddEventCallback({ProcessProviderGuid, OPCODE_DC_START}, OnProcessStart);
+        parser.AddEventCallback({kThreadProvider, kOpcodeDCStart}, OnThreadStart);
+        parser.AddEventCallback({kProcessProvider, kOpcodeDCStart}, OnProcessStart);
         status = parser.Process();
         run.coverage = {parser.BuffersRead(), header.BuffersWritten, parser.Info().currentTimeStamp};
         if (status == ERROR_SUCCESS && run.coverage.CutShort()) {

@@ -1,6 +1,6 @@
-#include "etw/kernel_guids.h"
 #include "log/logger.h"
 #include "model/trace_passes.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope {
 namespace {
@@ -51,11 +51,11 @@ std::uint32_t SecondPassParsing(RunContext& run) {
         return open_status;
     }
     parser.ShowProgress("Second pass");
-    parser.AddEventCallback({ThreadProviderGuid, OPCODE_CSWITCH}, OnCSwitch);
-    parser.AddEventCallback({ThreadProviderGuid, OPCODE_START}, OnThreadStart);
-    parser.AddEventCallback({ThreadProviderGuid, OPCODE_END}, OnThreadEnd);
-    parser.AddEventCallback({ProcessProviderGuid, OPCODE_START}, OnProcessStart);
-    parser.AddEventCallback({ProcessProviderGuid, OPCODE_END}, OnProcessEnd);
+    parser.AddEventCallback({kThreadProvider, kOpcodeCSwitch}, OnCSwitch);
+    parser.AddEventCallback({kThreadProvider, kOpcodeStart}, OnThreadStart);
+    parser.AddEventCallback({kThreadProvider, kOpcodeEnd}, OnThreadEnd);
+    parser.AddEventCallback({kProcessProvider, kOpcodeStart}, OnProcessStart);
+    parser.AddEventCallback({kProcessProvider, kOpcodeEnd}, OnProcessEnd);
     const std::uint32_t status = parser.Process();
     parser.Close();
     ListModel(run.model);

@@ -43,7 +43,7 @@ public:
     // A rundown of the given version carrying a name: version 4's ThreadName,
     // or the trailing name of version 3.
     WakeTrace& NamedThread(std::uint32_t pid, std::uint32_t tid, std::uint16_t version, const std::u16string& name,
-                           std::uint8_t opcode = etl::kOpcodeDCStart, std::uint64_t at = 0) {
+                           std::uint8_t opcode = kOpcodeDCStart, std::uint64_t at = 0) {
         etl::ThreadFields fields;
         fields.ProcessId = pid;
         fields.TThreadId = tid;
@@ -147,7 +147,7 @@ const std::vector<ViewCase>& ViewCases() {
                  .NamedThread(720, 100, 3, u"Timer worker")
                  .Thread(720, 104)
                  .Thread(720, 108)
-                 .NamedThread(720, 112, 4, u"Started", etl::kOpcodeStart, 2'000);
+                 .NamedThread(720, 112, 4, u"Started", kOpcodeStart, 2'000);
              trace.SetName(1'000, 720, 104, u"Named later").SetName(1'000, 999, 108, u"Not this one");
              trace.Switch(3'000, 0, 112, kIdle).Switch(3'100, 0, kIdle, 112);
              return trace;

@@ -130,7 +130,7 @@ TEST(DecodingPlan, WrittenTracesOfEveryVersionAndPointerSizeReadTheSame) {
             fields.ProcessId = 400 + version;
             fields.ImageFileName = "image" + std::to_string(version) + ".exe";
             fields.CommandLine = u"C:\\image.exe -x";
-            for (const std::uint8_t opcode : {etl::kOpcodeStart, etl::kOpcodeDCStart}) {
+            for (const std::uint8_t opcode : {kOpcodeStart, kOpcodeDCStart}) {
                 add(etl::ProcessEvent(0, 0, opcode, version, pointer_size, fields));
             }
         }
@@ -140,9 +140,9 @@ TEST(DecodingPlan, WrittenTracesOfEveryVersionAndPointerSizeReadTheSame) {
             fields.TThreadId = 900 + version;
             fields.StackBase = 0x1122334455667788;
             fields.ThreadFlags = 3;
-            add(etl::ThreadEvent(1, 0, etl::kOpcodeStart, version, pointer_size, fields));
+            add(etl::ThreadEvent(1, 0, kOpcodeStart, version, pointer_size, fields));
             if (version >= 3) {
-                add(etl::ThreadEvent(1, 0, etl::kOpcodeDCStart, version, pointer_size, fields, u"worker"));
+                add(etl::ThreadEvent(1, 0, kOpcodeDCStart, version, pointer_size, fields, u"worker"));
             }
         }
         for (std::uint16_t version = 2; version <= 5; ++version) {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "etw/kernel_guids.h"
+#include "platform/kernel_event_classes.h"
 #include "support/kernel_trace.h"
 #include "support/log_capture.h"
 
@@ -17,16 +17,16 @@ using testing::TemporaryDirectory;
 
 TEST(EventKeyHashTest, XorsTheFnvHashesOfTheGuidPartsAndTheValue) {
     const EventKeyHash hash;
-    EXPECT_EQ(hash(ProviderOpcodeKey{ProcessProviderGuid, 1}), 0x3091b9d8e9887dd7ULL);
-    EXPECT_EQ(hash(ProviderOpcodeKey{ProcessProviderGuid, 36}), 0x30919cd8e988b148ULL);
-    EXPECT_EQ(hash(ProviderWordKey{ProcessProviderGuid, 0x0102}), 0x97cb5693db78ff77ULL);
+    EXPECT_EQ(hash(ProviderOpcodeKey{kProcessProvider, 1}), 0x3091b9d8e9887dd7ULL);
+    EXPECT_EQ(hash(ProviderOpcodeKey{kProcessProvider, 36}), 0x30919cd8e988b148ULL);
+    EXPECT_EQ(hash(ProviderWordKey{kProcessProvider, 0x0102}), 0x97cb5693db78ff77ULL);
 }
 
 TEST(EventKeyHashTest, KeysDifferingInOneGuidByteDiffer) {
-    ProviderOpcodeKey other{ProcessProviderGuid, 1};
+    ProviderOpcodeKey other{kProcessProvider, 1};
     other.provider.Data4[7] ^= 1;
-    EXPECT_FALSE((ProviderOpcodeKey{ProcessProviderGuid, 1} == other));
-    EXPECT_TRUE((ProviderOpcodeKey{ProcessProviderGuid, 1} == ProviderOpcodeKey{ProcessProviderGuid, 1}));
+    EXPECT_FALSE((ProviderOpcodeKey{kProcessProvider, 1} == other));
+    EXPECT_TRUE((ProviderOpcodeKey{kProcessProvider, 1} == ProviderOpcodeKey{kProcessProvider, 1}));
 }
 
 // What the callbacks of one pass saw.
@@ -59,9 +59,9 @@ TEST_F(ETWParserTest, DispatchesByProviderAndOpcodeWithTheEventsTimeStamp) {
     TRACE_LOGFILE_HEADER header{};
     ASSERT_EQ(parser.Open(path.wstring(), header, &seen), 0U);
     EXPECT_EQ(parser.Info().currentTimeStamp, 0);
-    parser.AddEventCallback({ProcessProviderGuid, OPCODE_DC_START}, Record<1>);
-    parser.AddEventCallback({ProcessProviderGuid, OPCODE_START}, Record<2>);
-    parser.AddEventCallback({ThreadProviderGuid, OPCODE_CSWITCH}, Record<3>);
+    parser.AddEventCallback({kProcessProvider, kOpcodeDCStart}, Record<1>);
+    parser.AddEventCallback({kProcessProvider, kOpcodeStart}, Record<2>);
+    parser.AddEventCallback({kThreadProvider, kOpcodeCSwitch}, Record<3>);
     EXPECT_EQ(parser.Process(), 0U);
     EXPECT_EQ(parser.Close(), 0U);
 
@@ -78,10 +78,10 @@ TEST_F(ETWParserTest, SecondRegistrationOfAKeyIsRefusedAndTheFirstKept) {
     TRACE_LOGFILE_HEADER header{};
     ASSERT_EQ(parser.Open(path.wstring(), header, &seen), 0U);
     ::testing::internal::CaptureStdout();
-    parser.AddEventCallback({ProcessProviderGuid, 1}, Record<1>);
-    parser.AddEventCallback({ProcessProviderGuid, 2}, Record<2>);
-    parser.AddEventCallback({ProcessProviderGuid, 3}, Record<3>);
-    parser.AddEventCallback({ProcessProviderGuid, 3}, Record<4>);
+    parser.AddEventCallback({kProcessProvider, 1}, Record<1>);
+    parser.AddEventCallback({kProcessProvider, 2}, Record<2>);
+    parser.AddEventCallback({kProcessProvider, 3}, Record<3>);
+    parser.AddEventCallback({kProcessProvider, 3}, Record<4>);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "AddEventCallback() failed. Event already exists in Map\n");
     parser.Process();
     parser.Close();
@@ -96,7 +96,7 @@ TEST_F(ETWParserTest, NoMatchingRegistrationRunsNothingAndLogsNothing) {
     Seen seen;
     TRACE_LOGFILE_HEADER header{};
     ASSERT_EQ(parser.Open(path.wstring(), header, &seen), 0U);
-    parser.AddEventCallback({ThreadProviderGuid, OPCODE_CSWITCH}, Record<1>);
+    parser.AddEventCallback({kThreadProvider, kOpcodeCSwitch}, Record<1>);
     EXPECT_EQ(parser.Process(), 0U);
     parser.Close();
     EXPECT_TRUE(seen.calls.empty());
@@ -158,7 +158,7 @@ TEST_F(ETWParserTest, ProcessingFailureIsReportedWithItsStatus) {
     Seen seen;
     TRACE_LOGFILE_HEADER header{};
     ASSERT_EQ(parser.Open(path.wstring(), header, &seen), 0U);
-    parser.AddEventCallback({ProcessProviderGuid, OPCODE_DC_START}, Record<1>);
+    parser.AddEventCallback({kProcessProvider, kOpcodeDCStart}, Record<1>);
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(parser.Process(), 1392U);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "1392");

@@ -8,7 +8,7 @@
 
 #include "etl_writer/kernel_payloads.h"
 #include "etw/etw_parser.h"
-#include "etw/kernel_guids.h"
+#include "platform/kernel_event_classes.h"
 #include "support/kernel_trace.h"
 #include "support/temporary_directory.h"
 
@@ -56,7 +56,7 @@ TEST_F(EventPropertiesTest, ContextSwitchesOfEveryVersionFillTheWholeRecord) {
         etl::Event event = etl::CSwitchEvent(0, 0, fields);
         event.version = version;
         const auto path = KernelTrace().Add(event, 500).Write(directory_ / "t.etl");
-        const int calls = ForEachEvent(path, ThreadProviderGuid, OPCODE_CSWITCH, [&](const EVENT_RECORD& record) {
+        const int calls = ForEachEvent(path, kThreadProvider, kOpcodeCSwitch, [&](const EVENT_RECORD& record) {
             CSwitchEventData data;
             EXPECT_TRUE(ReadEventProperties(record, data));
             EXPECT_EQ(std::vector<std::uint8_t>(data.payload.begin(), data.payload.end()), expected) << version;
@@ -70,9 +70,9 @@ TEST_F(EventPropertiesTest, ThreadEventFillsSeventyTwoBytesAndIgnoresATrailingNa
     etl::ThreadFields fields;
     fields.ProcessId = 504;
     fields.TThreadId = 5060;
-    const std::vector<std::uint8_t> payload = etl::ThreadPayload(3, etl::kOpcodeStart, 8, fields, u"Worker");
-    const auto path = KernelTrace().Thread(etl::kOpcodeStart, 3, fields, 10).Write(directory_ / "t.etl");
-    ForEachEvent(path, ThreadProviderGuid, OPCODE_START, [&](const EVENT_RECORD& record) {
+    const std::vector<std::uint8_t> payload = etl::ThreadPayload(3, kOpcodeStart, 8, fields, u"Worker");
+    const auto path = KernelTrace().Thread(kOpcodeStart, 3, fields, 10).Write(directory_ / "t.etl");
+    ForEachEvent(path, kThreadProvider, kOpcodeStart, [&](const EVENT_RECORD& record) {
         ThreadEventData data;
         data.payload.fill(0xAB);
         EXPECT_TRUE(ReadEventProperties(record, data));
@@ -90,8 +90,8 @@ TEST_F(EventPropertiesTest, ProcessEventOfVersionFourReadsPositionsAndTexts) {
     fields.ImageFileName = "SecurityHlt";
     fields.CommandLine = u"C:\\Windows\\System32\\SecurityHealthSystray.exe";
     const std::vector<std::uint8_t> payload = etl::ProcessPayload(4, 8, fields);
-    const auto path = KernelTrace().Process(etl::kOpcodeStart, 4, fields, 10).Write(directory_ / "t.etl");
-    ForEachEvent(path, ProcessProviderGuid, OPCODE_START, [&](const EVENT_RECORD& record) {
+    const auto path = KernelTrace().Process(kOpcodeStart, 4, fields, 10).Write(directory_ / "t.etl");
+    ForEachEvent(path, kProcessProvider, kOpcodeStart, [&](const EVENT_RECORD& record) {
         ProcessEventData data;
         EXPECT_TRUE(ReadProcessEventProperties(record, data));
         EXPECT_TRUE(std::equal(payload.begin(), payload.begin() + 36, data.fixedPart.begin()));
@@ -107,7 +107,7 @@ TEST_F(EventPropertiesTest, EventsOfAClassWithoutSchemaKeepOnlyStampAndProcessor
     etl::Event event = etl::CSwitchEvent(3, 0, 8, 9);
     event.type = 37;  // compact context switches have no schema
     const auto path = KernelTrace().Add(event, 700).Write(directory_ / "t.etl");
-    ForEachEvent(path, ThreadProviderGuid, 37, [&](const EVENT_RECORD& record) {
+    ForEachEvent(path, kThreadProvider, 37, [&](const EVENT_RECORD& record) {
         CSwitchEventData data;
         data.payload.fill(0xAB);
         EXPECT_FALSE(ReadEventProperties(record, data));

@@ -9,7 +9,7 @@
 
 #include "etl_writer/kernel_payloads.h"
 #include "etw/etw_parser.h"
-#include "etw/kernel_guids.h"
+#include "platform/kernel_event_classes.h"
 #include "support/kernel_trace.h"
 #include "support/temporary_directory.h"
 
@@ -20,9 +20,6 @@ using testing::KernelTrace;
 using testing::TemporaryDirectory;
 using Bytes = std::vector<std::uint8_t>;
 using EventCheck = std::function<void(const EVENT_RECORD&)>;
-
-constexpr std::uint8_t kOpcodeReadyThread = 50;
-constexpr std::uint8_t kOpcodeSetName = 72;
 
 void CallCheck(const EVENT_RECORD& event, const TraceInfo*, void* context) {
     (*static_cast<EventCheck*>(context))(event);
@@ -42,7 +39,7 @@ int CheckDelivered(const std::filesystem::path& file, const etl::Event& event, s
     ETWParser parser;
     TRACE_LOGFILE_HEADER header{};
     EXPECT_EQ(parser.Open(file.wstring(), header, &counting), 0U);
-    parser.AddEventCallback({event.group == 5 ? ThreadProviderGuid : ProcessProviderGuid, event.type}, CallCheck);
+    parser.AddEventCallback({event.group == kGroupThread ? kThreadProvider : kProcessProvider, event.type}, CallCheck);
     EXPECT_EQ(parser.Process(), 0U);
     parser.Close();
     return calls;
@@ -75,7 +72,7 @@ TEST_P(ThreadEventNameTest, ReadsTheNameWithinThePayloadOnly) {
     etl::ThreadFields fields;
     fields.ProcessId = 720;
     fields.TThreadId = 96;
-    etl::Event event = etl::ThreadEvent(0, 0, etl::kOpcodeDCStart, name_case.version, name_case.pointer_size, fields);
+    etl::Event event = etl::ThreadEvent(0, 0, kOpcodeDCStart, name_case.version, name_case.pointer_size, fields);
     if (name_case.version == 4) {
         event.payload.resize(event.payload.size() - 2);  // the writer's empty ThreadName
     }

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "etw/event_records.h"
-#include "etw/kernel_guids.h"
+#include "platform/kernel_event_classes.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         position += kHeader + length;
 
         EVENT_RECORD event{};
-        const GUID* const providers[] = {&dormiscope::ProcessProviderGuid, &dormiscope::ThreadProviderGuid,
+        const GUID* const providers[] = {&dormiscope::kProcessProvider, &dormiscope::kThreadProvider,
                                          &kOtherProvider};
         event.EventHeader.ProviderId = *providers[header[0] % 3];
         event.EventHeader.EventDescriptor.Opcode = header[1];

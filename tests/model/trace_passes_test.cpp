@@ -199,8 +199,8 @@ TEST_F(TracePassesTest, OtherLayoutsAreReadByPropertyName) {
         TemporaryDirectory directory;
         RunContext run;
         run.input_path = KernelTrace(options)
-                             .Process(etl::kOpcodeDCStart, test.process_version, process, 1)
-                             .Thread(etl::kOpcodeDCStart, test.thread_version, thread, 2)
+                             .Process(kOpcodeDCStart, test.process_version, process, 1)
+                             .Thread(kOpcodeDCStart, test.thread_version, thread, 2)
                              .Write(directory / "t.etl")
                              .wstring();
         ASSERT_EQ(FirstPassParsing(run), 0U) << test.name;
@@ -220,7 +220,7 @@ TEST_F(TracePassesTest, OtherLayoutsAreReadByPropertyName) {
 TEST_F(TracePassesTest, EventsCutShortAreSkippedNotAttributedToIdZero) {
     KernelTrace trace;
     trace.ProcessRundown(0, "Idle").ThreadRundown(0, 0);
-    etl::Event short_thread = etl::ThreadEvent(0, 0, etl::kOpcodeDCStart, 3, 8, {});
+    etl::Event short_thread = etl::ThreadEvent(0, 0, kOpcodeDCStart, 3, 8, {});
     short_thread.payload.resize(6);
     trace.Add(short_thread, 10);
     etl::Event short_switch = etl::CSwitchEvent(0, 0, 0, 0);

@@ -39,15 +39,15 @@ KernelTrace& KernelTrace::Process(std::uint8_t opcode, std::uint16_t version, co
 }
 
 KernelTrace& KernelTrace::ProcessRundown(std::uint32_t process_id, const std::string& name, std::uint64_t at) {
-    return Process(etl::kOpcodeDCStart, 4, NamedProcess(process_id, name), at);
+    return Process(kOpcodeDCStart, 4, NamedProcess(process_id, name), at);
 }
 
 KernelTrace& KernelTrace::ProcessStart(std::uint32_t process_id, const std::string& name, std::uint64_t at) {
-    return Process(etl::kOpcodeStart, 4, NamedProcess(process_id, name), at);
+    return Process(kOpcodeStart, 4, NamedProcess(process_id, name), at);
 }
 
 KernelTrace& KernelTrace::ProcessEnd(std::uint32_t process_id, const std::string& name, std::uint64_t at) {
-    return Process(etl::kOpcodeEnd, 4, NamedProcess(process_id, name), at);
+    return Process(kOpcodeEnd, 4, NamedProcess(process_id, name), at);
 }
 
 KernelTrace& KernelTrace::Thread(std::uint8_t opcode, std::uint16_t version, const etl::ThreadFields& fields,
@@ -56,15 +56,15 @@ KernelTrace& KernelTrace::Thread(std::uint8_t opcode, std::uint16_t version, con
 }
 
 KernelTrace& KernelTrace::ThreadRundown(std::uint32_t process_id, std::uint32_t thread_id, std::uint64_t at) {
-    return Thread(etl::kOpcodeDCStart, 3, ThreadOf(process_id, thread_id), at);
+    return Thread(kOpcodeDCStart, 3, ThreadOf(process_id, thread_id), at);
 }
 
 KernelTrace& KernelTrace::ThreadStart(std::uint32_t process_id, std::uint32_t thread_id, std::uint64_t at) {
-    return Thread(etl::kOpcodeStart, 3, ThreadOf(process_id, thread_id), at);
+    return Thread(kOpcodeStart, 3, ThreadOf(process_id, thread_id), at);
 }
 
 KernelTrace& KernelTrace::ThreadEnd(std::uint32_t process_id, std::uint32_t thread_id, std::uint64_t at) {
-    return Thread(etl::kOpcodeEnd, 3, ThreadOf(process_id, thread_id), at);
+    return Thread(kOpcodeEnd, 3, ThreadOf(process_id, thread_id), at);
 }
 
 KernelTrace& KernelTrace::ContextSwitch(std::uint64_t at, std::uint32_t new_thread_id, std::uint32_t old_thread_id,

@@ -11,15 +11,12 @@
 #include "etl_writer/etl_writer.h"
 #include "platform/etw_api.h"
 #include "support/temporary_directory.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope::etl {
 namespace {
 
-constexpr GUID kEventTraceGuid = {0x68FDD900, 0x4A3E, 0x11D1, {0x84, 0xF4, 0x00, 0x00, 0xF8, 0x04, 0x64, 0xE3}};
-constexpr GUID kThreadGuid = {0x3D6FA8D1, 0xFE05, 0x11D0, {0x9D, 0xDA, 0x00, 0xC0, 0x4F, 0xD7, 0xBA, 0x7C}};
 constexpr GUID kCustomProvider = {0x12345678, 0x9ABC, 0xDEF0, {1, 2, 3, 4, 5, 6, 7, 8}};
-
-bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 
 struct DeliveredEvent {
     EVENT_HEADER header;
@@ -136,7 +133,7 @@ TEST_P(RoundTripTest, EveryHeaderFormComesBackInTimeOrderWithConvertedStamps) {
         event.form = kAllForms[k % std::size(kAllForms)];
         event.processor = k % 3;
         event.raw_timestamp = c.header_raw + 17 + std::int64_t{k} * 7'919;
-        event.group = 0x05;
+        event.group = kGroupThread;
         event.type = static_cast<std::uint8_t>(10 + k % 50);
         event.version = 2 + k % 3;
         event.pid = 1000 + k;
@@ -171,7 +168,7 @@ TEST_P(RoundTripTest, EveryHeaderFormComesBackInTimeOrderWithConvertedStamps) {
 
     ASSERT_EQ(read.events.size(), events.size() + 1);
     const DeliveredEvent& first = read.events.front();
-    EXPECT_TRUE(SameGuid(first.header.ProviderId, kEventTraceGuid));
+    EXPECT_TRUE(SameGuid(first.header.ProviderId, kEventTraceProvider));
     EXPECT_EQ(first.header.EventDescriptor.Opcode, 0);
     EXPECT_EQ(first.header.TimeStamp.QuadPart, options.start_time);
 
@@ -183,7 +180,7 @@ TEST_P(RoundTripTest, EveryHeaderFormComesBackInTimeOrderWithConvertedStamps) {
         EXPECT_EQ(out.context.ProcessorIndex, in.processor);
         EXPECT_EQ(out.header.EventDescriptor.Opcode, in.type);
         EXPECT_EQ(out.header.EventDescriptor.Version, in.version);
-        EXPECT_TRUE(SameGuid(out.header.ProviderId, IsKernelForm(in.form) ? kThreadGuid : kCustomProvider));
+        EXPECT_TRUE(SameGuid(out.header.ProviderId, IsKernelForm(in.form) ? kThreadProvider : kCustomProvider));
         EXPECT_EQ(out.header.Flags & 0x60, Is64Bit(in.form) ? 0x40 : 0x20);
         if (!IsPerfinfo(in.form)) {
             EXPECT_EQ(out.header.ProcessId, in.pid);

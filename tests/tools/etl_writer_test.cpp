@@ -121,7 +121,7 @@ Event SystemEvent(std::uint32_t processor, std::int64_t raw, std::size_t payload
     event.processor = processor;
     event.raw_timestamp = raw;
     event.form = HeaderForm::System64;
-    event.group = 0x05;
+    event.group = kGroupThread;
     event.type = 0x02;
     event.version = 3;
     event.pid = 100 + processor;
@@ -229,7 +229,7 @@ TEST_P(HeaderFormTest, EncodesMarkerSizeIdsStampAndProviderWhereTheFormPutsThem)
     Event event;
     event.form = c.form;
     event.raw_timestamp = 0x0102030405060708;
-    event.group = 0x05;
+    event.group = kGroupThread;
     event.type = 36;
     event.version = 2;
     event.pid = 0x1111;

@@ -11,6 +11,7 @@
 #include "etwdump/trace_summary.h"
 #include "platform/etw_api.h"
 #include "platform/trace_data_helper/tdh_test_events.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope::etwdump {
 namespace {
@@ -36,7 +37,7 @@ TEST(EtwdumpJsonTextTest, EscapesEveryByteAndUnitIntoValidJson) {
     std::string out;
     AppendJsonString(out, std::u16string(u"C:\\x \"\u00e9\U0001F600\0z", 11));
     EXPECT_EQ(out, R"("C:\\x \"\u00E9\uD83D\uDE00\u0000z")");
-    EXPECT_EQ(GuidText(kThreadGuid), "{3D6FA8D1-FE05-11D0-9DDA-00C04FD7BA7C}");
+    EXPECT_EQ(GuidText(kThreadProvider), "{3D6FA8D1-FE05-11D0-9DDA-00C04FD7BA7C}");
 }
 
 TEST(EtwdumpSidTextTest, FormatsWellFormedSidsAndRefusesOthers) {
@@ -72,7 +73,7 @@ std::string JsonOf(EVENT_RECORD* event) {
 }
 
 TEST(EtwdumpEventJsonTest, WritesHeaderFactsAndDecodedProperties) {
-    TestEvent cswitch(kThreadGuid, 2, 36,
+    TestEvent cswitch(kThreadProvider, 2, 36,
                       Payload().U32(0x8CC).U32(0).U8(8).U8(0).U8(1).U8(0).U8(0).U8(0).U8(2).U8(4).U32(1).U32(
                           0x34886D87).bytes(),
                       kFlags64 | EVENT_HEADER_FLAG_PROCESSOR_INDEX);
@@ -91,7 +92,7 @@ TEST(EtwdumpEventJsonTest, WritesHeaderFactsAndDecodedProperties) {
     Payload process;
     process.Pointer(0x9000, 4).U32(1980).U32(1732).U32(2).U32(0xC0000005).Pointer(0xB04E5000, 4).U32(0);
     process.TokenUserSid(0x7000, 4, 5, {18}).Ansi("t\xe9st.exe").Utf16(u"\"C:\\t.exe\" -x").Utf16(u"").Utf16(u"");
-    TestEvent start(kProcessGuid, 4, 1, process.bytes(), kFlags32);
+    TestEvent start(kProcessProvider, 4, 1, process.bytes(), kFlags32);
     start.get()->BufferContext.ProcessorNumber = 3;
     const std::string json = JsonOf(start.get());
     EXPECT_NE(json.find(R"("processor":3,)"), std::string::npos);
@@ -105,38 +106,39 @@ TEST(EtwdumpEventJsonTest, WritesHeaderFactsAndDecodedProperties) {
 }
 
 TEST(EtwdumpEventJsonTest, PrintsTheReadyAndNameEventsProperties) {
-    TestEvent ready(kThreadGuid, 2, 50, Payload().U32(0x1F4).U8(1).U8(2).U8(1).U8(0).bytes());
+    TestEvent ready(kThreadProvider, 2, 50, Payload().U32(0x1F4).U8(1).U8(2).U8(1).U8(0).bytes());
     EXPECT_NE(JsonOf(ready.get()).find(R"("properties":{"TThreadId":500,"AdjustReason":1,"AdjustIncrement":2,)"
                                        R"("Flag":1,"Reserved":0}})"),
               std::string::npos);
-    TestEvent name(kThreadGuid, 2, 72, Payload().U32(720).U32(96).Utf16(u"R\u00e9nder").bytes());
+    TestEvent name(kThreadProvider, 2, 72, Payload().U32(720).U32(96).Utf16(u"R\u00e9nder").bytes());
     EXPECT_NE(JsonOf(name.get()).find(R"("properties":{"ProcessId":720,"ThreadId":96,"ThreadName":"R\u00E9nder"}})"),
               std::string::npos);
 }
 
 TEST(EtwdumpEventJsonTest, MarksWhatCannotBeDecodedAsNull) {
-    TestEvent header(kEventTraceGuid, 2, 0, std::vector<std::uint8_t>(16));
+    TestEvent header(kEventTraceProvider, 2, 0, std::vector<std::uint8_t>(16));
     EXPECT_NE(JsonOf(header.get()).find(R"("user_data_length":16,"properties":null})"), std::string::npos);
 
-    TestEvent truncated(kThreadGuid, 2, 36, Payload().U32(0x8CC).U32(7).U8(8).bytes());
+    TestEvent truncated(kThreadProvider, 2, 36, Payload().U32(0x8CC).U32(7).U8(8).bytes());
     EXPECT_NE(JsonOf(truncated.get()).find(R"("NewThreadId":2252,"OldThreadId":7,"NewThreadPriority":8,)"
                                            R"("OldThreadPriority":null,)"),
               std::string::npos);
 }
 
-TEST(EtwdumpTableTest, NamesKnownClassesFirstCountsWithSeparatorsAndSaysWhenTheFileIsCutShort) {
+TEST(EtwdumpTableTest, NamesKernelClassesCountsWithSeparatorsAndSaysWhenTheFileIsCutShort) {
     TraceSummary summary;
-    constexpr GUID kUnknownGuid = {0x01853A65, 0x418F, 0x4F36, {0xAE, 0xFC, 0xDC, 0x0F, 0x1D, 0x2F, 0xD2, 0x35}};
-    TestEvent cswitch(kThreadGuid, 2, 36, {});
-    TestEvent ready(kThreadGuid, 2, 50, {});
-    TestEvent unknown(kUnknownGuid, 3, 10, {});
-    TestEvent process_start(kProcessGuid, 4, 1, {});
+    constexpr GUID kOtherProvider = {0x1C95126E, 0x7EEA, 0x49A9, {0xA3, 0xFE, 0xA3, 0x78, 0xB0, 0x3D, 0xDB, 0x4D}};
+    TestEvent cswitch(kThreadProvider, 2, kOpcodeCSwitch, {});
+    TestEvent ready(kThreadProvider, 2, kOpcodeReadyThread, {});
+    TestEvent process_start(kProcessProvider, 4, kOpcodeStart, {});
+    TestEvent config(KernelGroupProvider(0x0B), 3, 10, {});
+    TestEvent other(kOtherProvider, 0, 7, {});
     for (int count = 0; count < 1234; ++count) {
         summary.Add(*cswitch.get());
     }
-    summary.Add(*ready.get());
-    summary.Add(*unknown.get());
-    summary.Add(*process_start.get());
+    for (TestEvent* event : {&ready, &process_start, &config, &other, &other}) {
+        summary.Add(*event->get());
+    }
 
     TRACE_LOGFILE_HEADER header{};
     header.NumberOfProcessors = 1;
@@ -144,17 +146,17 @@ TEST(EtwdumpTableTest, NamesKnownClassesFirstCountsWithSeparatorsAndSaysWhenTheF
     header.BuffersWritten = 128;
     header.StartTime.QuadPart = 1'000'000'000;
     header.EndTime.QuadPart = 1'000'000'000 + 600'000'000;
-    const std::string whole = summary.ToTable(header, 128);
-    EXPECT_EQ(whole,
-              "trace:   1 processor, 60.0 s from the header, 1,237 events\n"
+    EXPECT_EQ(summary.ToTable(header, 128),
+              "trace:   1 processor, 60.0 s from the header, 1,239 events\n"
               "buffers: 128 of the 128 the header counts\n"
               "lost:    0 events, 0 buffers\n"
               "\n"
-              "event class                                                  count\n"
-              "CSwitch v2                                                   1,234\n"
-              "Process Start v4                                                 1\n"
-              "ReadyThread v2                                                   1\n"
-              "{01853A65-418F-4F36-AEFC-DC0F1D2FD235} opcode 10 v3              1\n");
+              "event class                                                 count\n"
+              "Process Start v4                                                1\n"
+              "SystemConfig opcode 10 v3                                       1\n"
+              "Thread CSwitch v2                                           1,234\n"
+              "Thread ReadyThread v2                                           1\n"
+              "{1C95126E-7EEA-49A9-A3FE-A378B03DDB4D} opcode 7 v0              2\n");
     EXPECT_NE(summary.ToTable(header, 10).find("buffers: 10 of the 128 the header counts: the recording was cut short\n"),
               std::string::npos);
 }

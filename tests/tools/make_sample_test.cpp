@@ -14,12 +14,11 @@
 #include "make_sample/scenario.h"
 #include "platform/etw_api.h"
 #include "support/temporary_directory.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope::sample {
 namespace {
 
-constexpr GUID kProcessGuid = {0x3D6FA8D0, 0xFE05, 0x11D0, {0x9D, 0xDA, 0x00, 0xC0, 0x4F, 0xD7, 0xBA, 0x7C}};
-constexpr GUID kThreadGuid = {0x3D6FA8D1, 0xFE05, 0x11D0, {0x9D, 0xDA, 0x00, 0xC0, 0x4F, 0xD7, 0xBA, 0x7C}};
 
 Scenario Parse(const std::string& text) {
     std::istringstream stream(text);
@@ -162,7 +161,7 @@ TEST_F(SampleGeneratorTest, TraceReadsBackAsAConsistentRecording) {
     for (std::size_t i = 1; i < events.size(); ++i) {
         const Delivered& event = events[i];
         ASSERT_LE(events[i - 1].time, event.time) << "event " << i;
-        if (Is(event, kThreadGuid, 36)) {
+        if (Is(event, kThreadProvider, 36)) {
             ++counts["CSwitch"];
             const std::uint32_t new_tid = U32(event.data, 0);
             const std::uint32_t old_tid = U32(event.data, 4);
@@ -174,20 +173,20 @@ TEST_F(SampleGeneratorTest, TraceReadsBackAsAConsistentRecording) {
                 EXPECT_EQ(event.processor, 1);
                 timer_wakes.push_back(event.time);
             }
-        } else if (Is(event, kProcessGuid, 1)) {
+        } else if (Is(event, kProcessProvider, 1)) {
             ++counts["Process Start"];
             EXPECT_EQ(U32(event.data, 8), 900u);
-        } else if (Is(event, kProcessGuid, 2)) {
+        } else if (Is(event, kProcessProvider, 2)) {
             ++counts["Process End"];
-        } else if (Is(event, kProcessGuid, 3)) {
+        } else if (Is(event, kProcessProvider, 3)) {
             ++counts["Process DCStart"];
-        } else if (Is(event, kProcessGuid, 4)) {
+        } else if (Is(event, kProcessProvider, 4)) {
             ++counts["Process DCEnd"];
-        } else if (Is(event, kThreadGuid, 1)) {
+        } else if (Is(event, kThreadProvider, 1)) {
             ++counts["Thread Start"];
-        } else if (Is(event, kThreadGuid, 2)) {
+        } else if (Is(event, kThreadProvider, 2)) {
             ++counts["Thread End"];
-        } else if (Is(event, kThreadGuid, 50)) {
+        } else if (Is(event, kThreadProvider, 50)) {
             ++counts["ReadyThread"];
         }
     }

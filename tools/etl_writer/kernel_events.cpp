@@ -45,16 +45,19 @@ Event ThreadEvent(std::uint32_t processor, std::int64_t raw, std::uint8_t opcode
 
 namespace {
 
-// A version-2 event of the Thread group in the given header form.
+// The context-switch version the writer produces; the readers take 2 to 5.
+constexpr std::uint16_t kWrittenCSwitchVersion = 2;
+
+// An event of the Thread group in the given header form.
 Event ThreadGroupEvent(std::uint32_t processor, std::int64_t raw, HeaderForm form, std::uint8_t type,
-                       std::vector<std::uint8_t> payload) {
+                       std::uint16_t version, std::vector<std::uint8_t> payload) {
     Event event;
     event.processor = processor;
     event.raw_timestamp = raw;
     event.form = form;
     event.group = kGroupThread;
     event.type = type;
-    event.version = 2;
+    event.version = version;
     event.payload = std::move(payload);
     return event;
 }
@@ -63,7 +66,8 @@ Event ThreadGroupEvent(std::uint32_t processor, std::int64_t raw, HeaderForm for
 
 Event CSwitchEvent(std::uint32_t processor, std::int64_t raw, const CSwitchFields& fields,
                    std::uint32_t pointer_size) {
-    return ThreadGroupEvent(processor, raw, PerfinfoForm(pointer_size), kOpcodeCSwitch, CSwitchPayload(fields));
+    return ThreadGroupEvent(processor, raw, PerfinfoForm(pointer_size), kOpcodeCSwitch, kWrittenCSwitchVersion,
+                            CSwitchPayload(fields));
 }
 
 Event CSwitchEvent(std::uint32_t processor, std::int64_t raw, std::uint32_t new_tid, std::uint32_t old_tid) {
@@ -72,13 +76,13 @@ Event CSwitchEvent(std::uint32_t processor, std::int64_t raw, std::uint32_t new_
 
 Event ReadyThreadEvent(std::uint32_t processor, std::int64_t raw, const ReadyThreadFields& fields,
                        std::uint32_t pointer_size) {
-    return ThreadGroupEvent(processor, raw, PerfinfoForm(pointer_size), kOpcodeReadyThread,
+    return ThreadGroupEvent(processor, raw, PerfinfoForm(pointer_size), kOpcodeReadyThread, kReadyThreadVersion,
                             ReadyThreadPayload(fields));
 }
 
 Event SetNameEvent(std::uint32_t processor, std::int64_t raw, std::uint32_t process_id, std::uint32_t thread_id,
                    const std::u16string& name, std::uint32_t pointer_size) {
-    Event event = ThreadGroupEvent(processor, raw, SystemForm(pointer_size), kOpcodeSetName,
+    Event event = ThreadGroupEvent(processor, raw, SystemForm(pointer_size), kOpcodeSetName, kSetNameVersion,
                                    SetNamePayload(process_id, thread_id, name));
     event.pid = 0xFFFFFFFF;
     event.tid = thread_id;

@@ -10,20 +10,9 @@
 
 #include "etl_writer/etl_writer.h"
 #include "etl_writer/kernel_payloads.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope::etl {
-
-inline constexpr std::uint8_t kGroupProcess = 0x03;
-inline constexpr std::uint8_t kGroupThread = 0x05;
-
-inline constexpr std::uint8_t kOpcodeStart = 1;
-inline constexpr std::uint8_t kOpcodeEnd = 2;
-inline constexpr std::uint8_t kOpcodeDCStart = 3;
-inline constexpr std::uint8_t kOpcodeDCEnd = 4;
-inline constexpr std::uint8_t kOpcodeCSwitch = 36;
-inline constexpr std::uint8_t kOpcodeDefunct = 39;
-inline constexpr std::uint8_t kOpcodeReadyThread = 50;
-inline constexpr std::uint8_t kOpcodeSetName = 72;
 
 // SYSTEM or PERFINFO form of the given pointer size.
 HeaderForm SystemForm(std::uint32_t pointer_size);

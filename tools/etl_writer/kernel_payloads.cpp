@@ -4,6 +4,7 @@
 #include <string>
 
 #include "etl_writer/byte_output.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope::etl {
 namespace {
@@ -109,7 +110,7 @@ std::vector<std::uint8_t> ThreadPayload(std::uint16_t version, std::uint8_t opco
         PutLE(out, fields.ProcessId);
         PutLE(out, fields.TThreadId);
     }
-    const bool ids_only = version == 0 || (version == 1 && (opcode == 2 || opcode == 4));
+    const bool ids_only = version == 0 || (version == 1 && (opcode == kOpcodeEnd || opcode == kOpcodeDCEnd));
     if (!ids_only) {
         pointer(fields.StackBase);
         pointer(fields.StackLimit);

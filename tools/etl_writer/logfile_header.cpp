@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "etl_writer/byte_output.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope::etl {
 namespace {
@@ -61,9 +62,9 @@ Event LogfileHeaderEvent(const TraceOptions& options, std::uint32_t buffers_writ
     event.processor = 0;
     event.raw_timestamp = options.header_raw_timestamp;
     event.form = options.pointer_size == 4 ? HeaderForm::System32 : HeaderForm::System64;
-    event.group = 0;
-    event.type = 0;
-    event.version = 2;
+    event.group = kGroupEventTrace;
+    event.type = kOpcodeHeader;
+    event.version = kHeaderVersion;
     event.pid = options.header_process_id;
     event.tid = options.header_thread_id;
     event.payload = std::move(header);

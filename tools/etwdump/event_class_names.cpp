@@ -1,58 +1,72 @@
 #include "etwdump/event_class_names.h"
 
 #include <array>
+#include <optional>
+#include <string_view>
+
+#include "etwdump/json_text.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope::etwdump {
 namespace {
 
-struct NamedClass {
-    std::string_view provider;
-    unsigned opcode;
+struct GroupOpcode {
+    std::uint8_t group;
+    std::uint8_t opcode;
     std::string_view name;
 };
 
-constexpr std::string_view kEventTrace = "{68FDD900-4A3E-11D1-84F4-0000F80464E3}";
-constexpr std::string_view kProcess = "{3D6FA8D0-FE05-11D0-9DDA-00C04FD7BA7C}";
-constexpr std::string_view kThread = "{3D6FA8D1-FE05-11D0-9DDA-00C04FD7BA7C}";
-constexpr std::string_view kImage = "{2CB15D1D-5FC1-11D2-ABE1-00A0C911F518}";
-constexpr std::string_view kPerfInfo = "{CE1DBFB4-137E-4DA6-87B0-3F59AA102CBC}";
-constexpr std::string_view kStackWalk = "{DEF2FE46-7BD6-4B80-BD94-F57FE20D0CE3}";
-
-constexpr std::array kNamedClasses = {
-    NamedClass{kEventTrace, 0, "Trace Header"},
-    NamedClass{kProcess, 1, "Process Start"},
-    NamedClass{kProcess, 2, "Process End"},
-    NamedClass{kProcess, 3, "Process DCStart"},
-    NamedClass{kProcess, 4, "Process DCEnd"},
-    NamedClass{kProcess, 39, "Process Defunct"},
-    NamedClass{kThread, 1, "Thread Start"},
-    NamedClass{kThread, 2, "Thread End"},
-    NamedClass{kThread, 3, "Thread DCStart"},
-    NamedClass{kThread, 4, "Thread DCEnd"},
-    NamedClass{kThread, 36, "CSwitch"},
-    NamedClass{kThread, 50, "ReadyThread"},
-    NamedClass{kThread, 72, "Thread SetName"},
-    NamedClass{kImage, 2, "Image Unload"},
-    NamedClass{kImage, 3, "Image DCStart"},
-    NamedClass{kImage, 4, "Image DCEnd"},
-    NamedClass{kImage, 10, "Image Load"},
-    NamedClass{kPerfInfo, 46, "SampledProfile"},
-    NamedClass{kPerfInfo, 66, "ThreadedDPC"},
-    NamedClass{kPerfInfo, 67, "ISR"},
-    NamedClass{kPerfInfo, 68, "DPC"},
-    NamedClass{kPerfInfo, 69, "TimerDPC"},
-    NamedClass{kStackWalk, 32, "Stack"},
+// Opcodes of groups whose payloads nothing here decodes, named only for people.
+constexpr std::array kOtherOpcodes = {
+    GroupOpcode{kGroupEventTrace, kOpcodeHeader, "Header"},
+    GroupOpcode{kGroupImage, kOpcodeEnd, "Unload"},
+    GroupOpcode{kGroupImage, kOpcodeDCStart, "DCStart"},
+    GroupOpcode{kGroupImage, kOpcodeDCEnd, "DCEnd"},
+    GroupOpcode{kGroupImage, 10, "Load"},
+    GroupOpcode{kGroupPerfInfo, 46, "SampledProfile"},
+    GroupOpcode{kGroupPerfInfo, 66, "ThreadedDPC"},
+    GroupOpcode{kGroupPerfInfo, 67, "ISR"},
+    GroupOpcode{kGroupPerfInfo, 68, "DPC"},
+    GroupOpcode{kGroupPerfInfo, 69, "TimerDPC"},
+    GroupOpcode{kGroupStackWalk, 32, "Stack"},
 };
 
-}  // namespace
+// Group names are ASCII.
+std::string Narrow(std::u16string_view text) {
+    return std::string(text.begin(), text.end());
+}
 
-std::optional<std::string_view> EventClassName(std::string_view provider, unsigned opcode) {
-    for (const NamedClass& named : kNamedClasses) {
-        if (named.opcode == opcode && named.provider == provider) {
-            return named.name;
+std::optional<std::uint8_t> GroupOf(const GUID& provider) {
+    for (std::size_t group = 0; group < kKernelGroups.size(); ++group) {
+        if (SameGuid(provider, kKernelGroups[group].provider)) {
+            return static_cast<std::uint8_t>(group);
         }
     }
     return std::nullopt;
+}
+
+std::string OpcodeName(const GUID& provider, std::uint8_t group, std::uint8_t opcode) {
+    if (const std::optional<KernelEventClass> event_class = KernelEventClassOf(provider)) {
+        return Narrow(OpcodeNameOf(*event_class, opcode));
+    }
+    for (const GroupOpcode& named : kOtherOpcodes) {
+        if (named.group == group && named.opcode == opcode) {
+            return std::string(named.name);
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string EventClassName(const GUID& provider, std::uint8_t opcode) {
+    const std::optional<std::uint8_t> group = GroupOf(provider);
+    if (!group) {
+        return GuidText(provider) + " opcode " + std::to_string(opcode);
+    }
+    const std::string opcode_name = OpcodeName(provider, *group, opcode);
+    return Narrow(kKernelGroups[*group].name) + " " +
+           (opcode_name.empty() ? "opcode " + std::to_string(opcode) : opcode_name);
 }
 
 }  // namespace dormiscope::etwdump

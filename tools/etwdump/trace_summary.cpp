@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
-#include <cstring>
 #include <string_view>
-#include <utility>
+#include <tuple>
 #include <vector>
 #include <span>
 
@@ -13,13 +12,11 @@
 #include "etwdump/event_json.h"
 #include "etwdump/json_text.h"
 #include "etw/logfile_header_field.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope::etwdump {
 namespace {
 
-// {68FDD900-4A3E-11D1-84F4-0000F80464E3}: the class of the logfile header event.
-constexpr GUID kEventTraceGuid = {0x68FDD900, 0x4A3E, 0x11D1, {0x84, 0xF4, 0x00, 0x00, 0xF8, 0x04, 0x64, 0xE3}};
-constexpr UCHAR kHeaderOpcode = 0;
 // TRACE_LOGFILE_HEADER as logged with 8-byte and with 4-byte pointers.
 constexpr std::size_t kHeaderSize64 = 280;
 constexpr std::size_t kHeaderSize32 = 272;
@@ -85,8 +82,8 @@ std::string Seconds(std::uint64_t hundred_nanoseconds) {
 
 void TraceSummary::Add(const EVENT_RECORD& event) {
     const EVENT_HEADER& header = event.EventHeader;
-    if (events_++ == 0 && std::memcmp(&header.ProviderId, &kEventTraceGuid, sizeof(GUID)) == 0 &&
-        header.EventDescriptor.Opcode == kHeaderOpcode && event.UserData != nullptr) {
+    if (events_++ == 0 && SameGuid(header.ProviderId, kEventTraceProvider) &&
+        header.EventDescriptor.Opcode == kOpcodeHeader && event.UserData != nullptr) {
         const std::size_t header_size = PointerSizeOf(event) == 4 ? kHeaderSize32 : kHeaderSize64;
         std::span<const std::uint8_t> payload(static_cast<const std::uint8_t*>(event.UserData), event.UserDataLength);
         if (payload.size() >= header_size) {
@@ -95,7 +92,9 @@ void TraceSummary::Add(const EVENT_RECORD& event) {
             log_file_name_ = logger_name_ ? TakeUtf16(payload) : std::nullopt;
         }
     }
-    ++counts_[{GuidText(header.ProviderId), header.EventDescriptor.Opcode, header.EventDescriptor.Version}];
+    Count& count = counts_[{GuidText(header.ProviderId), header.EventDescriptor.Opcode, header.EventDescriptor.Version}];
+    count.provider = header.ProviderId;
+    ++count.events;
 }
 
 std::string TraceSummary::ToJson(const TRACE_LOGFILE_HEADER& header, std::uint32_t buffers_read) const {
@@ -141,7 +140,7 @@ std::string TraceSummary::ToJson(const TRACE_LOGFILE_HEADER& header, std::uint32
             AppendJsonString(entry.Key("provider"), std::get<0>(key));
             entry.Number("opcode", std::get<1>(key));
             entry.Number("version", std::get<2>(key));
-            entry.Number("count", static_cast<std::int64_t>(count));
+            entry.Number("count", static_cast<std::int64_t>(count.events));
         }
         counts += ']';
     }
@@ -159,28 +158,33 @@ std::string TraceSummary::ToTable(const TRACE_LOGFILE_HEADER& header, std::uint3
     out += buffers_read < header.BuffersWritten ? ": the recording was cut short\n" : "\n";
     out += "lost:    " + Plural(header.EventsLost, "event") + ", " + Plural(buffers_lost, "buffer") + "\n\n";
 
-    // Named classes first, by name; the others after them by provider and opcode.
-    std::vector<std::pair<std::string, std::string>> named;  // name and version, count
-    std::vector<std::pair<std::string, std::string>> unnamed;
+    // By group name, then opcode and version; other providers' braced GUIDs sort after the names.
+    struct Row {
+        std::string group;
+        unsigned opcode;
+        unsigned version;
+        std::string label;
+        std::string count;
+    };
+    std::vector<Row> rows;
     std::size_t name_width = std::string_view("event class").size();
     for (const auto& [key, count] : counts_) {
         const auto& [provider, opcode, version] = key;
-        const std::optional<std::string_view> name = EventClassName(provider, opcode);
-        std::string label = name ? std::string(*name) : provider + " opcode " + std::to_string(opcode);
-        label += " v" + std::to_string(version);
+        std::string label = EventClassName(count.provider, static_cast<std::uint8_t>(opcode)) + " v" +
+                            std::to_string(version);
         name_width = std::max(name_width, label.size());
-        (name ? named : unnamed).emplace_back(std::move(label), Grouped(count));
+        rows.push_back({label.substr(0, label.find(' ')), opcode, version, std::move(label), Grouped(count.events)});
     }
-    std::stable_sort(named.begin(), named.end(), [](const auto& left, const auto& right) { return left.first < right.first; });
+    std::sort(rows.begin(), rows.end(), [](const Row& left, const Row& right) {
+        return std::tie(left.group, left.opcode, left.version) < std::tie(right.group, right.opcode, right.version);
+    });
     const auto line = [&](const std::string& label, const std::string& count) {
         out += label + std::string(name_width - label.size() + 2, ' ');
         out += std::string(kCountWidth - std::min(kCountWidth, count.size()), ' ') + count + "\n";
     };
     line("event class", "count");
-    for (const auto* rows : {&named, &unnamed}) {
-        for (const auto& [label, count] : *rows) {
-            line(label, count);
-        }
+    for (const Row& row : rows) {
+        line(row.label, row.count);
     }
     return out;
 }

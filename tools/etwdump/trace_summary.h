@@ -30,9 +30,13 @@ public:
 
 private:
     using CountKey = std::tuple<std::string, unsigned, unsigned>;
+    struct Count {
+        GUID provider;
+        std::uint64_t events = 0;
+    };
 
     std::uint64_t events_ = 0;
-    std::map<CountKey, std::uint64_t> counts_;
+    std::map<CountKey, Count> counts_;
     std::optional<std::u16string> logger_name_;
     std::optional<std::u16string> log_file_name_;
 };

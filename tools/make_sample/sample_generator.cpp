@@ -78,14 +78,14 @@ public:
 
     void Build() {
         std::int64_t time = kRundownStart;
-        Rundown(time, etl::kOpcodeDCStart);
+        Rundown(time, kOpcodeDCStart);
         activity_start_ = time + kUnitsPerMs;
         std::int64_t closing = end_ - 20 * kUnitsPerMs;
         activity_end_ = closing - kUnitsPerMs;
         PeriodicRuns();
         NoiseRuns();
         Launches();
-        Rundown(closing, etl::kOpcodeDCEnd);
+        Rundown(closing, kOpcodeDCEnd);
         std::stable_sort(events_.begin(), events_.end(),
                          [](const TimedEvent& a, const TimedEvent& b) { return a.time < b.time; });
     }
@@ -125,11 +125,11 @@ private:
 
     static std::string KindName(const std::string& group, std::uint8_t opcode) {
         switch (opcode) {
-        case etl::kOpcodeStart:
+        case kOpcodeStart:
             return group + " Start";
-        case etl::kOpcodeEnd:
+        case kOpcodeEnd:
             return group + " End";
-        case etl::kOpcodeDCStart:
+        case kOpcodeDCStart:
             return group + " DCStart";
         default:
             return group + " DCEnd";
@@ -215,12 +215,12 @@ private:
             const auto cpu = static_cast<std::uint32_t>(random_.Below(scenario_.processors));
             const std::optional<std::uint32_t> creator_thread = FirstThreadOf(description.parent);
             std::int64_t time = process.start;
-            AddProcess(time, cpu, etl::kOpcodeStart, description, kStillActive);
+            AddProcess(time, cpu, kOpcodeStart, description, kStillActive);
             events_.back().event.pid = description.parent;
             events_.back().event.tid = creator_thread.value_or(0);
             for (const ThreadSpec& thread : description.threads) {
                 time += 50 * kUnitsPerUs;
-                etl::Event& start = AddThread(time, cpu, etl::kOpcodeStart, description, thread);
+                etl::Event& start = AddThread(time, cpu, kOpcodeStart, description, thread);
                 // The first thread is created by the parent, the others by the first.
                 const bool first = &thread == &description.threads.front();
                 start.pid = first ? description.parent : description.pid;
@@ -230,10 +230,10 @@ private:
             time = process.end - static_cast<std::int64_t>(description.threads.size()) * 100 * kUnitsPerUs;
             for (const ThreadSpec& thread : description.threads) {
                 RandomRuns(thread.tid, last_start + kUnitsPerMs, time - kUnitsPerMs, kLaunchedThreadRateHz, {20, 400});
-                AddThread(time, cpu, etl::kOpcodeEnd, description, thread);
+                AddThread(time, cpu, kOpcodeEnd, description, thread);
                 time += 100 * kUnitsPerUs;
             }
-            AddProcess(process.end, cpu, etl::kOpcodeEnd, description, 0);
+            AddProcess(process.end, cpu, kOpcodeEnd, description, 0);
             events_.back().event.tid = description.threads.back().tid;
         }
     }

@@ -5,16 +5,12 @@
 
 #include "etw/event_records.h"
 #include "etw/etw_parser.h"
-#include "etw/kernel_guids.h"
 #include "etw/logfile_header_field.h"
 #include "model/trace_passes.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope::view {
 namespace {
-
-constexpr std::uint8_t kOpcodeDcEnd = 4;
-constexpr std::uint8_t kOpcodeReadyThread = 50;
-constexpr std::uint8_t kOpcodeSetName = 72;
 
 struct PassContext {
     RunContext& run;
@@ -135,15 +131,15 @@ WakeReading ReadWakes(RunContext& run) {
     reading.duration = run.coverage.CutShort() ? CoveredDuration(run.coverage, parser.Info().StartTime)
                                                : run.trace_duration;
     collector->SetWindow({parser.Info().StartTime, reading.duration});
-    parser.AddEventCallback({ThreadProviderGuid, OPCODE_CSWITCH}, OnContextSwitch);
-    parser.AddEventCallback({ThreadProviderGuid, kOpcodeReadyThread}, OnReadyThread);
-    parser.AddEventCallback({ThreadProviderGuid, kOpcodeSetName}, OnSetName);
-    parser.AddEventCallback({ThreadProviderGuid, OPCODE_START}, OnThreadStarted);
-    parser.AddEventCallback({ThreadProviderGuid, OPCODE_END}, OnThreadNamed);
-    parser.AddEventCallback({ThreadProviderGuid, OPCODE_DC_START}, OnThreadNamed);
-    parser.AddEventCallback({ThreadProviderGuid, kOpcodeDcEnd}, OnThreadNamed);
-    parser.AddEventCallback({ProcessProviderGuid, OPCODE_START}, OnProcessStarted);
-    parser.AddEventCallback({ProcessProviderGuid, OPCODE_END}, OnProcessEvent);
+    parser.AddEventCallback({kThreadProvider, kOpcodeCSwitch}, OnContextSwitch);
+    parser.AddEventCallback({kThreadProvider, kOpcodeReadyThread}, OnReadyThread);
+    parser.AddEventCallback({kThreadProvider, kOpcodeSetName}, OnSetName);
+    parser.AddEventCallback({kThreadProvider, kOpcodeStart}, OnThreadStarted);
+    parser.AddEventCallback({kThreadProvider, kOpcodeEnd}, OnThreadNamed);
+    parser.AddEventCallback({kThreadProvider, kOpcodeDCStart}, OnThreadNamed);
+    parser.AddEventCallback({kThreadProvider, kOpcodeDCEnd}, OnThreadNamed);
+    parser.AddEventCallback({kProcessProvider, kOpcodeStart}, OnProcessStarted);
+    parser.AddEventCallback({kProcessProvider, kOpcodeEnd}, OnProcessEvent);
     reading.status = parser.Process();
     parser.Close();
     if (reading.status == 0) {

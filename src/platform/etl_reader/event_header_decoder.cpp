@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "platform/etl_reader/etl_layout.h"
-#include "platform/etl_reader/kernel_groups.h"
 #include "platform/etl_reader/little_endian.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope {
 namespace {

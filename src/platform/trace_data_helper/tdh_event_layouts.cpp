@@ -40,14 +40,14 @@ private:
 void WriteEventInfo(const EventClassSchema& schema, UCHAR opcode, EventLayout& layout) {
     EventInfoWriter writer(schema.properties.size());
     TRACE_EVENT_INFO header{};
-    header.ProviderGuid = kSystemTraceProviderGuid;
-    header.EventGuid = ProviderGuidOf(schema.event_class);
+    header.ProviderGuid = kSystemTraceProvider;
+    header.EventGuid = ProviderOf(schema.event_class);
     header.EventDescriptor.Version = schema.version;
     header.EventDescriptor.Opcode = opcode;
     header.DecodingSource = DecodingSourceWbem;
     header.ProviderNameOffset = writer.AppendString(kSystemTraceProviderName);
-    header.TaskNameOffset = writer.AppendString(TaskNameOf(schema.event_class));
-    header.OpcodeNameOffset = writer.AppendString(OpcodeNameOf(opcode));
+    header.TaskNameOffset = writer.AppendString(ClassNameOf(schema.event_class));
+    header.OpcodeNameOffset = writer.AppendString(OpcodeNameOf(schema.event_class, opcode));
     header.PropertyCount = static_cast<ULONG>(schema.properties.size());
     header.TopLevelPropertyCount = header.PropertyCount;
     writer.WriteHeader(header);

@@ -108,20 +108,11 @@ constexpr std::array kReadyThreadV2 = {
 // Logged when an application names a thread; the payload carries the ids.
 constexpr std::array kSetNameV2 = {Hex32(u"ProcessId"), Hex32(u"ThreadId"), Utf16(u"ThreadName")};
 
-constexpr UCHAR kOpcodeStart = 1;
-constexpr UCHAR kOpcodeEnd = 2;
-constexpr UCHAR kOpcodeDcStart = 3;
-constexpr UCHAR kOpcodeDcEnd = 4;
-constexpr UCHAR kOpcodeCSwitch = 36;
-constexpr UCHAR kOpcodeDefunct = 39;
-constexpr UCHAR kOpcodeReadyThread = 50;
-constexpr UCHAR kOpcodeSetName = 72;
-
-constexpr std::array<UCHAR, 4> kLifetimeOpcodes = {kOpcodeStart, kOpcodeEnd, kOpcodeDcStart, kOpcodeDcEnd};
-constexpr std::array<UCHAR, 5> kProcessOpcodes = {kOpcodeStart, kOpcodeEnd, kOpcodeDcStart, kOpcodeDcEnd,
+constexpr std::array<UCHAR, 4> kLifetimeOpcodes = {kOpcodeStart, kOpcodeEnd, kOpcodeDCStart, kOpcodeDCEnd};
+constexpr std::array<UCHAR, 5> kProcessOpcodes = {kOpcodeStart, kOpcodeEnd, kOpcodeDCStart, kOpcodeDCEnd,
                                                   kOpcodeDefunct};
-constexpr std::array<UCHAR, 2> kStartOpcodes = {kOpcodeStart, kOpcodeDcStart};
-constexpr std::array<UCHAR, 2> kEndOpcodes = {kOpcodeEnd, kOpcodeDcEnd};
+constexpr std::array<UCHAR, 2> kStartOpcodes = {kOpcodeStart, kOpcodeDCStart};
+constexpr std::array<UCHAR, 2> kEndOpcodes = {kOpcodeEnd, kOpcodeDCEnd};
 constexpr std::array<UCHAR, 1> kCSwitchOpcode = {kOpcodeCSwitch};
 constexpr std::array<UCHAR, 1> kReadyThreadOpcode = {kOpcodeReadyThread};
 constexpr std::array<UCHAR, 1> kSetNameOpcode = {kOpcodeSetName};
@@ -145,41 +136,14 @@ const std::array kSchemas = {
     EventClassSchema{Class::Thread, 3, kCSwitchOpcode, kCSwitchV2},
     EventClassSchema{Class::Thread, 4, kCSwitchOpcode, kCSwitchV4},
     EventClassSchema{Class::Thread, 5, kCSwitchOpcode, kCSwitchV4},
-    EventClassSchema{Class::Thread, 2, kReadyThreadOpcode, kReadyThreadV2},
-    EventClassSchema{Class::Thread, 2, kSetNameOpcode, kSetNameV2},
+    EventClassSchema{Class::Thread, kReadyThreadVersion, kReadyThreadOpcode, kReadyThreadV2},
+    EventClassSchema{Class::Thread, kSetNameVersion, kSetNameOpcode, kSetNameV2},
 };
 
 }  // namespace
 
 std::span<const EventClassSchema> KernelEventSchemas() {
     return kSchemas;
-}
-
-std::u16string_view TaskNameOf(KernelEventClass event_class) {
-    return event_class == Class::Process ? u"Process" : u"Thread";
-}
-
-std::u16string_view OpcodeNameOf(UCHAR opcode) {
-    switch (opcode) {
-        case kOpcodeStart:
-            return u"Start";
-        case kOpcodeEnd:
-            return u"End";
-        case kOpcodeDcStart:
-            return u"DCStart";
-        case kOpcodeDcEnd:
-            return u"DCEnd";
-        case kOpcodeCSwitch:
-            return u"CSwitch";
-        case kOpcodeDefunct:
-            return u"Defunct";
-        case kOpcodeReadyThread:
-            return u"ReadyThread";
-        case kOpcodeSetName:
-            return u"SetName";
-        default:
-            return u"";
-    }
 }
 
 }  // namespace dormiscope

@@ -4,12 +4,11 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
-#include <optional>
 #include <span>
 #include <string_view>
 
 #include "platform/etw_api.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope {
 
@@ -30,8 +29,6 @@ struct PropertySchema {
     USHORT fixed_size;  // bytes for Fixed properties, 0 for every other encoding
 };
 
-enum class KernelEventClass : std::uint8_t { Process, Thread };
-
 // One schema of a class: a version and the opcodes it describes.
 struct EventClassSchema {
     KernelEventClass event_class;
@@ -43,34 +40,6 @@ struct EventClassSchema {
 // The largest number of properties of any schema below.
 inline constexpr std::size_t kMaxSchemaProperties = 15;
 
-// {9E814AAD-3204-11D2-9A82-006008A86939}: the provider that declares every kernel class.
-inline constexpr GUID kSystemTraceProviderGuid = {0x9E814AAD, 0x3204, 0x11D2,
-                                                  {0x9A, 0x82, 0x00, 0x60, 0x08, 0xA8, 0x69, 0x39}};
-inline constexpr std::u16string_view kSystemTraceProviderName = u"MSNT_SystemTrace";
-
-// {3D6FA8D0-FE05-11D0-9DDA-00C04FD7BA7C}
-inline constexpr GUID kProcessClassGuid = {0x3D6FA8D0, 0xFE05, 0x11D0, {0x9D, 0xDA, 0x00, 0xC0, 0x4F, 0xD7, 0xBA, 0x7C}};
-// {3D6FA8D1-FE05-11D0-9DDA-00C04FD7BA7C}
-inline constexpr GUID kThreadClassGuid = {0x3D6FA8D1, 0xFE05, 0x11D0, {0x9D, 0xDA, 0x00, 0xC0, 0x4F, 0xD7, 0xBA, 0x7C}};
-
 std::span<const EventClassSchema> KernelEventSchemas();
-
-// The class whose events carry this provider GUID, if it is one of ours.
-inline std::optional<KernelEventClass> KernelEventClassOf(const GUID& provider) {
-    if (std::memcmp(&provider, &kThreadClassGuid, sizeof(GUID)) == 0) {
-        return KernelEventClass::Thread;
-    }
-    if (std::memcmp(&provider, &kProcessClassGuid, sizeof(GUID)) == 0) {
-        return KernelEventClass::Process;
-    }
-    return std::nullopt;
-}
-
-inline const GUID& ProviderGuidOf(KernelEventClass event_class) {
-    return event_class == KernelEventClass::Process ? kProcessClassGuid : kThreadClassGuid;
-}
-
-std::u16string_view TaskNameOf(KernelEventClass event_class);
-std::u16string_view OpcodeNameOf(UCHAR opcode);
 
 }  // namespace dormiscope

@@ -13,6 +13,7 @@
 #include "consumer_test_support.h"
 #include "etl_writer/etl_writer.h"
 #include "etl_writer/trace_clock.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope::testing {
 namespace {
@@ -21,7 +22,6 @@ using etl::Event;
 using etl::HeaderForm;
 using etl::TraceOptions;
 
-constexpr GUID kThreadGuid = {0x3D6FA8D1, 0xFE05, 0x11D0, {0x9D, 0xDA, 0x00, 0xC0, 0x4F, 0xD7, 0xBA, 0x7C}};
 constexpr GUID kClassicProvider = {0x11223344, 0x5566, 0x7788, {1, 2, 3, 4, 5, 6, 7, 8}};
 
 TraceRun WriteAndRead(const TempDirectory& directory, const TraceOptions& options, const std::vector<Event>& events,
@@ -68,7 +68,7 @@ TEST(ConsumerRoundTripTest, MergesProcessorsByStampLowerProcessorFirstOnTies) {
             event.processor = processor;
             event.raw_timestamp = raw;
             event.form = HeaderForm::Perfinfo64;
-            event.group = 0x05;
+            event.group = kGroupThread;
             event.type = 36;
             event.version = 2;
             event.payload = Tag(tag);
@@ -135,7 +135,7 @@ TEST_P(HeaderFormTest, BecomesTheEventRecordConsumersExpect) {
     event.processor = 1;
     event.raw_timestamp = options.header_raw_timestamp + 500;
     event.form = form.form;
-    event.group = 0x05;
+    event.group = kGroupThread;
     event.type = 3;
     event.version = 0x0003;
     event.pid = 1234;
@@ -152,7 +152,7 @@ TEST_P(HeaderFormTest, BecomesTheEventRecordConsumersExpect) {
     const EVENT_HEADER& header = seen.header;
     EXPECT_EQ(header.HeaderType, 0);
     EXPECT_EQ(header.Flags, form.flags);
-    EXPECT_TRUE(SameGuid(header.ProviderId, kernel ? kThreadGuid : kClassicProvider));
+    EXPECT_TRUE(SameGuid(header.ProviderId, kernel ? kThreadProvider : kClassicProvider));
     EXPECT_EQ(header.EventDescriptor.Opcode, 3);
     EXPECT_EQ(header.EventDescriptor.Version, 3);
     EXPECT_EQ(header.ThreadId, form.has_ids ? 5678u : 0xFFFFFFFFu);
@@ -182,7 +182,7 @@ TEST(HeaderFormTest, PerfinfoCountersBecomeExtendedItems) {
     Event event;
     event.raw_timestamp = options.header_raw_timestamp + 1;
     event.form = HeaderForm::Perfinfo64;
-    event.group = 0x05;
+    event.group = kGroupThread;
     event.type = 36;
     event.version = 0x8200 | 2;  // PEBS item and two counters
     for (std::uint8_t byte = 0; byte < 24 + 3; ++byte) {
@@ -231,7 +231,7 @@ TEST_P(ClockTest, StampsBecomeSystemTimeFromTheHeaderEvent) {
         Event event;
         event.raw_timestamp = options.header_raw_timestamp + step;
         event.form = HeaderForm::System64;
-        event.group = 0x03;
+        event.group = kGroupProcess;
         event.type = 1;
         events.push_back(event);
     }
@@ -305,7 +305,7 @@ TEST(ConsumerRoundTripTest, CompressedBuffersDeliverTheSameEvents) {
         event.processor = index % 4;
         event.raw_timestamp = options.header_raw_timestamp + index * 10 + (index % 4);
         event.form = HeaderForm::System64;
-        event.group = 0x05;
+        event.group = kGroupThread;
         event.type = 1 + index % 4;
         event.pid = index;
         event.payload = Tag(index);

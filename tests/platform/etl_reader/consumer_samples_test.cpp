@@ -8,13 +8,11 @@
 
 #include "consumer_test_support.h"
 #include "platform/etl_reader/trace_names.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope::testing {
 namespace {
 
-constexpr GUID kEventTraceGuid = {0x68FDD900, 0x4A3E, 0x11D1, {0x84, 0xF4, 0x00, 0x00, 0xF8, 0x04, 0x64, 0xE3}};
-constexpr GUID kProcessGuid = {0x3D6FA8D0, 0xFE05, 0x11D0, {0x9D, 0xDA, 0x00, 0xC0, 0x4F, 0xD7, 0xBA, 0x7C}};
-constexpr GUID kThreadGuid = {0x3D6FA8D1, 0xFE05, 0x11D0, {0x9D, 0xDA, 0x00, 0xC0, 0x4F, 0xD7, 0xBA, 0x7C}};
 
 // (class, opcode, version) → count; class 'P' process, 'T' thread.
 using KernelCounts = std::map<std::tuple<char, int, int>, int>;
@@ -89,7 +87,7 @@ TEST_P(SampleTraceTest, DeliversEveryEventOnceInTimeOrderHeaderFirst) {
     ASSERT_EQ(run.events.size(), sample.events);
 
     const EVENT_HEADER& first = run.events.front().header;
-    EXPECT_TRUE(SameGuid(first.ProviderId, kEventTraceGuid));
+    EXPECT_TRUE(SameGuid(first.ProviderId, kEventTraceProvider));
     EXPECT_EQ(first.EventDescriptor.Opcode, 0);
     EXPECT_EQ(first.TimeStamp.QuadPart, sample.start_time);
 
@@ -101,8 +99,8 @@ TEST_P(SampleTraceTest, DeliversEveryEventOnceInTimeOrderHeaderFirst) {
                 << "event " << index;
         }
         EXPECT_EQ(event.user_context, &run);
-        const char kind = SameGuid(event.header.ProviderId, kProcessGuid)  ? 'P'
-                          : SameGuid(event.header.ProviderId, kThreadGuid) ? 'T'
+        const char kind = SameGuid(event.header.ProviderId, kProcessProvider)  ? 'P'
+                          : SameGuid(event.header.ProviderId, kThreadProvider) ? 'T'
                                                                           : 0;
         const int opcode = event.header.EventDescriptor.Opcode;
         if (kind != 0 && ((opcode >= 1 && opcode <= 4) || opcode == 39)) {
@@ -120,7 +118,7 @@ TEST(SampleTraceTest, FirstProcessRundownMatchesTheWindowsBaseline) {
     ASSERT_EQ(run.status, ERROR_SUCCESS);
     const LONGLONG start = run.logfile.LogfileHeader.StartTime.QuadPart;
     for (const SeenEvent& event : run.events) {
-        if (SameGuid(event.header.ProviderId, kProcessGuid) && event.header.EventDescriptor.Opcode == 3) {
+        if (SameGuid(event.header.ProviderId, kProcessProvider) && event.header.EventDescriptor.Opcode == 3) {
             EXPECT_EQ((event.header.TimeStamp.QuadPart - start + 5) / 10, 28'493);
             EXPECT_EQ(event.buffer_context.ProcessorIndex, 7);
             EXPECT_EQ(event.user_data.size(), 75u);

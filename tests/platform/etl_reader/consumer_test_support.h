@@ -12,12 +12,11 @@
 #include <vector>
 
 #include "platform/etw_api.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope::testing {
 
 inline const std::filesystem::path kSamplesDir = DORMISCOPE_SAMPLES_DIR;
-
-inline bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 
 // What a callback can observe of one delivered event.
 struct SeenEvent {

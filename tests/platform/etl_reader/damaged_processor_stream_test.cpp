@@ -24,12 +24,12 @@ TEST(DamagedProcessorStream, OtherProcessorsAreDeliveredWholeBeforeTheError) {
         etl::ProcessFields process;
         process.ProcessId = 500;
         process.ImageFileName = "svc.exe";
-        writer.Add(etl::ProcessEvent(0, etl::RawFromOffset(options, 10), etl::kOpcodeDCStart, 4, 8, process));
+        writer.Add(etl::ProcessEvent(0, etl::RawFromOffset(options, 10), kOpcodeDCStart, 4, 8, process));
         for (std::uint32_t thread = 0; thread < 20; ++thread) {
             etl::ThreadFields fields;
             fields.ProcessId = 500;
             fields.TThreadId = 600 + 4 * thread;
-            writer.Add(etl::ThreadEvent(0, etl::RawFromOffset(options, 20 + thread), etl::kOpcodeDCStart, 3, 8, fields));
+            writer.Add(etl::ThreadEvent(0, etl::RawFromOffset(options, 20 + thread), kOpcodeDCStart, 3, 8, fields));
         }
         for (std::uint32_t index = 0; index < 50; ++index) {
             writer.Add(etl::CSwitchEvent(1, etl::RawFromOffset(options, 100 + index), 600, 0));

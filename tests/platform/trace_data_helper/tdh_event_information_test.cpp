@@ -6,6 +6,7 @@
 
 #include "platform/etw_api.h"
 #include "tdh_test_events.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope {
 namespace {
@@ -18,10 +19,6 @@ std::vector<std::u16string> PropertyNames(const std::vector<std::uint8_t>& info)
         names.emplace_back(TextAt(info, PropertyInfo(info, index).NameOffset));
     }
     return names;
-}
-
-bool SameGuid(const GUID& left, const GUID& right) {
-    return std::memcmp(&left, &right, sizeof(GUID)) == 0;
 }
 
 // Every string offset lies inside the buffer and its text ends inside it too.
@@ -104,35 +101,35 @@ TEST_P(TdhSchemaTest, DescribesTheClassPropertiesInDeclaredOrder) {
 INSTANTIATE_TEST_SUITE_P(
     KernelClasses, TdhSchemaTest,
     ::testing::Values(
-        SchemaCase{"ProcessV4Start", kProcessGuid, 4, 1, u"Start", kProcessV4Names},
-        SchemaCase{"ProcessV4Defunct", kProcessGuid, 4, 39, u"Defunct", kProcessV4Names},
-        SchemaCase{"ProcessV5Defunct", kProcessGuid, 5, 39, u"Defunct", With(kProcessV4Names, u"ExitTime")},
-        SchemaCase{"ProcessV5Start", kProcessGuid, 5, 1, u"Start", With(kProcessV4Names, u"ExitTime")},
-        SchemaCase{"ProcessV3DCStart", kProcessGuid, 3, 3, u"DCStart",
+        SchemaCase{"ProcessV4Start", kProcessProvider, 4, 1, u"Start", kProcessV4Names},
+        SchemaCase{"ProcessV4Defunct", kProcessProvider, 4, 39, u"Defunct", kProcessV4Names},
+        SchemaCase{"ProcessV5Defunct", kProcessProvider, 5, 39, u"Defunct", With(kProcessV4Names, u"ExitTime")},
+        SchemaCase{"ProcessV5Start", kProcessProvider, 5, 1, u"Start", With(kProcessV4Names, u"ExitTime")},
+        SchemaCase{"ProcessV3DCStart", kProcessProvider, 3, 3, u"DCStart",
                    {u"UniqueProcessKey", u"ProcessId", u"ParentId", u"SessionId", u"ExitStatus",
                     u"DirectoryTableBase", u"UserSID", u"ImageFileName", u"CommandLine"}},
-        SchemaCase{"ProcessV2End", kProcessGuid, 2, 2, u"End",
+        SchemaCase{"ProcessV2End", kProcessProvider, 2, 2, u"End",
                    {u"UniqueProcessKey", u"ProcessId", u"ParentId", u"SessionId", u"ExitStatus", u"UserSID",
                     u"ImageFileName", u"CommandLine"}},
-        SchemaCase{"ProcessV1DCEnd", kProcessGuid, 1, 4, u"DCEnd",
+        SchemaCase{"ProcessV1DCEnd", kProcessProvider, 1, 4, u"DCEnd",
                    {u"PageDirectoryBase", u"ProcessId", u"ParentId", u"SessionId", u"ExitStatus", u"UserSID",
                     u"ImageFileName"}},
-        SchemaCase{"ProcessV0Start", kProcessGuid, 0, 1, u"Start",
+        SchemaCase{"ProcessV0Start", kProcessProvider, 0, 1, u"Start",
                    {u"ProcessId", u"ParentId", u"UserSID", u"ImageFileName"}},
-        SchemaCase{"ThreadV4Start", kThreadGuid, 4, 1, u"Start", With(kThreadV3Names, u"ThreadName")},
-        SchemaCase{"ThreadV3DCEnd", kThreadGuid, 3, 4, u"DCEnd", kThreadV3Names},
-        SchemaCase{"ThreadV2Start", kThreadGuid, 2, 1, u"Start",
+        SchemaCase{"ThreadV4Start", kThreadProvider, 4, 1, u"Start", With(kThreadV3Names, u"ThreadName")},
+        SchemaCase{"ThreadV3DCEnd", kThreadProvider, 3, 4, u"DCEnd", kThreadV3Names},
+        SchemaCase{"ThreadV2Start", kThreadProvider, 2, 1, u"Start",
                    {u"ProcessId", u"TThreadId", u"StackBase", u"StackLimit", u"UserStackBase", u"UserStackLimit",
                     u"StartAddr", u"Win32StartAddr", u"TebBase", u"SubProcessTag"}},
-        SchemaCase{"ThreadV1DCStart", kThreadGuid, 1, 3, u"DCStart",
+        SchemaCase{"ThreadV1DCStart", kThreadProvider, 1, 3, u"DCStart",
                    {u"ProcessId", u"TThreadId", u"StackBase", u"StackLimit", u"UserStackBase", u"UserStackLimit",
                     u"StartAddr", u"Win32StartAddr", u"WaitMode"}},
-        SchemaCase{"ThreadV1End", kThreadGuid, 1, 2, u"End", {u"ProcessId", u"TThreadId"}},
-        SchemaCase{"ThreadV0End", kThreadGuid, 0, 2, u"End", {u"TThreadId", u"ProcessId"}},
-        SchemaCase{"CSwitchV2", kThreadGuid, 2, 36, u"CSwitch", kCSwitchV2Names},
-        SchemaCase{"CSwitchV3", kThreadGuid, 3, 36, u"CSwitch", kCSwitchV2Names},
-        SchemaCase{"CSwitchV4", kThreadGuid, 4, 36, u"CSwitch", Renamed(kCSwitchV2Names, 7, u"ThreadFlags")},
-        SchemaCase{"CSwitchV5", kThreadGuid, 5, 36, u"CSwitch", Renamed(kCSwitchV2Names, 7, u"ThreadFlags")}),
+        SchemaCase{"ThreadV1End", kThreadProvider, 1, 2, u"End", {u"ProcessId", u"TThreadId"}},
+        SchemaCase{"ThreadV0End", kThreadProvider, 0, 2, u"End", {u"TThreadId", u"ProcessId"}},
+        SchemaCase{"CSwitchV2", kThreadProvider, 2, 36, u"CSwitch", kCSwitchV2Names},
+        SchemaCase{"CSwitchV3", kThreadProvider, 3, 36, u"CSwitch", kCSwitchV2Names},
+        SchemaCase{"CSwitchV4", kThreadProvider, 4, 36, u"CSwitch", Renamed(kCSwitchV2Names, 7, u"ThreadFlags")},
+        SchemaCase{"CSwitchV5", kThreadProvider, 5, 36, u"CSwitch", Renamed(kCSwitchV2Names, 7, u"ThreadFlags")}),
     [](const ::testing::TestParamInfo<SchemaCase>& info) { return std::string(info.param.label); });
 
 TEST(TdhSchemaTest, EventsOutsideTheKnownClassesHaveNoSchema) {
@@ -142,11 +139,11 @@ TEST(TdhSchemaTest, EventsOutsideTheKnownClassesHaveNoSchema) {
         UCHAR opcode;
     };
     const Unknown unknowns[] = {
-        {kEventTraceGuid, 2, 0},  // the logfile header
-        {kProcessGuid, 3, 10},    // process load image
-        {kProcessGuid, 1, 39},    // Defunct came with version 2
-        {kProcessGuid, 6, 1},     {kThreadGuid, 5, 1},  {kThreadGuid, 3, 37},  // compact context switches
-        {kThreadGuid, 1, 36},     {kThreadGuid, 6, 36}, {kThreadGuid, 3, 39}, {kThreadGuid, 3, 255},
+        {kEventTraceProvider, 2, 0},  // the logfile header
+        {kProcessProvider, 3, 10},    // process load image
+        {kProcessProvider, 1, 39},    // Defunct came with version 2
+        {kProcessProvider, 6, 1},     {kThreadProvider, 5, 1},  {kThreadProvider, 3, 37},  // compact context switches
+        {kThreadProvider, 1, 36},     {kThreadProvider, 6, 36}, {kThreadProvider, 3, 39}, {kThreadProvider, 3, 255},
     };
     for (const Unknown& unknown : unknowns) {
         SCOPED_TRACE(::testing::Message() << "version " << int{unknown.version} << " opcode " << int{unknown.opcode});
@@ -158,7 +155,7 @@ TEST(TdhSchemaTest, EventsOutsideTheKnownClassesHaveNoSchema) {
 }
 
 TEST(TdhEventInformationTest, AnswersTheNeededSizeUntilTheBufferIsLargeEnough) {
-    TestEvent event(kThreadGuid, 2, 36, std::vector<std::uint8_t>(24));
+    TestEvent event(kThreadProvider, 2, 36, std::vector<std::uint8_t>(24));
     ULONG needed = 0;
     ASSERT_EQ(TdhGetEventInformation(event.get(), 0, nullptr, nullptr, &needed), ERROR_INSUFFICIENT_BUFFER);
     ASSERT_GT(needed, offsetof(TRACE_EVENT_INFO, EventPropertyInfoArray) + 12 * sizeof(EVENT_PROPERTY_INFO));
@@ -179,7 +176,7 @@ TEST(TdhEventInformationTest, AnswersTheNeededSizeUntilTheBufferIsLargeEnough) {
 }
 
 TEST(TdhEventInformationTest, RefusesMissingArguments) {
-    TestEvent event(kThreadGuid, 2, 36, std::vector<std::uint8_t>(24));
+    TestEvent event(kThreadProvider, 2, 36, std::vector<std::uint8_t>(24));
     ULONG size = 0;
     EXPECT_EQ(TdhGetEventInformation(nullptr, 0, nullptr, nullptr, &size), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(TdhGetEventInformation(event.get(), 0, nullptr, nullptr, nullptr), ERROR_INVALID_PARAMETER);

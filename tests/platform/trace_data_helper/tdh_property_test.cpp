@@ -8,6 +8,7 @@
 
 #include "platform/etw_api.h"
 #include "tdh_test_events.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope {
 namespace {
@@ -70,7 +71,7 @@ const Bytes kCSwitchVector = FromHex("cc080000 00000000 08 00 01 00 00 00 02 04 
 TEST(TdhPropertyTest, ReadsEveryFieldOfAProcessEndEvent) {
     const Bytes payload = ProcessEndV4Example().bytes();
     ASSERT_EQ(payload.size(), 208U);
-    TestEvent event(kProcessGuid, 4, 2, payload);
+    TestEvent event(kProcessProvider, 4, 2, payload);
     const std::vector<NamedValue> values = ReadAllProperties(event.get());
 
     ASSERT_EQ(values.size(), 12U);
@@ -93,7 +94,7 @@ TEST(TdhPropertyTest, ReadsAVersion3ProcessWhoseSidFollowsTheDirectoryTableBase)
     payload.TokenUserSid(0xFFFFF8A008C72750, 8, 5, {21, 2127521184, 1604012920, 1887927527, 1207446});
     payload.Ansi("test.exe").Utf16(u"test.exe");
     ASSERT_EQ(payload.bytes().size(), 103U);
-    TestEvent event(kProcessGuid, 3, 1, payload.bytes());
+    TestEvent event(kProcessProvider, 3, 1, payload.bytes());
     const std::vector<NamedValue> values = ReadAllProperties(event.get());
 
     ASSERT_EQ(values.size(), 9U);
@@ -109,7 +110,7 @@ TEST(TdhPropertyTest, AnAbsentSidTakesFourBytes) {
     Payload payload;
     payload.Pointer(1, 8).U32(8).U32(4).U32(0).U32(0).Pointer(2, 8).U32(0).U32(0);
     payload.Ansi("Idle").Utf16(u"").Utf16(u"").Utf16(u"");
-    TestEvent event(kProcessGuid, 4, 3, payload.bytes());
+    TestEvent event(kProcessProvider, 4, 3, payload.bytes());
     const std::vector<NamedValue> values = ReadAllProperties(event.get());
 
     ASSERT_EQ(values.size(), 12U);
@@ -120,7 +121,7 @@ TEST(TdhPropertyTest, AnAbsentSidTakesFourBytes) {
 
 TEST(TdhPropertyTest, AThreadVersion3NameAfterTheLastPropertyIsNotAProperty) {
     ASSERT_EQ(kThreadStartV3WithName.size(), 74U);
-    TestEvent event(kThreadGuid, 3, 1, kThreadStartV3WithName);
+    TestEvent event(kThreadProvider, 3, 1, kThreadStartV3WithName);
     const std::vector<NamedValue> values = ReadAllProperties(event.get());
 
     ASSERT_EQ(values.size(), 14U);
@@ -131,14 +132,14 @@ TEST(TdhPropertyTest, AThreadVersion3NameAfterTheLastPropertyIsNotAProperty) {
     EXPECT_EQ(FetchProperty(event.get(), u"ThreadName").size_status, ERROR_NOT_FOUND);
 
     // Version 4 describes the same bytes with the name as a fifteenth property.
-    TestEvent version4(kThreadGuid, 4, 1, kThreadStartV3WithName);
+    TestEvent version4(kThreadProvider, 4, 1, kThreadStartV3WithName);
     const std::vector<NamedValue> with_name = ReadAllProperties(version4.get());
     ASSERT_EQ(with_name.size(), 15U);
     EXPECT_EQ(Concatenated(with_name), kThreadStartV3WithName);
 }
 
 TEST(TdhPropertyTest, AContextSwitchIsTwelvePropertiesCoveringItsPayload) {
-    TestEvent event(kThreadGuid, 2, 36, kCSwitchVector, kFlags32);
+    TestEvent event(kThreadProvider, 2, 36, kCSwitchVector, kFlags32);
     const std::vector<NamedValue> values = ReadAllProperties(event.get());
 
     ASSERT_EQ(values.size(), 12U);
@@ -153,7 +154,7 @@ TEST(TdhPropertyTest, AContextSwitchIsTwelvePropertiesCoveringItsPayload) {
 TEST(TdhPropertyTest, AReadyThreadIsFivePropertiesAndASetNameEndsWithItsName) {
     Payload ready;
     ready.U32(0x1F4).U8(1).U8(2).U8(1).U8(0);
-    TestEvent ready_event(kThreadGuid, 2, 50, ready.bytes());
+    TestEvent ready_event(kThreadProvider, 2, 50, ready.bytes());
     const std::vector<NamedValue> ready_values = ReadAllProperties(ready_event.get());
     ASSERT_EQ(ready_values.size(), 5U);
     EXPECT_EQ(Concatenated(ready_values), ready.bytes());
@@ -162,7 +163,7 @@ TEST(TdhPropertyTest, AReadyThreadIsFivePropertiesAndASetNameEndsWithItsName) {
 
     Payload name;
     name.U32(720).U32(96).Utf16(u"Render loop");
-    TestEvent name_event(kThreadGuid, 2, 72, name.bytes());
+    TestEvent name_event(kThreadProvider, 2, 72, name.bytes());
     const std::vector<NamedValue> name_values = ReadAllProperties(name_event.get());
     ASSERT_EQ(name_values.size(), 3U);
     EXPECT_EQ(Concatenated(name_values), name.bytes());
@@ -188,7 +189,7 @@ TEST_P(TdhPointerSizeTest, PointerPropertiesTakeTheEventsPointerSize) {
         payload.Pointer(0x1000 * pointer, size);
     }
     payload.U32(0xABCD1234).U8(13).U8(5).U8(2).U8(0);
-    TestEvent event(kThreadGuid, 3, 3, payload.bytes(), scenario.flags);
+    TestEvent event(kThreadProvider, 3, 3, payload.bytes(), scenario.flags);
     std::vector<TDH_CONTEXT> context = scenario.context;
     const std::vector<NamedValue> values =
         ReadAllProperties(event.get(), static_cast<ULONG>(context.size()), context.empty() ? nullptr : context.data());
@@ -239,14 +240,14 @@ void ExpectTruncationsAreDetected(const GUID& provider, UCHAR version, UCHAR opc
 }
 
 TEST(TdhPropertyTest, TruncatedPayloadsNeverYieldAPropertyThatDoesNotFit) {
-    ExpectTruncationsAreDetected(kProcessGuid, 4, 2, ProcessEndV4Example().bytes(), kFlags64);
-    ExpectTruncationsAreDetected(kProcessGuid, 5, 39, ProcessEndV4Example().U64(132273542277445790).bytes(),
+    ExpectTruncationsAreDetected(kProcessProvider, 4, 2, ProcessEndV4Example().bytes(), kFlags64);
+    ExpectTruncationsAreDetected(kProcessProvider, 5, 39, ProcessEndV4Example().U64(132273542277445790).bytes(),
                                  kFlags64);
     Payload four_byte;
     four_byte.Pointer(0x8000, 4).U32(12).U32(8).U32(0).U32(0).Pointer(0x9000, 4).U32(0);
     four_byte.TokenUserSid(0x7000, 4, 5, {18}).Ansi("a.exe").Utf16(u"a").Utf16(u"").Utf16(u"b");
-    ExpectTruncationsAreDetected(kProcessGuid, 4, 1, four_byte.bytes(), kFlags32);
-    ExpectTruncationsAreDetected(kThreadGuid, 4, 1, kThreadStartV3WithName, kFlags64);
+    ExpectTruncationsAreDetected(kProcessProvider, 4, 1, four_byte.bytes(), kFlags32);
+    ExpectTruncationsAreDetected(kThreadProvider, 4, 1, kThreadStartV3WithName, kFlags64);
 }
 
 TEST(TdhPropertyTest, MalformedVariableLengthValuesAreInvalidData) {
@@ -267,7 +268,7 @@ TEST(TdhPropertyTest, MalformedVariableLengthValuesAreInvalidData) {
         SCOPED_TRACE(malformed.label);
         Bytes payload = fixed_part;
         payload.insert(payload.end(), malformed.tail.begin(), malformed.tail.end());
-        TestEvent event(kProcessGuid, 4, 1, payload);
+        TestEvent event(kProcessProvider, 4, 1, payload);
         EXPECT_EQ(FetchProperty(event.get(), u"Flags").size_status, ERROR_SUCCESS);
         EXPECT_EQ(FetchProperty(event.get(), malformed.first_invalid).size_status, ERROR_EVT_INVALID_EVENT_DATA);
         EXPECT_EQ(FetchProperty(event.get(), u"ApplicationId").size_status, ERROR_EVT_INVALID_EVENT_DATA);
@@ -275,14 +276,14 @@ TEST(TdhPropertyTest, MalformedVariableLengthValuesAreInvalidData) {
 }
 
 TEST(TdhPropertyTest, AnEventWithoutPayloadHasOnlyInvalidData) {
-    TestEvent event(kThreadGuid, 2, 36, {});
+    TestEvent event(kThreadProvider, 2, 36, {});
     ASSERT_EQ(event.get()->UserData, nullptr);
     EXPECT_EQ(FetchProperty(event.get(), u"NewThreadId").size_status, ERROR_EVT_INVALID_EVENT_DATA);
 }
 
 TEST(TdhPropertyTest, NamesAreMatchedByTextInAnyOrderAndAcrossEvents) {
-    TestEvent process(kProcessGuid, 4, 2, ProcessEndV4Example().bytes());
-    TestEvent cswitch(kThreadGuid, 2, 36, kCSwitchVector);
+    TestEvent process(kProcessProvider, 4, 2, ProcessEndV4Example().bytes());
+    TestEvent cswitch(kThreadProvider, 2, 36, kCSwitchVector);
     const std::u16string process_name = u"ProcessId";
     EXPECT_EQ(Number(FetchProperty(cswitch.get(), u"Reserved").value), 0x34886D87U);
     EXPECT_EQ(Text(FetchProperty(process.get(), u"ImageFileName").value), std::string("SecurityHealthSystray.exe", 26));
@@ -300,7 +301,7 @@ TEST(TdhPropertyTest, NamesAreMatchedByTextInAnyOrderAndAcrossEvents) {
 // Callers usually point into the TRACE_EVENT_INFO they were given; what
 // counts is still the text found there.
 TEST(TdhPropertyTest, NamesInsideAnEventInformationBufferAreMatchedByTheirText) {
-    TestEvent cswitch(kThreadGuid, 2, 36, kCSwitchVector);
+    TestEvent cswitch(kThreadProvider, 2, 36, kCSwitchVector);
     std::vector<std::uint8_t> info = EventInfoOf(cswitch.get());
     auto* first_name = reinterpret_cast<char16_t*>(info.data() + PropertyInfo(info, 0).NameOffset);
     ASSERT_EQ(std::u16string(first_name), u"NewThreadId");
@@ -316,10 +317,10 @@ TEST(TdhPropertyTest, NamesInsideAnEventInformationBufferAreMatchedByTheirText) 
     EXPECT_EQ(FetchProperty(cswitch.get(), first_name).size_status, ERROR_NOT_FOUND);
 
     // A name taken from another class's information.
-    TestEvent process(kProcessGuid, 4, 2, ProcessEndV4Example().bytes());
+    TestEvent process(kProcessProvider, 4, 2, ProcessEndV4Example().bytes());
     const std::vector<std::uint8_t> process_info = EventInfoOf(process.get());
     const char16_t* process_id = TextAt(process_info, PropertyInfo(process_info, 1).NameOffset);
-    TestEvent thread(kThreadGuid, 3, 1, kThreadStartV3WithName);
+    TestEvent thread(kThreadProvider, 3, 1, kThreadStartV3WithName);
     EXPECT_EQ(Number(FetchProperty(thread.get(), process_id).value), 504U);
 }
 
@@ -327,7 +328,7 @@ TEST(TdhPropertyTest, NamesInsideAnEventInformationBufferAreMatchedByTheirText) 
 // name written where a longer one was is read only to its end, here the last
 // bytes before a page the caller no longer owns.
 TEST(TdhPropertyTest, AShorterNameWhereALongerOneWasIsReadOnlyToItsEnd) {
-    TestEvent cswitch(kThreadGuid, 2, 36, kCSwitchVector);
+    TestEvent cswitch(kThreadProvider, 2, 36, kCSwitchVector);
     const std::vector<std::uint8_t> image = EventInfoOf(cswitch.get());
     const std::u16string shorter = u"Reserved";
     const std::size_t text_bytes = (shorter.size() + 1) * sizeof(char16_t);
@@ -362,7 +363,7 @@ TEST(TdhPropertyTest, AShorterNameWhereALongerOneWasIsReadOnlyToItsEnd) {
 }
 
 TEST(TdhPropertyTest, RefusesBadArguments) {
-    TestEvent event(kThreadGuid, 2, 36, kCSwitchVector);
+    TestEvent event(kThreadProvider, 2, 36, kCSwitchVector);
     const char16_t* name = u"OldThreadWaitReason";
     const auto address = reinterpret_cast<std::uintptr_t>(name);
     PROPERTY_DATA_DESCRIPTOR descriptor{address, 0, 0};

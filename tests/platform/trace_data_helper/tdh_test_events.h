@@ -11,15 +11,9 @@
 #include <vector>
 
 #include "platform/etw_api.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope::testing {
-
-// {3D6FA8D0-FE05-11D0-9DDA-00C04FD7BA7C}
-inline constexpr GUID kProcessGuid = {0x3D6FA8D0, 0xFE05, 0x11D0, {0x9D, 0xDA, 0x00, 0xC0, 0x4F, 0xD7, 0xBA, 0x7C}};
-// {3D6FA8D1-FE05-11D0-9DDA-00C04FD7BA7C}
-inline constexpr GUID kThreadGuid = {0x3D6FA8D1, 0xFE05, 0x11D0, {0x9D, 0xDA, 0x00, 0xC0, 0x4F, 0xD7, 0xBA, 0x7C}};
-// {68FDD900-4A3E-11D1-84F4-0000F80464E3}: the logfile header's class, which has no schema here.
-inline constexpr GUID kEventTraceGuid = {0x68FDD900, 0x4A3E, 0x11D1, {0x84, 0xF4, 0x00, 0x00, 0xF8, 0x04, 0x64, 0xE3}};
 
 inline constexpr USHORT kFlags64 = EVENT_HEADER_FLAG_CLASSIC_HEADER | EVENT_HEADER_FLAG_64_BIT_HEADER;
 inline constexpr USHORT kFlags32 = EVENT_HEADER_FLAG_CLASSIC_HEADER | EVENT_HEADER_FLAG_32_BIT_HEADER;
