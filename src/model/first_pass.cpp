@@ -38,8 +38,8 @@ std::uint32_t FirstPassParsing(RunContext& run) {
         if (status == ERROR_SUCCESS && run.coverage.CutShort()) {
             Logger::Instance().Stream(LEVEL_WARNING)
                 << "Trace file holds only " << std::uint64_t{run.coverage.buffers_read} << " of the "
-                << std::uint64_t{run.coverage.buffers_written} << " buffers its header counts: the recording was cut short"
-                << "\n";
+                << std::uint64_t{run.coverage.buffers_written}
+                << " buffers its header counts: the recording was cut short" << "\n";
         }
         parser.Close();
     }

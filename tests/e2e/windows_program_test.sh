@@ -79,7 +79,8 @@ for report in "TRÄCE €.ETL" 'sub\..\träce €.etl'; do
     (cd "$work" && "$emulator" "$program" -i "träce €.etl" -o "$report" >"$scratch/stdout" 2>"$scratch/stderr")
     status=$?
     [[ $status -eq 87 ]] || fail "-o '$report' exited with $status, not 87"
-    [[ "$(cat "$scratch/stderr")" == "Report file is the trace file" ]] || fail "-o '$report': '$(cat "$scratch/stderr")'"
+    message="$(cat "$scratch/stderr")"
+    [[ "$message" == "Report file is the trace file" ]] || fail "-o '$report': '$message'"
     [[ ! -e "$work/dormiscope.log" ]] || fail "-o '$report' wrote a log"
     [[ "$(cat "$work/träce €.etl")" == "not really a trace" ]] || fail "-o '$report' changed the trace"
 done

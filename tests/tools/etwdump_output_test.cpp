@@ -157,7 +157,8 @@ TEST(EtwdumpTableTest, NamesKernelClassesCountsWithSeparatorsAndSaysWhenTheFileI
               "Thread CSwitch v2                                           1,234\n"
               "Thread ReadyThread v2                                           1\n"
               "{1C95126E-7EEA-49A9-A3FE-A378B03DDB4D} opcode 7 v0              2\n");
-    EXPECT_NE(summary.ToTable(header, 10).find("buffers: 10 of the 128 the header counts: the recording was cut short\n"),
+    EXPECT_NE(summary.ToTable(header, 10)
+                  .find("buffers: 10 of the 128 the header counts: the recording was cut short\n"),
               std::string::npos);
 }
 

@@ -34,7 +34,8 @@ TEST(ViewOptionsTest, HelpAndVersionStandAloneAndSwitchesIgnoreLetterCase) {
     };
     for (const Case& test : cases) {
         const std::optional<ViewOptions> options = Parse(test.arguments);
-        ASSERT_EQ(options.has_value(), test.request.has_value()) << std::string(test.arguments[0].begin(), test.arguments[0].end());
+        const std::wstring& first = test.arguments[0];
+        ASSERT_EQ(options.has_value(), test.request.has_value()) << std::string(first.begin(), first.end());
         if (options) {
             EXPECT_EQ(options->request, *test.request);
         }

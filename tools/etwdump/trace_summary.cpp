@@ -92,7 +92,8 @@ void TraceSummary::Add(const EVENT_RECORD& event) {
             log_file_name_ = logger_name_ ? TakeUtf16(payload) : std::nullopt;
         }
     }
-    Count& count = counts_[{GuidText(header.ProviderId), header.EventDescriptor.Opcode, header.EventDescriptor.Version}];
+    const EVENT_DESCRIPTOR& descriptor = header.EventDescriptor;
+    Count& count = counts_[{GuidText(header.ProviderId), descriptor.Opcode, descriptor.Version}];
     count.provider = header.ProviderId;
     ++count.events;
 }
@@ -149,7 +150,8 @@ std::string TraceSummary::ToJson(const TRACE_LOGFILE_HEADER& header, std::uint32
 
 std::string TraceSummary::ToTable(const TRACE_LOGFILE_HEADER& header, std::uint32_t buffers_read) const {
     const auto start = ReadLogfileHeaderField<std::int64_t>(header, offsetof(TRACE_LOGFILE_HEADER, StartTime));
-    const auto buffers_lost = ReadLogfileHeaderField<std::uint32_t>(header, offsetof(TRACE_LOGFILE_HEADER, BuffersLost));
+    const auto buffers_lost =
+        ReadLogfileHeaderField<std::uint32_t>(header, offsetof(TRACE_LOGFILE_HEADER, BuffersLost));
     const std::int64_t length = header.EndTime.QuadPart - start;
     std::string out = "trace:   " + Plural(header.NumberOfProcessors, "processor") + ", " +
                       Seconds(length > 0 ? static_cast<std::uint64_t>(length) : 0) + " s from the header, " +
