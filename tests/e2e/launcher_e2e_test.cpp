@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <utility>
@@ -58,6 +59,34 @@ TEST(LauncherEndToEnd, ItsOwnFailuresExitWith125AndOneLine) {
         EXPECT_EQ(run.result.standard_error.find('\n'), run.result.standard_error.size() - 1)
             << run.result.standard_error;
         EXPECT_FALSE(run.log_exists) << failure.cause;
+    }
+}
+
+// The loader splits LD_PRELOAD at spaces and colons, and a checkout may live
+// in a folder whose name holds either: each way still gives the program the
+// vendor text asked for. The checkout is reached through a link in that folder.
+TEST(LauncherEndToEnd, RunsFromACheckoutPathWithASpaceOrAColon) {
+    std::vector<std::string> ways = {"qemu"};
+    if (KernelOffersCpuidFaulting()) {
+        ways.emplace_back("cpuid-fault");
+    }
+    const std::filesystem::path checkout = std::filesystem::path(DORMISCOPE_LAUNCHER).parent_path().parent_path();
+    for (const std::string folder : {"odd path", "odd:path"}) {
+        const TemporaryDirectory outside;
+        std::filesystem::create_directory(outside / folder);
+        const std::filesystem::path linked_checkout = outside / folder / "dormiscope";
+        std::filesystem::create_directory_symlink(checkout, linked_checkout);
+        const std::string launcher = (linked_checkout / "bin" / "dormiscope").string();
+        for (const std::string& way : ways) {
+            for (const auto& [vendor, exit_code] : {std::pair{"GenuineVexor", 6}, std::pair{"AuthenticAMD", 255}}) {
+                const TemporaryDirectory directory;
+                const ProcessResult run =
+                    RunProcess({launcher, "-i", "missing.etl", "-o", "b.json"}, directory.path(),
+                               {{"DORMISCOPE_EMULATE_VENDOR", vendor}, {"DORMISCOPE_EMULATION", way}});
+                EXPECT_EQ(run.exit_code, exit_code) << folder << ", " << way << ", " << vendor << ": "
+                                                    << run.standard_error;
+            }
+        }
     }
 }
 
