@@ -56,41 +56,47 @@ std::span<const std::uint8_t> TextBytes(const std::string& text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
+// ReadRecord, or ReadRecordThroughHelper for the reference readers.
+using Reader = bool (*)(const EVENT_RECORD&, const RecordLayout&, std::span<std::uint8_t>,
+                        std::span<std::string* const>);
+
+template <Reader Read>
 bool ReadIdsAndName(const EVENT_RECORD& event, const RecordLayout& layout, ThreadNameEventData& record,
                     std::string& name_bytes) {
     std::array<std::uint8_t, 8> ids{};
     std::string* const texts[] = {&name_bytes};
-    const bool read = ReadRecord(event, layout, ids, texts);
+    const bool read = Read(event, layout, ids, std::span<std::string* const>(texts));
     record.ProcessId = LoadAt<std::uint32_t>(ids, 0);
     record.ThreadId = LoadAt<std::uint32_t>(ids, 4);
     return read;
 }
 
-}  // namespace
-
-bool ReadReadyThreadProperties(const EVENT_RECORD& event, ReadyThreadEventData& record) {
+template <Reader Read>
+bool ReadReadyThread(const EVENT_RECORD& event, ReadyThreadEventData& record) {
     record = ReadyThreadEventData{};
     record.TimeStamp = event.EventHeader.TimeStamp.QuadPart;
     record.HeaderThreadId = event.EventHeader.ThreadId;
     std::array<std::uint8_t, 5> fixed{};
-    const bool read = ReadRecord(event, kReadyThreadLayout, fixed, {});
+    const bool read = Read(event, kReadyThreadLayout, fixed, {});
     record.TThreadId = LoadAt<std::uint32_t>(fixed, 0);
     record.Flag = fixed[4];
     return read;
 }
 
-bool ReadSetNameProperties(const EVENT_RECORD& event, ThreadNameEventData& record) {
+template <Reader Read>
+bool ReadSetName(const EVENT_RECORD& event, ThreadNameEventData& record) {
     record = ThreadNameEventData{};
     std::string name_bytes;
-    const bool read = ReadIdsAndName(event, kSetNameLayout, record, name_bytes);
+    const bool read = ReadIdsAndName<Read>(event, kSetNameLayout, record, name_bytes);
     record.name = Utf16Prefix(TextBytes(name_bytes));
     return read;
 }
 
-bool ReadThreadEventName(const EVENT_RECORD& event, ThreadNameEventData& record) {
+template <Reader Read>
+bool ReadThreadName(const EVENT_RECORD& event, ThreadNameEventData& record) {
     record = ThreadNameEventData{};
     std::string name_bytes;
-    if (!ReadIdsAndName(event, kThreadNameLayout, record, name_bytes)) {
+    if (!ReadIdsAndName<Read>(event, kThreadNameLayout, record, name_bytes)) {
         return false;
     }
     if (!name_bytes.empty()) {
@@ -108,6 +114,32 @@ bool ReadThreadEventName(const EVENT_RECORD& event, ThreadNameEventData& record)
     }
     record.name = Utf16Prefix(payload.subspan(fixed_part));
     return true;
+}
+
+}  // namespace
+
+bool ReadReadyThreadProperties(const EVENT_RECORD& event, ReadyThreadEventData& record) {
+    return ReadReadyThread<ReadRecord>(event, record);
+}
+
+bool ReadSetNameProperties(const EVENT_RECORD& event, ThreadNameEventData& record) {
+    return ReadSetName<ReadRecord>(event, record);
+}
+
+bool ReadThreadEventName(const EVENT_RECORD& event, ThreadNameEventData& record) {
+    return ReadThreadName<ReadRecord>(event, record);
+}
+
+bool ReadReadyThreadPropertiesThroughHelper(const EVENT_RECORD& event, ReadyThreadEventData& record) {
+    return ReadReadyThread<ReadRecordThroughHelper>(event, record);
+}
+
+bool ReadSetNamePropertiesThroughHelper(const EVENT_RECORD& event, ThreadNameEventData& record) {
+    return ReadSetName<ReadRecordThroughHelper>(event, record);
+}
+
+bool ReadThreadEventNameThroughHelper(const EVENT_RECORD& event, ThreadNameEventData& record) {
+    return ReadThreadName<ReadRecordThroughHelper>(event, record);
 }
 
 }  // namespace dormiscope

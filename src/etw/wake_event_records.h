@@ -36,4 +36,10 @@ bool ReadSetNameProperties(const EVENT_RECORD& event, ThreadNameEventData& recor
 // properties their class describes. False when the event carries no name.
 bool ReadThreadEventName(const EVENT_RECORD& event, ThreadNameEventData& record);
 
+// The same, always through the Trace Data Helper: the reference the decoding
+// plans behind the readers above must match.
+bool ReadReadyThreadPropertiesThroughHelper(const EVENT_RECORD& event, ReadyThreadEventData& record);
+bool ReadSetNamePropertiesThroughHelper(const EVENT_RECORD& event, ThreadNameEventData& record);
+bool ReadThreadEventNameThroughHelper(const EVENT_RECORD& event, ThreadNameEventData& record);
+
 }  // namespace dormiscope

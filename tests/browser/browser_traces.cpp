@@ -1,10 +1,13 @@
 // Writes the traces the browser test renders besides the sample: wide.etl,
 // 10 000 threads in 500 processes on 8 processors, each waking 12 to 40 times
-// at its own period, every wake readied by a thread or a DPC; and
-// hostile-names.etl, whose names are markup.
+// at its own period, every wake readied by a thread or a DPC;
+// hostile-names.etl, whose names are markup; and details.etl, one processor
+// with a jittering 1 ms thread, an irregular thread, threads that never woke
+// and names that sort differently when case counts.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 
 #include "support/kernel_trace.h"
@@ -64,6 +67,40 @@ void WriteHostileNamesTrace(const std::filesystem::path& file) {
     trace.Write(file);
 }
 
+// Sleeps of the given lengths (100-ns units) on processor 0 from the trace
+// start, each ended by a wake from idle.
+void Wakes(KernelTrace& trace, std::uint32_t tid, std::initializer_list<std::uint64_t> sleeps) {
+    std::uint64_t now = 0;
+    for (const std::uint64_t sleep : sleeps) {
+        now += sleep;
+        trace.ContextSwitch(now, tid, 0);
+        now += 100;
+        trace.ContextSwitch(now, 0, tid);
+    }
+}
+
+void WriteDetailsTrace(const std::filesystem::path& file) {
+    etl::TraceOptions options;
+    options.processors = 1;
+    KernelTrace trace(options);
+    trace.ProcessRundown(0, "Idle").ThreadRundown(0, 0);
+    trace.ProcessRundown(100, "alpha.exe").ThreadRundown(100, 104);
+    trace.ProcessRundown(200, "Beta.exe").ThreadRundown(200, 204).ThreadRundown(200, 208).ThreadRundown(200, 212);
+    trace.ProcessRundown(300, "gamma.exe").ThreadRundown(300, 304);
+    // Off the processor 0.96 ms twice, 1.00 ms fourteen times, 1.01 ms three
+    // times: p10 0.96, median 1.00, p90 1.01. Done before thread 204 first wakes.
+    Wakes(trace, 104,
+          {10'000, 9'600, 9'600, 10'000, 10'000, 10'000, 10'000, 10'000, 10'000, 10'000, 10'000, 10'000, 10'000,
+           10'000, 10'000, 10'000, 10'000, 10'100, 10'100, 10'100});
+    // 50, 1000, 100 and 500 ms, four times each: a quarter of its intervals
+    // in the 1000 ms class of its periodicity.
+    constexpr std::uint64_t kMs = 10'000;
+    Wakes(trace, 204,
+          {50 * kMs, 1000 * kMs, 100 * kMs, 500 * kMs, 50 * kMs, 1000 * kMs, 100 * kMs, 500 * kMs, 50 * kMs,
+           1000 * kMs, 100 * kMs, 500 * kMs, 50 * kMs, 1000 * kMs, 100 * kMs, 500 * kMs});
+    trace.Write(file);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -74,5 +111,6 @@ int main(int argc, char** argv) {
     const std::filesystem::path directory = argv[1];
     WriteWideTrace(directory / "wide.etl");
     WriteHostileNamesTrace(directory / "hostile-names.etl");
+    WriteDetailsTrace(directory / "details.etl");
     return 0;
 }

@@ -1,8 +1,10 @@
 // Loads wake pages in headless Chromium through the DevTools protocol (over a
 // pipe, with Node's built-ins only) and checks what a person would see: no
 // console error, no network request, the figures of the JSON document in the
-// table, names shown as text, and the table sorted by wakes/s when that
-// heading is clicked. Prints each page's size and render time.
+// table, names shown as text, the busiest processes shown however the table
+// is sorted, headings that sort from the mouse and the keyboard, bars and
+// slices named on hover and to a screen reader, and no sideways scrolling at
+// 800 px. Prints each page's size and render time.
 //
 // node page_in_browser.mjs --view BIN --sample TRACE --trace-writer BIN --work DIR [--screenshot PNG]
 // Exits 77 (skipped) when no Chromium is installed.
@@ -145,8 +147,15 @@ async function openPage(browser, file) {
   for (const domain of ["Runtime", "Log", "Network", "Page"]) {
     await browser.send(domain + ".enable", {}, sessionId);
   }
-  await browser.send("Emulation.setDeviceMetricsOverride",
-    { width: 1280, height: 900, deviceScaleFactor: 1, mobile: false }, sessionId);
+  const nextFrames = () => browser.send("Runtime.evaluate", { expression: "new Promise((settled) => " +
+    "requestAnimationFrame(() => requestAnimationFrame(settled)))", awaitPromise: true }, sessionId);
+  // Resize and scroll events reach the page with its next frame.
+  const resize = async (width) => {
+    await browser.send("Emulation.setDeviceMetricsOverride",
+      { width, height: 900, deviceScaleFactor: 1, mobile: false }, sessionId);
+    await nextFrames();
+  };
+  await resize(1280);
   const loaded = browser.waitFor("Page.loadEventFired", sessionId);
   const started = Date.now();
   await browser.send("Page.navigate", { url: pathToFileURL(file).href }, sessionId);
@@ -159,21 +168,50 @@ async function openPage(browser, file) {
     }
     return reply.result.value;
   };
+  const centre = (selector) => evaluate("(() => { const e = document.querySelector(" + JSON.stringify(selector) +
+    "); e.scrollIntoView({ block: 'center' }); const r = e.getBoundingClientRect();" +
+    " return { x: r.x + r.width / 2, y: r.y + r.height / 2 }; })()");
   const click = async (selector) => {
-    const box = await evaluate("(() => { const e = document.querySelector(" + JSON.stringify(selector) +
-      "); e.scrollIntoView({ block: 'center' }); const r = e.getBoundingClientRect();" +
-      " return { x: r.x + r.width / 2, y: r.y + r.height / 2 }; })()");
+    const box = await centre(selector);
     for (const type of ["mousePressed", "mouseReleased"]) {
       await browser.send("Input.dispatchMouseEvent", { type, x: box.x, y: box.y, button: "left", clickCount: 1 },
         sessionId);
     }
   };
-  return { sessionId, seen, evaluate, click, loadMs };
+  // The scroll that brings the element into view is let settle first: the page hides its tooltip on scrolling.
+  const hover = async (selector) => {
+    const box = await centre(selector);
+    await nextFrames();
+    await browser.send("Input.dispatchMouseEvent", { type: "mouseMoved", x: box.x, y: box.y }, sessionId);
+  };
+  const press = async (key, code, keyCode, text) => {
+    await browser.send("Input.dispatchKeyEvent",
+      { type: "keyDown", key, code, windowsVirtualKeyCode: keyCode, text }, sessionId);
+    await browser.send("Input.dispatchKeyEvent", { type: "keyUp", key, code, windowsVirtualKeyCode: keyCode },
+      sessionId);
+  };
+  // The name a screen reader gives the first element matching the selector.
+  const accessibleName = async (selector) => {
+    const { root } = await browser.send("DOM.getDocument", {}, sessionId);
+    const { nodeId } = await browser.send("DOM.querySelector", { nodeId: root.nodeId, selector }, sessionId);
+    if (!nodeId) {
+      return null;
+    }
+    await browser.send("Accessibility.enable", {}, sessionId);
+    const { nodes } = await browser.send("Accessibility.getPartialAXTree", { nodeId, fetchRelatives: false },
+      sessionId);
+    // Kept on, the accessibility tree would follow every later change of the table.
+    await browser.send("Accessibility.disable", {}, sessionId);
+    return nodes.length && nodes[0].name ? nodes[0].name.value : null;
+  };
+  return { sessionId, seen, evaluate, click, hover, press, resize, accessibleName, loadMs };
 }
 
-const TABLE_ROWS = `Array.from(document.querySelectorAll("#wake-rows tr")).map((tr) => ({
+// Process and thread rows; the rows that fold threads away are left out.
+const TABLE_ROWS = `Array.from(document.querySelectorAll("#wake-rows tr.process, #wake-rows tr.thread")).map((tr) => ({
   process: tr.classList.contains("process"), pid: tr.dataset.pid || null,
-  name: tr.querySelector("td.name").textContent, wps: Number(tr.querySelector("td[data-wps]").dataset.wps) }))`;
+  name: (tr.querySelector(".process-name") || tr.querySelector("td.name")).textContent,
+  text: tr.textContent, wps: Number(tr.querySelector("td[data-wps]").dataset.wps) }))`;
 
 // Process rows, and thread rows within each process, by descending wakes/s.
 function sortedByWakesPerSecond(rows) {
@@ -208,20 +246,75 @@ async function checkPage(browser, label, file, json, screenshot) {
     `${label}: ${shownProcesses.length} process rows shown`);
   // The busiest process first, with the document's name and rate.
   const busiest = json.processes.slice().sort((a, b) => b.wakes_per_s - a.wakes_per_s || a.pid - b.pid)[0];
-  check(shownProcesses[0].pid === String(busiest.pid) && shownProcesses[0].name.startsWith(busiest.name) &&
+  check(shownProcesses[0].pid === String(busiest.pid) && shownProcesses[0].name === busiest.name &&
     shownProcesses[0].wps === busiest.wakes_per_s, `${label}: first row is not the busiest process of the document`);
   check(sortedByWakesPerSecond(rows), `${label}: the first view is not sorted by wakes/s`);
+  // Threads that never woke are folded away until asked for.
+  const wokeThreads = json.processes.slice(0, 50).reduce((n, p) => n + p.threads.filter((t) => t.wakes > 0).length, 0);
+  check(rows.length - shownProcesses.length === wokeThreads,
+    `${label}: ${rows.length - shownProcesses.length} thread rows shown, ${wokeThreads} threads woke`);
+
+  // Sorting orders the busiest processes; it does not choose others.
+  const busiestPids = json.processes.slice(0, 50).map((p) => String(p.pid)).sort().join(" ");
+  await page.click('th[data-key="wakes_per_s"]');
+  const ascending = (await page.evaluate(TABLE_ROWS)).filter((row) => row.process);
+  check(ascending.map((row) => row.pid).sort().join(" ") === busiestPids,
+    `${label}: after an ascending sort by wakes/s other processes are shown than the 50 busiest`);
+  check(ascending.length > 0 && ascending[ascending.length - 1].wps === busiest.wakes_per_s,
+    `${label}: after an ascending sort by wakes/s the busiest rate is not last`);
 
   await page.click('th[data-key="name"]');
-  const byName = await page.evaluate(TABLE_ROWS);
-  const names = byName.filter((row) => row.process).map((row) => row.name);
-  check(names.join("\n") === names.slice().sort((a, b) => (a < b ? -1 : a > b ? 1 : 0)).join("\n"),
-    `${label}: clicking the name heading did not sort by name`);
-  await page.click('th[data-key="wakes_per_s"]');
+  const names = (await page.evaluate(TABLE_ROWS)).filter((row) => row.process).map((row) => row.name.toLowerCase());
+  check(names.every((name, i) => i === 0 || names[i - 1] <= name),
+    `${label}: clicking the name heading did not sort by name, ignoring case`);
+
+  // From the keyboard: Tab to the wakes/s heading, then Enter.
+  await page.evaluate("document.activeElement && document.activeElement.blur()");
+  let reached = false;
+  for (let tab = 0; tab < 40 && !reached; ++tab) {
+    await page.press("Tab", "Tab", 9);
+    reached = await page.evaluate('document.activeElement.closest("th") !== null && ' +
+      'document.activeElement.closest("th").dataset.key === "wakes_per_s"');
+  }
+  check(reached, `${label}: the wakes/s heading cannot be reached with Tab`);
+  await page.press("Enter", "Enter", 13, "\r");
   const byRate = await page.evaluate(TABLE_ROWS);
-  check(sortedByWakesPerSecond(byRate), `${label}: clicking the wakes/s heading did not sort by wakes/s`);
+  check(sortedByWakesPerSecond(byRate), `${label}: Enter on the wakes/s heading did not sort by wakes/s`);
   check((await page.evaluate('document.querySelector(\'th[data-key="wakes_per_s"]\').getAttribute("aria-sort")')) ===
     "descending", `${label}: the wakes/s heading does not show the sort`);
+
+  // Every period-class bar and timeline slice is named; a screen reader and the tooltip say the same.
+  const unnamed = await page.evaluate(`Array.from(document.querySelectorAll(
+      '#wake-rows svg g[role="img"], #wake-rows svg rect[role="img"]')).filter((e) =>
+    !/^([\\d,]+ ms class: [\\d,]+ intervals?|[\\d.,]+\u2013[\\d.,]+ s: (no wakes|[\\d,]+ wakes?))$/.test(
+      e.getAttribute("aria-label") || "")).length`);
+  check(unnamed === 0, `${label}: ${unnamed} bars or slices without a name for their class or time and count`);
+  for (const selector of ['#wake-rows svg g[role="img"]', '#wake-rows svg rect[role="img"][fill-opacity="1.00"]']) {
+    const expected = await page.evaluate(`(document.querySelector('${selector}') || { getAttribute: () => null })
+      .getAttribute("aria-label")`);
+    if (expected === null) {
+      continue;
+    }
+    const name = await page.accessibleName(selector);
+    check(name === expected, `${label}: a screen reader names ${selector} "${name}", not "${expected}"`);
+    await page.hover(selector);
+    const tip = await page.evaluate('(() => { const t = document.getElementById("tip"); ' +
+      'return t && !t.hidden ? t.textContent : null; })()');
+    check(tip === expected, `${label}: hovering ${selector} shows "${tip}", not "${expected}"`);
+  }
+
+  // At 800 px the page itself does not scroll sideways; the table may in its box.
+  await page.resize(800);
+  const overflow = await page.evaluate("document.documentElement.scrollWidth - document.documentElement.clientWidth");
+  check(overflow <= 0, `${label}: at 800 px the page scrolls ${overflow} px sideways`);
+  await page.resize(1280);
+
+  const wording = await page.evaluate("document.body.innerText");
+  const wrongNumber = wording.match(/(^|[^\d.,])1 (threads|processes|processors|intervals|wakes|idle wakes)\b/);
+  check(!wrongNumber, `${label}: "${wrongNumber && wrongNumber[0]}": plural after 1`);
+  const cards = await page.evaluate('Array.from(document.querySelectorAll(".card b")).map((b) => b.textContent)');
+  check(cards.every((card) => /^\d{1,3}(,\d{3})*(\.\d+)?( s)?$/.test(card)),
+    `${label}: summary cards without thousands separators: ${cards.join(" | ")}`);
 
   if (json.processes.length > 50) {
     await page.click("#show-all");
@@ -238,6 +331,33 @@ async function checkPage(browser, label, file, json, screenshot) {
   check(page.seen.requests.length === 0, `${label}: network requests: ${page.seen.requests.join(" ")}`);
   check(page.seen.dialogs.length === 0, `${label}: dialogs opened: ${page.seen.dialogs.join(" ")}`);
   return page;
+}
+
+// The details trace: names that sort differently when case counts, a jittering
+// 1 ms thread, an irregular thread, threads that never woke, one processor.
+async function checkDetails(page) {
+  const header = await page.evaluate('document.querySelector(".source").textContent');
+  check(/ 1 processor$/.test(header), `details: the header reads "${header}"`);
+  await page.click('th[data-key="name"]');
+  const processes = (await page.evaluate(TABLE_ROWS)).filter((row) => row.process).map((row) => row.name);
+  check(processes.join(" ") === "alpha.exe Beta.exe gamma.exe", `details: ascending by name reads ${processes}`);
+
+  const rows = await page.evaluate(TABLE_ROWS);
+  const row = (tid) => (rows.find((r) => r.name.startsWith("tid " + tid)) || { text: "" }).text;
+  check(row(104).includes("1.00 (0.96\u20131.01)"), `details: the 1 ms thread's off-processor times read ${row(104)}`);
+  check(row(104).includes("1ms100 % in class"), `details: the 1 ms thread's period reads ${row(104)}`);
+  check(row(204).includes("1000msirregular, 25 % in class"), `details: the irregular thread reads ${row(204)}`);
+  check(!row(208) && !row(304), "details: threads that never woke are shown before they are asked for");
+
+  const folds = await page.evaluate('Array.from(document.querySelectorAll("tr.folded button")).map((b) => b.textContent)');
+  check(folds.join(" | ") === "\u25B8 2 threads that never woke | \u25B8 1 thread that never woke",
+    `details: the folded rows read ${folds.join(" | ")}`);
+  await page.click('tr.folded button[data-pid="200"]');
+  const unfolded = await page.evaluate(TABLE_ROWS);
+  check(unfolded.some((r) => r.name === "tid 208") && unfolded.some((r) => r.name === "tid 212") &&
+    !unfolded.some((r) => r.name === "tid 304"), "details: unfolding Beta.exe did not list exactly its two threads");
+  check((await page.evaluate('document.activeElement.dataset.pid')) === "200",
+    "details: the unfolded row's button lost the focus");
 }
 
 function viewOf(trace, workDir, name) {
@@ -258,6 +378,7 @@ async function main() {
   run(args["trace-writer"], [args.work]);
   const wide = viewOf(path.join(args.work, "wide.etl"), args.work, "wide");
   const hostile = viewOf(path.join(args.work, "hostile-names.etl"), args.work, "hostile-names");
+  const details = viewOf(path.join(args.work, "details.etl"), args.work, "details");
 
   const browser = new Browser(chromium);
   try {
@@ -268,6 +389,7 @@ async function main() {
     check(shown.includes("<script>alert(1)</script>"), "hostile names: the process name is not shown as text");
     check((await page.evaluate('document.querySelectorAll("#wake-rows script, #wake-rows img").length')) === 0,
       "hostile names: a name became markup");
+    await checkDetails(await checkPage(browser, "details", details.html, details.json));
   } finally {
     await browser.close();
   }

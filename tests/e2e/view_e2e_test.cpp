@@ -178,6 +178,19 @@ const std::vector<ViewCase>& ViewCases() {
              trace.Periodic(96, 0, {{20, 10 * kMillisecond}, {20, 156'250}}).Periodic(100, 1, {{12, 156'250}});
              return trace;
          }},
+        // Thread 96 sleeps 50, 1000, 100 and 500 ms, four times over: the
+        // report names it 1000ms, but only a quarter of its intervals lie in
+        // that class.
+        {"irregular_period",
+         [] {
+             WakeTrace trace;
+             trace.Process(720, "app.exe").Thread(720, 96);
+             const WakeTrace::Repeated cycle[] = {
+                 {1, 50 * kMillisecond}, {1, 1000 * kMillisecond}, {1, 100 * kMillisecond}, {1, 500 * kMillisecond}};
+             trace.Periodic(96, 0, {cycle[0], cycle[1], cycle[2], cycle[3], cycle[0], cycle[1], cycle[2], cycle[3],
+                                    cycle[0], cycle[1], cycle[2], cycle[3], cycle[0], cycle[1], cycle[2], cycle[3]});
+             return trace;
+         }},
         // Names that HTML and JSON must escape.
         {"escaped_names",
          [] {

@@ -9,13 +9,16 @@
 #include <vector>
 
 #include "etw/event_records.h"
+#include "etw/wake_event_records.h"
 #include "platform/kernel_event_classes.h"
 
 namespace {
 
 using dormiscope::CSwitchEventData;
 using dormiscope::ProcessEventData;
+using dormiscope::ReadyThreadEventData;
 using dormiscope::ThreadEventData;
+using dormiscope::ThreadNameEventData;
 
 constexpr GUID kOtherProvider = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
 
@@ -28,6 +31,15 @@ bool Same(const Record& a, const Record& b) {
 bool Same(const ProcessEventData& a, const ProcessEventData& b) {
     return a.TimeStamp == b.TimeStamp && a.ProcessorNumber == b.ProcessorNumber && a.fixedPart == b.fixedPart &&
            a.text1 == b.text1 && a.text2 == b.text2 && a.text3 == b.text3 && a.text4 == b.text4;
+}
+
+bool Same(const ReadyThreadEventData& a, const ReadyThreadEventData& b) {
+    return a.TimeStamp == b.TimeStamp && a.HeaderThreadId == b.HeaderThreadId && a.TThreadId == b.TThreadId &&
+           a.Flag == b.Flag;
+}
+
+bool Same(const ThreadNameEventData& a, const ThreadNameEventData& b) {
+    return a.ProcessId == b.ProcessId && a.ThreadId == b.ThreadId && a.name == b.name;
 }
 
 template <typename Record>
@@ -45,6 +57,12 @@ void CheckAllReaders(const EVENT_RECORD& event) {
     Check<CSwitchEventData>(event, dormiscope::ReadEventProperties, dormiscope::ReadEventPropertiesThroughHelper);
     Check<ProcessEventData>(event, dormiscope::ReadProcessEventProperties,
                             dormiscope::ReadProcessEventPropertiesThroughHelper);
+    // The wake view's readers.
+    Check<ReadyThreadEventData>(event, dormiscope::ReadReadyThreadProperties,
+                                dormiscope::ReadReadyThreadPropertiesThroughHelper);
+    Check<ThreadNameEventData>(event, dormiscope::ReadSetNameProperties,
+                               dormiscope::ReadSetNamePropertiesThroughHelper);
+    Check<ThreadNameEventData>(event, dormiscope::ReadThreadEventName, dormiscope::ReadThreadEventNameThroughHelper);
 }
 
 }  // namespace

@@ -65,6 +65,18 @@ std::optional<IntervalFigure> Intervals(std::vector<std::uint32_t>& values) {
     return IntervalFigure{values.size(), values[p10], values[median], values[p90]};
 }
 
+double Regularity(const BucketClasses& classes) {
+    std::uint64_t total = 0;
+    for (const auto& [period_class, count] : classes.class_bins) {
+        total += count;
+    }
+    const auto in_class = classes.class_bins.find(classes.periodicity);
+    if (total == 0 || in_class == classes.class_bins.end()) {
+        return 0.0;
+    }
+    return static_cast<double>(in_class->second) / static_cast<double>(total);
+}
+
 ThreadFigures FiguresOf(const TraceModel& model, const ThreadEntry& thread, ThreadWakes* wakes,
                         std::uint64_t duration, bool readies_recorded, bool reported) {
     ThreadFigures figures;
@@ -74,6 +86,7 @@ ThreadFigures FiguresOf(const TraceModel& model, const ThreadEntry& thread, Thre
         figures.period_classes = classes.class_bins;
         if (reported) {
             figures.periodicity_ms = classes.periodicity;
+            figures.regularity = Regularity(classes);
         }
     }
     if (readies_recorded) {

@@ -42,6 +42,10 @@ struct ThreadFigures {
     std::uint64_t on_processor = 0;  // 100-ns units
     std::optional<IntervalFigure> intervals;
     std::optional<std::int32_t> periodicity_ms;         // only where the report gives one
+    // The share of the period-class intervals that lie in the periodicity's
+    // class: near 1 for a steady timer, low for a thread whose intervals spread
+    // over many classes. Set with the periodicity.
+    std::optional<double> regularity;
     std::map<std::int64_t, std::uint64_t> period_classes;  // class (ms) → intervals
     std::optional<std::vector<ReadierFigure>> top_readiers;  // none: the trace records no readies
     std::vector<std::uint32_t> timeline;

@@ -37,7 +37,8 @@ public:
     }
     JsonOut& Unsigned(std::uint64_t value) { return Value(std::to_string(value)); }
     JsonOut& Signed(std::int64_t value) { return Value(std::to_string(value)); }
-    JsonOut& Rate(double value) {
+    // Rates and shares: three decimals.
+    JsonOut& Decimal(double value) {
         char text[64];
         std::snprintf(text, sizeof text, "%.3f", value);
         return Value(text);
@@ -136,7 +137,7 @@ void WriteThread(JsonOut& json, const ThreadFigures& thread) {
     json.Key("tid").Unsigned(thread.thread_id);
     json.Key("name").Text(thread.name);
     json.Key("wakes").Unsigned(thread.wakes);
-    json.Key("wakes_per_s").Rate(thread.wakes_per_second);
+    json.Key("wakes_per_s").Decimal(thread.wakes_per_second);
     json.Key("idle_wakes").Unsigned(thread.idle_wakes);
     json.Key("idle_wakes_by_cstate");
     CountMap(json, thread.idle_wakes_by_cstate);
@@ -153,6 +154,12 @@ void WriteThread(JsonOut& json, const ThreadFigures& thread) {
     json.Key("periodicity");
     if (thread.periodicity_ms) {
         json.Ascii(std::to_string(*thread.periodicity_ms) + "ms");
+    } else {
+        json.Null();
+    }
+    json.Key("regularity");
+    if (thread.regularity) {
+        json.Decimal(*thread.regularity);
     } else {
         json.Null();
     }
@@ -180,11 +187,11 @@ std::string WakesJson(const TraceFigures& figures) {
     json.Key("context_switches").Unsigned(figures.context_switches);
     json.Key("ready_events").Unsigned(figures.ready_events);
     json.Key("wakes").Unsigned(figures.wakes);
-    json.Key("wakes_per_s").Rate(figures.wakes_per_second);
+    json.Key("wakes_per_s").Decimal(figures.wakes_per_second);
     json.Key("idle_wakes").Unsigned(figures.idle_wakes);
     json.Key("idle_wakes_per_s_by_processor").Open('[');
     for (const double rate : figures.idle_wakes_per_second_by_processor) {
-        json.Rate(rate);
+        json.Decimal(rate);
     }
     json.Close(']');
     json.Key("idle_exit_cstates");
@@ -204,7 +211,7 @@ std::string WakesJson(const TraceFigures& figures) {
         json.Key("pid").Unsigned(process.process_id);
         json.Key("name").Text(process.name);
         json.Key("wakes").Unsigned(process.wakes);
-        json.Key("wakes_per_s").Rate(process.wakes_per_second);
+        json.Key("wakes_per_s").Decimal(process.wakes_per_second);
         json.Key("threads").Open('[');
         for (const ThreadFigures& thread : process.threads) {
             WriteThread(json, thread);

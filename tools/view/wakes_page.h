@@ -14,8 +14,4 @@ namespace dormiscope::view {
 // `json` is WakesJson(figures); `trace_name` is shown as the page's source.
 std::string WakesPage(const TraceFigures& figures, std::string_view json, std::string_view trace_name);
 
-// UTF-16 text as HTML text in ASCII: markup characters and every character
-// beyond ASCII as character references.
-std::string HtmlText(std::wstring_view utf16);
-
 }  // namespace dormiscope::view

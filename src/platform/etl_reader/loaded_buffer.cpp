@@ -1,5 +1,6 @@
 #include "platform/etl_reader/loaded_buffer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -10,26 +11,30 @@
 namespace dormiscope {
 namespace {
 
-bool Reserve(std::vector<std::uint8_t>& memory, std::size_t size, std::size_t& budget) {
-    if (size > memory.size()) {
-        const std::size_t growth = size - memory.size();
-        if (growth > budget) {
-            return false;
-        }
-        budget -= growth;
-        memory.resize(size);
+// Charges only growth to the budget: a block reused at its size costs nothing.
+bool Reserve(ByteBlock& block, std::size_t size, std::size_t usual_size, std::size_t& budget) {
+    if (size <= block.size) {
+        return true;
     }
+    const std::size_t grown = std::max(size, usual_size);
+    const std::size_t growth = grown - block.size;
+    if (growth > budget) {
+        return false;
+    }
+    block.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(grown);
+    block.size = grown;
+    budget -= growth;
     return true;
 }
 
 // Nothing when the bytes are in place, else what went wrong.
 const char* ReadBytes(const TraceFile& file, const BufferInfo& info, std::span<std::uint8_t> bytes,
-                      std::vector<std::uint8_t>& stored) {
+                      ByteBlock& stored) {
     constexpr const char* kUnreadable = "the buffer cannot be read";
     if (!info.compressed) {
         return file.ReadAt(info.file_offset, bytes) ? nullptr : kUnreadable;
     }
-    const std::span<std::uint8_t> compressed(stored.data(), info.stored_size);
+    const std::span<std::uint8_t> compressed(stored.bytes.get(), info.stored_size);
     if (!file.ReadAt(info.file_offset, compressed)) {
         return kUnreadable;
     }
@@ -50,25 +55,26 @@ TraceDamage EventDamage(const BufferInfo& info, std::size_t position) {
 
 }  // namespace
 
-ULONG LoadBuffer(const TraceFile& file, const BufferInfo& info, LoadedBuffer& buffer, std::vector<std::uint8_t>& stored,
-                 std::size_t& budget) {
+ULONG LoadBuffer(const TraceFile& file, const BufferInfo& info, LoadedBuffer& buffer, ByteBlock& stored,
+                 std::size_t usual_size, std::size_t& budget) {
     buffer.info = &info;
     buffer.bytes = {};
     buffer.events.clear();
     buffer.damage.reset();
-    if (!Reserve(buffer.memory, info.used, budget) || (info.compressed && !Reserve(stored, info.stored_size, budget))) {
+    if (!Reserve(buffer.memory, info.used, usual_size, budget) ||
+        (info.compressed && !Reserve(stored, info.stored_size, usual_size, budget))) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
-    const std::span<std::uint8_t> bytes(buffer.memory.data(), info.used);
+    const std::span<std::uint8_t> bytes(buffer.memory.bytes.get(), info.used);
     if (const char* const failure = ReadBytes(file, info, bytes, stored)) {
         buffer.damage = TraceDamage{info.file_offset, failure};
         return ERROR_FILE_CORRUPT;
     }
-    // Every event is measured before any is listed, so a damaged buffer gives none.
+    buffer.bytes = bytes;
+    // The events before a damaged one were measured whole and stay deliverable.
     for (std::size_t position = info.first_event; position < bytes.size();) {
         const DecodedEvent measured = MeasureEvent(bytes, position);
         if (measured.outcome == EventOutcome::kCorrupt) {
-            buffer.events.clear();
             buffer.damage = EventDamage(info, position);
             return ERROR_FILE_CORRUPT;
         }
@@ -80,7 +86,6 @@ ULONG LoadBuffer(const TraceFile& file, const BufferInfo& info, LoadedBuffer& bu
         }
         position += etl::AlignEvent(measured.size);
     }
-    buffer.bytes = bytes;
     return ERROR_SUCCESS;
 }
 

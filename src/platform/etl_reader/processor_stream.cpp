@@ -14,20 +14,22 @@ ULONG ProcessorStream::NextBuffer() {
             shared_.finished->push_back(buffer_);
             buffer_ = nullptr;
         }
+        if (failure_ != ERROR_SUCCESS) {
+            if (!shared_.damage) {
+                shared_.damage = damage_;
+            }
+            return End(failure_);
+        }
         if (next_buffer_ == buffers_.size()) {
             return End(ERROR_SUCCESS);
         }
         LoadedBuffer* const buffer = shared_.queue.TakeBuffer();
-        const ULONG status =
-            LoadBuffer(shared_.file, buffers_[next_buffer_++], *buffer, shared_.stored, shared_.budget);
+        failure_ = LoadBuffer(shared_.file, buffers_[next_buffer_++], *buffer, shared_.stored,
+                              shared_.usual_buffer_size, shared_.budget);
         buffer_ = buffer;
-        if (status != ERROR_SUCCESS) {
-            if (!shared_.damage) {
-                shared_.damage = buffer->damage;
-            }
-            // Nothing of the damaged buffer nor after it is delivered.
-            return End(status);
-        }
+        damage_ = buffer->damage;
+        // After a failure only the events listed before the damage are
+        // delivered; nothing after it in this processor's buffers.
         if (!buffer->events.empty()) {
             current_ = buffer->events.data();
             end_ = current_ + buffer->events.size();
@@ -43,6 +45,7 @@ ULONG ProcessorStream::End(ULONG status) {
         buffer_ = nullptr;
     }
     next_buffer_ = buffers_.size();
+    failure_ = ERROR_SUCCESS;
     return status;
 }
 

@@ -22,7 +22,8 @@ struct StreamShared {
     const TraceFile& file;
     ReadAheadQueue& queue;
     std::size_t budget;
-    std::vector<std::uint8_t> stored;  // a compressed buffer on its way in
+    std::size_t usual_buffer_size;  // what most buffers of the trace take
+    ByteBlock stored;               // a compressed buffer on its way in
     std::vector<LoadedBuffer*>* finished = nullptr;
     std::optional<TraceDamage> damage;  // the first buffer that could not be loaded
 };
@@ -35,7 +36,8 @@ public:
 
     // Moves to the next deliverable event. ERROR_SUCCESS with HasEvent() false
     // at the end; the status of a buffer that could not be loaded (damaged, out
-    // of memory), and the stream ends there.
+    // of memory), and the stream ends there, once the events listed before the
+    // damage in that buffer are delivered.
     ULONG Advance() {
         // Within a buffer, the next event is already listed.
         if (current_ != nullptr && current_ + 1 != end_) {
@@ -64,6 +66,9 @@ private:
     const LoadedBuffer::Event* current_ = nullptr;
     const LoadedBuffer::Event* end_ = nullptr;
     std::uint16_t processor_;
+    // Why buffer_ stopped early; the stream ends with it after buffer_'s events.
+    ULONG failure_ = ERROR_SUCCESS;
+    std::optional<TraceDamage> damage_;  // where and why failure_ arose
 };
 
 }  // namespace dormiscope

@@ -3,8 +3,8 @@
 namespace dormiscope {
 
 ReadAheadQueue::ReadAheadQueue() : batches_(kBatches) {
+    // Batches grow as they fill: a small trace takes only what it holds.
     for (EventBatch& batch : batches_) {
-        batch.events.reserve(EventBatch::kEvents);
         empty_.push_back(&batch);
     }
 }

@@ -33,6 +33,9 @@ struct EventBatch {
 
 class ReadAheadQueue {
 public:
+    // The batches that may be filled before one is delivered.
+    static constexpr std::size_t kBatches = 4;
+
     ReadAheadQueue();
 
     // Reader side. An empty batch to fill, or null once the deliverer stopped.
@@ -53,8 +56,6 @@ public:
     ULONG FinalStatus() const { return final_status_; }
 
 private:
-    static constexpr std::size_t kBatches = 4;
-
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<EventBatch> batches_;

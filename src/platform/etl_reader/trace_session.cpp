@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
+#include <optional>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "platform/etl_reader/event_header_decoder.h"
 #include "platform/etl_reader/event_merge.h"
 #include "platform/etl_reader/little_endian.h"
+#include "platform/etl_reader/loaded_buffer.h"
 #include "platform/etl_reader/processor_stream.h"
 #include "platform/etl_reader/read_ahead_queue.h"
 
@@ -38,8 +41,8 @@ std::vector<std::span<const BufferInfo>> GroupByProcessor(std::span<BufferInfo> 
     return groups;
 }
 
-// The file's first buffer, as far as the file holds it.
-std::vector<std::uint8_t> ReadFirstBuffer(const TraceFile& file) {
+// The file's first buffer, as far as the file holds it; empty when unreadable.
+ByteBlock ReadFirstBuffer(const TraceFile& file) {
     std::vector<std::uint8_t> header(std::min<std::uint64_t>(file.Size(), etl::kBufferHeaderSize));
     if (!file.ReadAt(0, header) || header.size() < etl::kBufferHeaderSize) {
         return {};
@@ -47,8 +50,10 @@ std::vector<std::uint8_t> ReadFirstBuffer(const TraceFile& file) {
     // A size no buffer has is not read whole: what is read then fails the header's checks.
     const std::uint64_t stored = LoadLittleEndian<std::uint32_t>(header.data() + etl::kBufferSizeOffset);
     const std::uint64_t wanted = std::clamp<std::uint64_t>(stored, 1, kMaxDecompressedBufferSize);
-    std::vector<std::uint8_t> buffer(std::min<std::uint64_t>(file.Size(), wanted));
-    if (!file.ReadAt(0, buffer)) {
+    ByteBlock buffer;
+    buffer.size = std::min<std::uint64_t>(file.Size(), wanted);
+    buffer.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(buffer.size);
+    if (!file.ReadAt(0, buffer.Span())) {
         return {};
     }
     return buffer;
@@ -56,6 +61,24 @@ std::vector<std::uint8_t> ReadFirstBuffer(const TraceFile& file) {
 
 // Memory the buffers of one pass may take together.
 constexpr std::size_t kMemoryBudget = std::size_t{1} << 30;
+
+// Every deliverable event takes at least this many bytes of its buffer.
+constexpr std::size_t kSmallestEvent = etl::kPerfInfoHeaderSize;
+
+// Whether every event of `buffers` fits in the queue's batches at once, so
+// that ordering them never waits for delivery: then a second thread costs
+// more than it saves, and they are ordered on the calling thread.
+bool FitsInTheQueue(std::span<const BufferInfo> buffers) {
+    constexpr std::size_t kHeldEvents = ReadAheadQueue::kBatches * EventBatch::kEvents;
+    std::size_t bytes = 0;
+    for (const BufferInfo& buffer : buffers) {
+        bytes += buffer.used;
+        if (bytes / kSmallestEvent >= kHeldEvents) {
+            return false;
+        }
+    }
+    return true;
+}
 
 // The reading thread of one Process() call. However delivery ends (the last
 // event, a close from a callback, an exception), the reader is released and
@@ -83,7 +106,7 @@ std::unique_ptr<TraceSession> TraceSession::Open(const std::filesystem::path& pa
     if (!file) {
         return nullptr;
     }
-    std::optional<LogfileInfo> logfile = ReadLogfileHeader(ReadFirstBuffer(*file));
+    std::optional<LogfileInfo> logfile = ReadLogfileHeader(ReadFirstBuffer(*file).Span());
     if (!logfile) {
         return nullptr;
     }
@@ -129,14 +152,14 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
 
     // The logfile-header event comes first: it is the time reference.
     BufferInfo& header_buffer = scan.buffers.front();
-    const std::vector<std::uint8_t> first_buffer = ReadFirstBuffer(file_);
-    if (first_buffer.size() < header_buffer.used) {
+    const ByteBlock first_buffer = ReadFirstBuffer(file_);
+    if (first_buffer.size < header_buffer.used) {
         damage_ = TraceDamage{0, "the file ends inside its first buffer"};
         return ERROR_FILE_CORRUPT;
     }
     EVENT_RECORD header_record{};
     std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM> header_items;
-    const DecodedEvent header_event = DecodeEvent(std::span(first_buffer).first(header_buffer.used),
+    const DecodedEvent header_event = DecodeEvent(first_buffer.Span().first(header_buffer.used),
                                                   etl::kBufferHeaderSize, header_record, header_items);
     if (header_event.outcome != EventOutcome::kEvent) {
         damage_ = TraceDamage{etl::kBufferHeaderSize, "logfile header event"};
@@ -157,7 +180,15 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
 
     ReadAheadQueue queue;
     std::optional<TraceDamage> read_damage;
-    const ReaderThread reader(queue, [&] { queue.Finish(OrderEvents(scan.buffers, queue, read_damage)); });
+    const auto order = [&] {
+        queue.Finish(OrderEventsOrFail(scan.buffers, max_decompressed, queue, read_damage));
+    };
+    std::optional<ReaderThread> reader;
+    if (FitsInTheQueue(scan.buffers)) {
+        order();
+    } else {
+        reader.emplace(queue, order);
+    }
     EVENT_RECORD record{};
     std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM> extended;
     while (EventBatch* const batch = queue.TakeFull()) {
@@ -179,7 +210,7 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
         }
         queue.GiveBack(batch);
     }
-    // The reading thread is finished with `read_damage` once it has set the final status.
+    // Ordering is finished with `read_damage` once it has set the final status.
     const ULONG status = queue.FinalStatus();
     if (status != ERROR_SUCCESS) {
         damage_ = read_damage;
@@ -209,13 +240,27 @@ ULONG TraceSession::Deliver(EVENT_RECORD& record) {
     return close_requested_.load(std::memory_order_relaxed) ? ERROR_CANCELLED : ERROR_SUCCESS;
 }
 
-ULONG TraceSession::OrderEvents(std::span<BufferInfo> buffers, ReadAheadQueue& queue,
-                                std::optional<TraceDamage>& damage) const {
+ULONG TraceSession::OrderEventsOrFail(std::span<BufferInfo> buffers, std::size_t max_decompressed,
+                                     ReadAheadQueue& queue, std::optional<TraceDamage>& damage) const noexcept {
+    // What ordering can throw is a list or a buffer that cannot grow; on the
+    // reading thread it would end the program, so it ends the pass instead.
+    try {
+        return OrderEvents(buffers, max_decompressed, queue, damage);
+    } catch (...) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+ULONG TraceSession::OrderEvents(std::span<BufferInfo> buffers, std::size_t max_decompressed,
+                                ReadAheadQueue& queue, std::optional<TraceDamage>& damage) const {
     EventBatch* batch = queue.TakeEmpty();
     if (batch == nullptr) {
         return ERROR_CANCELLED;
     }
-    StreamShared shared{file_, queue, kMemoryBudget, {}, &batch->finished, {}};
+    // Buffers take the header's size, unless the file is smaller than that
+    // (a damaged header, or a trace cut short): then what it can hold.
+    const std::size_t usual_buffer_size = std::min<std::uint64_t>(max_decompressed, file_.Size());
+    StreamShared shared{file_, queue, kMemoryBudget, usual_buffer_size, {}, &batch->finished, {}};
     std::vector<ProcessorStream> streams;
     for (const std::span<const BufferInfo> group : GroupByProcessor(buffers)) {
         streams.emplace_back(shared, group);

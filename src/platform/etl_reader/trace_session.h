@@ -55,10 +55,14 @@ private:
     bool Admit(std::int64_t& stamp, const Window& window) const;
     ULONG Deliver(EVENT_RECORD& record);
     // Reads the buffers after the header event and puts their events in time
-    // order into `queue`; runs on the reading thread. `damage` tells where a
-    // buffer could not be loaded.
-    ULONG OrderEvents(std::span<BufferInfo> buffers, class ReadAheadQueue& queue,
+    // order into `queue`; runs on the reading thread, or on the calling one
+    // for a trace whose events the queue holds at once. `damage` tells where
+    // a buffer could not be loaded.
+    ULONG OrderEvents(std::span<BufferInfo> buffers, std::size_t max_decompressed, class ReadAheadQueue& queue,
                       std::optional<TraceDamage>& damage) const;
+    // The same, with what it throws turned into ERROR_NOT_ENOUGH_MEMORY.
+    ULONG OrderEventsOrFail(std::span<BufferInfo> buffers, std::size_t max_decompressed, class ReadAheadQueue& queue,
+                            std::optional<TraceDamage>& damage) const noexcept;
 
     TraceFile file_;
     LogfileInfo logfile_;

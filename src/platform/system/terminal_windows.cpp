@@ -1,4 +1,5 @@
 #include <io.h>
+#include <windows.h>
 
 #include <cstdio>
 
@@ -6,6 +7,12 @@
 
 namespace dormiscope {
 
-bool StandardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+bool StandardErrorIsTerminal() {
+    // _isatty accepts any character device (NUL, a serial port); only a
+    // console answers GetConsoleMode.
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stderr)));
+    DWORD mode = 0;
+    return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
+}
 
 }  // namespace dormiscope

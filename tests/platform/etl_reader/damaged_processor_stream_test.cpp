@@ -1,5 +1,6 @@
 // Damage in one processor's buffer ends that processor's events, not the
-// others': they are all delivered, in time order, before the error.
+// others': they are all delivered, in time order, before the error, and so
+// are the damaged processor's events that lie before the damage.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,13 +8,14 @@
 #include "consumer_test_support.h"
 #include "etl_writer/etl_writer.h"
 #include "etl_writer/kernel_events.h"
+#include "support/trace_damage.h"
 
 namespace dormiscope::testing {
 namespace {
 
 constexpr std::uint32_t kBufferSize = 4096;
 
-TEST(DamagedProcessorStream, OtherProcessorsAreDeliveredWholeBeforeTheError) {
+TEST(DamagedProcessorStream, EventsBeforeTheDamageAndOtherProcessorsAreDeliveredBeforeTheError) {
     TempDirectory directory;
     const auto path = directory / "trace.etl";
     etl::TraceOptions options;
@@ -31,35 +33,39 @@ TEST(DamagedProcessorStream, OtherProcessorsAreDeliveredWholeBeforeTheError) {
             fields.TThreadId = 600 + 4 * thread;
             writer.Add(etl::ThreadEvent(0, etl::RawFromOffset(options, 20 + thread), kOpcodeDCStart, 3, 8, fields));
         }
+        // Processor 1's switches interleave in time with processor 0's rundown.
         for (std::uint32_t index = 0; index < 50; ++index) {
-            writer.Add(etl::CSwitchEvent(1, etl::RawFromOffset(options, 100 + index), 600, 0));
+            writer.Add(etl::CSwitchEvent(1, etl::RawFromOffset(options, 12 + index), 600, 0));
         }
         writer.Finish();
     }
     const TraceRun intact = ReadTrace(path);
     ASSERT_EQ(intact.status, ERROR_SUCCESS);
+    const std::vector<std::uint8_t> intact_bytes = ReadBytes(path);
 
-    // Processor 1's first buffer starts with an event of size 0.
-    std::vector<std::uint8_t> bytes = ReadBytes(path);
-    bool damaged = false;
-    for (std::size_t offset = kBufferSize; offset + kBufferSize <= bytes.size() && !damaged; offset += kBufferSize) {
-        if (bytes[offset + 0x28] == 1) {
-            std::memset(&bytes[offset + 0x48 + 4], 0, 2);
-            damaged = true;
+    // The damaged event of processor 1's first buffer; that many of its events come before it.
+    for (const std::size_t damaged_event : {std::size_t{0}, std::size_t{4}}) {
+        SCOPED_TRACE(damaged_event);
+        std::vector<std::uint8_t> bytes = intact_bytes;
+        ASSERT_TRUE(ZeroEventSize(bytes, kBufferSize, 1, damaged_event));
+        WriteBytes(path, bytes);
+
+        std::vector<const SeenEvent*> expected;
+        std::size_t processor_one = 0;
+        for (const SeenEvent& event : intact.events) {
+            if (event.buffer_context.ProcessorNumber == 0 || processor_one++ < damaged_event) {
+                expected.push_back(&event);
+            }
         }
-    }
-    ASSERT_TRUE(damaged);
-    WriteBytes(path, bytes);
-
-    const TraceRun run = ReadTrace(path);
-    EXPECT_EQ(run.status, ERROR_FILE_CORRUPT);
-    std::size_t processor_zero = 0;
-    for (const SeenEvent& event : intact.events) {
-        processor_zero += event.buffer_context.ProcessorNumber == 0 ? 1 : 0;
-    }
-    ASSERT_EQ(run.events.size(), processor_zero);
-    for (std::size_t index = 0; index < run.events.size(); ++index) {
-        EXPECT_EQ(run.events[index].buffer_context.ProcessorNumber, 0);
+        const TraceRun run = ReadTrace(path);
+        EXPECT_EQ(run.status, ERROR_FILE_CORRUPT);
+        ASSERT_EQ(run.events.size(), expected.size());
+        for (std::size_t index = 0; index < run.events.size(); ++index) {
+            EXPECT_EQ(run.events[index].buffer_context.ProcessorNumber,
+                      expected[index]->buffer_context.ProcessorNumber);
+            EXPECT_EQ(run.events[index].header.TimeStamp.QuadPart, expected[index]->header.TimeStamp.QuadPart);
+            EXPECT_EQ(run.events[index].user_data, expected[index]->user_data);
+        }
     }
 }
 

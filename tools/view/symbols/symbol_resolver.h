@@ -1,0 +1,63 @@
+// Turns (module's PDB identity, offset from the image base) into function +
+// offset. Each module's PDB is looked for and read once, on its first
+// address, and each distinct address is looked up once.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <unordered_map>
+#include <vector>
+
+#include "view/symbols/frame_text.h"
+#include "view/symbols/function_table.h"
+#include "view/symbols/pdb_identity.h"
+
+namespace dormiscope::symbols {
+
+struct SymbolSummary {
+    std::size_t modules = 0;               // distinct PDB identities asked for
+    std::size_t modules_with_symbols = 0;  // of those, the ones whose PDB was read
+    std::vector<PdbIdentity> missing;      // not found, another GUID or age only, or unreadable; in order asked
+};
+
+// "Symbols: 3 of 5 modules; missing: a.pdb {GUID} age 1, ..." for the page and the JSON.
+std::string SymbolSummaryLine(const SymbolSummary& summary);
+
+class SymbolResolver {
+public:
+    explicit SymbolResolver(std::vector<std::filesystem::path> folders);
+
+    // The function holding the address, or null when the module's PDB was
+    // not found or names no function there. Valid as long as the resolver.
+    const FunctionOffset* Resolve(const PdbIdentity& module, std::uint64_t module_offset);
+
+    SymbolSummary Summary() const;
+
+    // One line per PDB that could not be read, or was skipped as another
+    // build's, in the order met.
+    const std::vector<std::string>& warnings() const { return warnings_; }
+
+private:
+    struct Module {
+        PdbIdentity identity;
+        std::optional<FunctionTable> functions;
+        std::unordered_map<std::uint32_t, std::optional<FunctionOffset>> resolved;
+    };
+    using ModuleKey = std::tuple<std::array<std::uint8_t, 16>, std::uint32_t, std::string>;
+
+    Module& ModuleFor(const PdbIdentity& identity);
+    std::optional<FunctionTable> LoadFunctions(const PdbIdentity& identity);
+
+    std::vector<std::filesystem::path> folders_;
+    std::deque<Module> modules_;  // in order asked; never moved, so resolved names stay put
+    std::map<ModuleKey, std::size_t> module_index_;
+    std::vector<std::string> warnings_;
+};
+
+}  // namespace dormiscope::symbols
