@@ -1,12 +1,20 @@
-// A generated trace of an idle machine for the benchmarks: 8 processors,
-// ~1000 threads in 50 processes waking at 1, 15.6, 100 or 1000 ms, each wake
-// two context switches against the processor's idle thread. Written once per
-// size into the temporary directory and reused.
+// Generated traces for the benchmarks, written once per shape and size into
+// the temporary directory and reused. Both are machines of 8 processors with
+// 20 threads in each process, every wake two context switches against the
+// processor's idle thread:
+//   IdleMachineTrace  ~1000 threads in 50 processes waking at 1, 15.6, 100 or
+//                     1000 ms; most 1-ms sleeps fall just short of 1 ms, so
+//                     about one switch in seven leaves a kept interval.
+//   BusyMachineTrace  960 threads in 48 processes waking at periods from
+//                     1.2 ms to 970 ms, every sleep inside [1 ms, 1 s]: half
+//                     the switches leave a kept interval, which makes the
+//                     clustering's share of the run as large as it gets.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <queue>
 #include <random>
 #include <string>
@@ -19,16 +27,19 @@
 namespace dormiscope::bench {
 
 inline constexpr std::uint32_t kProcessors = 8;
-inline constexpr std::uint32_t kProcesses = 50;
 inline constexpr std::uint32_t kThreadsPerProcess = 20;
 
 inline std::uint32_t ThreadIdOf(std::uint32_t process, std::uint32_t thread) {
     return 1000 + 4 * (process * kThreadsPerProcess + thread);
 }
 
-inline std::filesystem::path IdleMachineTrace(std::uint64_t context_switches) {
+// The wake period (100-ns units) of thread `slot` of every process.
+using PeriodOfSlot = std::function<std::uint64_t(std::uint32_t slot)>;
+
+inline std::filesystem::path MachineTrace(const std::string& name, std::uint32_t processes,
+                                          const PeriodOfSlot& period_of_slot, std::uint64_t context_switches) {
     const std::filesystem::path path =
-        std::filesystem::temp_directory_path() / ("dormiscope-bench-" + std::to_string(context_switches) + ".etl");
+        std::filesystem::temp_directory_path() / (name + std::to_string(context_switches) + ".etl");
     if (std::filesystem::exists(path)) {
         return path;
     }
@@ -42,7 +53,7 @@ inline std::filesystem::path IdleMachineTrace(std::uint64_t context_switches) {
     idle.ImageFileName = "Idle";
     writer.Add(etl::ProcessEvent(0, etl::RawFromOffset(options, 1), kOpcodeDCStart, 4, 8, idle));
     writer.Add(etl::ThreadEvent(0, etl::RawFromOffset(options, 2), kOpcodeDCStart, 3, 8, {}));
-    for (std::uint32_t process = 0; process < kProcesses; ++process) {
+    for (std::uint32_t process = 0; process < processes; ++process) {
         etl::ProcessFields fields;
         fields.ProcessId = 100 + 4 * process;
         fields.ImageFileName = "service" + std::to_string(process) + ".exe";
@@ -61,10 +72,9 @@ inline std::filesystem::path IdleMachineTrace(std::uint64_t context_switches) {
         std::uint32_t thread;
         bool operator>(const Wake& other) const { return at > other.at; }
     };
-    const std::uint64_t periods[] = {10'000, 156'000, 1'000'000, 10'000'000};
     std::mt19937_64 random(42);
     std::priority_queue<Wake, std::vector<Wake>, std::greater<>> wakes;
-    const std::uint32_t thread_count = kProcesses * kThreadsPerProcess;
+    const std::uint32_t thread_count = processes * kThreadsPerProcess;
     for (std::uint32_t thread = 0; thread < thread_count; ++thread) {
         wakes.push({100 + random() % 10'000'000, thread});
     }
@@ -81,15 +91,32 @@ inline std::filesystem::path IdleMachineTrace(std::uint64_t context_switches) {
         writer.Add(etl::CSwitchEvent(processor, etl::RawFromOffset(options, start + 200), 0, thread_id));
         busy_until[processor] = start + 201;
         written += 2;
-        // Thread i of every process keeps one period (1 of 20 at 1 ms, 4 at
-        // 15.6 ms, 6 at 100 ms, the rest at 1 s), with a little jitter.
-        const std::uint32_t slot = wake.thread % kThreadsPerProcess;
-        const std::uint64_t period = periods[slot == 0 ? 0 : slot < 5 ? 1 : slot < 11 ? 2 : 3];
+        // Each thread keeps its slot's period, with a jitter of ±2 %.
+        const std::uint64_t period = period_of_slot(wake.thread % kThreadsPerProcess);
         wakes.push({start + period - period / 50 + random() % (period / 25 + 1), wake.thread});
     }
     writer.Finish();
     std::filesystem::rename(partial, path);
     return path;
+}
+
+// Thread i of every process: 1 of 20 at 1 ms, 4 at 15.6 ms, 6 at 100 ms, the rest at 1 s.
+inline std::filesystem::path IdleMachineTrace(std::uint64_t context_switches) {
+    const auto period = [](std::uint32_t slot) -> std::uint64_t {
+        return slot == 0 ? 10'000 : slot < 5 ? 156'000 : slot < 11 ? 1'000'000 : 10'000'000;
+    };
+    return MachineTrace("dormiscope-bench-", 50, period, context_switches);
+}
+
+// Every period class of the analysis is present; the fastest thread of each
+// process keeps its sleeps (period less 20 µs of running, ±2 %) above 1 ms and
+// the slowest below 1 s.
+inline std::filesystem::path BusyMachineTrace(std::uint64_t context_switches) {
+    static constexpr std::uint64_t kPeriods[kThreadsPerProcess] = {
+        12'000,  40'000,  80'000,    100'000,   156'000,   156'000,   200'000,   300'000,   500'000,   1'000'000,
+        1'000'000, 1'000'000, 1'000'000, 5'000'000, 5'000'000, 9'700'000, 9'700'000, 9'700'000, 9'700'000, 9'700'000};
+    const auto period = [](std::uint32_t slot) { return kPeriods[slot]; };
+    return MachineTrace("dormiscope-bench-busy-", 48, period, context_switches);
 }
 
 }  // namespace dormiscope::bench

@@ -1,7 +1,8 @@
 // The whole run over generated traces: both passes, the periodicity
 // computation and the report, on as many cores as the process may use (run
-// it under `taskset -c 0` for one core); and the fast exact clustering
-// against the literal one on the same threads.
+// it under `taskset -c 0` for one core), on the idle machine and on the busy
+// one where half the switches leave a kept interval; and the fast exact
+// clustering against the literal one on the same threads.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -23,12 +24,12 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-void BM_EndToEnd(benchmark::State& state) {
-    const auto switches = static_cast<std::uint64_t>(state.range(0));
-    const auto trace = bench::IdleMachineTrace(switches);
+void RunEndToEnd(benchmark::State& state, const std::filesystem::path& trace, std::uint64_t switches) {
     const auto report_path = std::filesystem::temp_directory_path() / "dormiscope-bench-report.json";
     double computation_seconds = 0;
     double total_seconds = 0;
+    std::uint64_t kept_intervals = 0;
+    std::uint64_t threads = 0;
     for (auto _ : state) {
         const auto start = Clock::now();
         auto run = std::make_unique<RunContext>();
@@ -37,6 +38,11 @@ void BM_EndToEnd(benchmark::State& state) {
             state.SkipWithError("a pass failed");
             break;
         }
+        kept_intervals = 0;
+        for (const auto& [key, thread] : run->model.ThreadList) {
+            kept_intervals += thread->periods.size();
+        }
+        threads = run->model.ThreadList.size();
         const auto computation_start = Clock::now();
         ComputePeriodicDisturbances(run->model.ThreadList);
         computation_seconds += SecondsSince(computation_start);
@@ -48,6 +54,18 @@ void BM_EndToEnd(benchmark::State& state) {
     }
     state.counters["cswitch/s"] = static_cast<double>(switches * state.iterations()) / total_seconds;
     state.counters["computation_share_%"] = 100.0 * computation_seconds / total_seconds;
+    state.counters["kept_intervals"] = static_cast<double>(kept_intervals);
+    state.counters["threads"] = static_cast<double>(threads);
+}
+
+void BM_EndToEnd(benchmark::State& state) {
+    const auto switches = static_cast<std::uint64_t>(state.range(0));
+    RunEndToEnd(state, bench::IdleMachineTrace(switches), switches);
+}
+
+void BM_BusyEndToEnd(benchmark::State& state) {
+    const auto switches = static_cast<std::uint64_t>(state.range(0));
+    RunEndToEnd(state, bench::BusyMachineTrace(switches), switches);
 }
 
 // The threads of the first generated process, one at each of the four periods
@@ -95,6 +113,7 @@ void BM_ClusteringSpeedUp(benchmark::State& state) {
 BENCHMARK(BM_EndToEnd)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_EndToEnd)->Arg(4'000'000)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_EndToEnd)->Arg(10'000'000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BusyEndToEnd)->Arg(3'870'000)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ClusteringSpeedUp)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

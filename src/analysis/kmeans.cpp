@@ -6,6 +6,8 @@
 #include <limits>
 #include <utility>
 
+#include "analysis/period_sort.h"
+
 namespace dormiscope {
 
 namespace {
@@ -117,26 +119,33 @@ std::vector<PeriodRange> AssignSortedPeriods(const std::vector<double>& current,
     return ranges;
 }
 
-void ClusterSortedPeriods(const KMeans& kmeans, const std::vector<std::uint64_t>& periods,
-                          std::vector<double>& current, std::vector<std::size_t>& assignment) {
-    std::vector<std::uint64_t> sorted_periods(periods);
-    std::sort(sorted_periods.begin(), sorted_periods.end());
+// The rounds over the sorted periods: the runs of the last assignment, which
+// cover every period once a round has run.
+struct SortedClustering {
+    std::vector<std::uint64_t> sorted_periods;
+    std::vector<PeriodRange> runs;
+    bool assigned = false;
+};
+
+SortedClustering ClusterSortedPeriods(const KMeans& kmeans, const std::vector<std::uint64_t>& periods,
+                                      std::vector<double>& current) {
+    SortedClustering clustering{periods, {}, false};
+    const std::vector<std::uint64_t>& sorted_periods = clustering.sorted_periods;
+    SortPeriods(clustering.sorted_periods);
     std::vector<std::uint64_t> prefix_sums(sorted_periods.size() + 1, 0);
     for (std::size_t j = 0; j < sorted_periods.size(); ++j) {
         prefix_sums[j + 1] = prefix_sums[j] + sorted_periods[j];
     }
 
-    bool assigned = false;
-    std::vector<PeriodRange> last_ranges;
     RunRounds(current, kmeans.max_iterations, kmeans.tolerance, [&](std::vector<double>& centroids) {
         std::vector<PeriodRange> ranges = AssignSortedPeriods(centroids, sorted_periods);
         // With every centroid dropped the periods keep their last centroids.
-        if (!ranges.empty() || !assigned) {
-            last_ranges = std::move(ranges);
+        if (!ranges.empty() || !clustering.assigned) {
+            clustering.runs = std::move(ranges);
         }
-        assigned = true;
+        clustering.assigned = true;
         std::fill(centroids.begin(), centroids.end(), kDropped);
-        for (const PeriodRange& range : last_ranges) {
+        for (const PeriodRange& range : clustering.runs) {
             if (range.end > range.begin) {
                 const std::uint64_t sum = prefix_sums[range.end] - prefix_sums[range.begin];
                 centroids[range.centroid] =
@@ -144,17 +153,18 @@ void ClusterSortedPeriods(const KMeans& kmeans, const std::vector<std::uint64_t>
             }
         }
     });
-    if (!assigned) {
-        return;
-    }
+    return clustering;
+}
 
-    // Equal periods share a centroid, so a period's centroid is that of the
-    // last run starting at or below it.
+// Equal periods share a centroid, so a period's centroid is that of the last
+// run starting at or below it.
+void AssignFromRuns(const SortedClustering& clustering, const std::vector<std::uint64_t>& periods,
+                    std::vector<std::size_t>& assignment) {
     std::vector<std::uint64_t> run_starts;
     std::vector<std::size_t> run_centroids;
-    for (const PeriodRange& range : last_ranges) {
+    for (const PeriodRange& range : clustering.runs) {
         if (range.end > range.begin) {
-            run_starts.push_back(sorted_periods[range.begin]);
+            run_starts.push_back(clustering.sorted_periods[range.begin]);
             run_centroids.push_back(range.centroid);
         }
     }
@@ -215,7 +225,10 @@ void KMeans::Cluster(const std::vector<std::uint64_t>& periods, std::vector<doub
     final_centroids = centroids;
     assignment.clear();
     if (SortedRoundsAreExact(centroids, periods)) {
-        ClusterSortedPeriods(*this, periods, final_centroids, assignment);
+        const SortedClustering clustering = ClusterSortedPeriods(*this, periods, final_centroids);
+        if (clustering.assigned) {
+            AssignFromRuns(clustering, periods, assignment);
+        }
     } else {
         ClusterInPeriodOrder(*this, periods, final_centroids, assignment);
     }
@@ -223,9 +236,23 @@ void KMeans::Cluster(const std::vector<std::uint64_t>& periods, std::vector<doub
 
 void KMeans::BuildClusterMap(const std::vector<std::uint64_t>& periods, ClusterMap& cluster_map) const {
     cluster_map.clear();
-    std::vector<double> final_centroids;
+    std::vector<double> final_centroids = centroids;
+    if (SortedRoundsAreExact(centroids, periods)) {
+        const SortedClustering clustering = ClusterSortedPeriods(*this, periods, final_centroids);
+        for (const double centroid : final_centroids) {
+            cluster_map[centroid];
+        }
+        // Runs are ascending and each lies above the one before, so members
+        // come out sorted even where runs share a key.
+        for (const PeriodRange& run : clustering.runs) {
+            std::vector<std::uint64_t>& members = cluster_map[final_centroids[run.centroid]];
+            members.insert(members.end(), clustering.sorted_periods.begin() + static_cast<std::ptrdiff_t>(run.begin),
+                           clustering.sorted_periods.begin() + static_cast<std::ptrdiff_t>(run.end));
+        }
+        return;
+    }
     std::vector<std::size_t> assignment;
-    Cluster(periods, final_centroids, assignment);
+    ClusterInPeriodOrder(*this, periods, final_centroids, assignment);
     std::vector<std::vector<std::uint64_t>*> members_of_centroid;
     for (const double centroid : final_centroids) {
         members_of_centroid.push_back(&cluster_map[centroid]);
@@ -234,7 +261,7 @@ void KMeans::BuildClusterMap(const std::vector<std::uint64_t>& periods, ClusterM
         members_of_centroid[assignment[j]]->push_back(periods[j]);
     }
     for (auto& [centroid, members] : cluster_map) {
-        std::sort(members.begin(), members.end());
+        SortPeriods(members);
     }
 }
 

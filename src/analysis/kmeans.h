@@ -10,7 +10,7 @@
 #include <span>
 #include <vector>
 
-#include "analysis/histogram.h"
+#include "model/histogram.h"
 
 namespace dormiscope {
 

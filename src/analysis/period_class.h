@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <map>
 
-#include "analysis/histogram.h"
+#include "model/histogram.h"
 
 namespace dormiscope {
 

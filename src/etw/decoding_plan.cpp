@@ -29,6 +29,8 @@ std::uint32_t FixedSize(const EVENT_PROPERTY_INFO& property, unsigned pointer_si
         case TDH_INTYPE_HEXINT64:
         case TDH_INTYPE_FILETIME:
             return 8;
+        case TDH_INTYPE_GUID:
+            return 16;
         case TDH_INTYPE_POINTER:
         case TDH_INTYPE_SIZET:
             return pointer_size;

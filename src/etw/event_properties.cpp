@@ -7,42 +7,51 @@
 namespace dormiscope {
 namespace {
 
-// The fields the model reads sit where they sit in the kernel's 64-bit
-// layout, whatever the event's version or pointer size, so every version is
-// read by name into one shape.
+namespace tf = thread_field;
+namespace cf = cswitch_field;
+namespace pf = process_field;
+
 constexpr std::array<PropertySlot, 14> kThreadSlots = {{
-    {u"ProcessId", 0, 4, true},       {u"TThreadId", 4, 4, true},       {u"StackBase", 8, 8, false},
-    {u"StackLimit", 16, 8, false},    {u"UserStackBase", 24, 8, false}, {u"UserStackLimit", 32, 8, false},
-    {u"Affinity", 40, 8, false},      {u"Win32StartAddr", 48, 8, false}, {u"TebBase", 56, 8, false},
-    {u"SubProcessTag", 64, 4, false}, {u"BasePriority", 68, 1, false},  {u"PagePriority", 69, 1, false},
-    {u"IoPriority", 70, 1, false},    {u"ThreadFlags", 71, 1, false},
+    SlotFor(u"ProcessId", tf::kProcessId, true),
+    SlotFor(u"TThreadId", tf::kTThreadId, true),
+    SlotFor(u"StackBase", tf::kStackBase, false),
+    SlotFor(u"StackLimit", tf::kStackLimit, false),
+    SlotFor(u"UserStackBase", tf::kUserStackBase, false),
+    SlotFor(u"UserStackLimit", tf::kUserStackLimit, false),
+    SlotFor(u"Affinity", tf::kAffinity, false),
+    SlotFor(u"Win32StartAddr", tf::kWin32StartAddr, false),
+    SlotFor(u"TebBase", tf::kTebBase, false),
+    SlotFor(u"SubProcessTag", tf::kSubProcessTag, false),
+    SlotFor(u"BasePriority", tf::kBasePriority, false),
+    SlotFor(u"PagePriority", tf::kPagePriority, false),
+    SlotFor(u"IoPriority", tf::kIoPriority, false),
+    SlotFor(u"ThreadFlags", tf::kThreadFlags, false),
 }};
 
-// From version 4 on, the eighth property is called after its flag bits.
 constexpr std::array<PropertySlot, 13> kCSwitchSlots = {{
-    {u"NewThreadId", 0, 4, true},
-    {u"OldThreadId", 4, 4, true},
-    {u"NewThreadPriority", 8, 1, false},
-    {u"OldThreadPriority", 9, 1, false},
-    {u"PreviousCState", 10, 1, false},
-    {u"SpareByte", 11, 1, false},
-    {u"OldThreadWaitReason", 12, 1, false},
-    {u"OldThreadWaitMode", 13, 1, false},
-    {u"OldThreadState", 14, 1, false},
-    {u"OldThreadWaitIdealProcessor", 15, 1, false},
-    {u"NewThreadWaitTime", 16, 4, false},
-    {u"Reserved", 20, 4, false},
-    {u"ThreadFlags", 13, 1, false},
+    SlotFor(u"NewThreadId", cf::kNewThreadId, true),
+    SlotFor(u"OldThreadId", cf::kOldThreadId, true),
+    SlotFor(u"NewThreadPriority", cf::kNewThreadPriority, false),
+    SlotFor(u"OldThreadPriority", cf::kOldThreadPriority, false),
+    SlotFor(u"PreviousCState", cf::kPreviousCState, false),
+    SlotFor(u"SpareByte", cf::kSpareByte, false),
+    SlotFor(u"OldThreadWaitReason", cf::kOldThreadWaitReason, false),
+    SlotFor(u"OldThreadWaitMode", cf::kOldThreadWaitMode, false),
+    SlotFor(u"OldThreadState", cf::kOldThreadState, false),
+    SlotFor(u"OldThreadWaitIdealProcessor", cf::kOldThreadWaitIdealProcessor, false),
+    SlotFor(u"NewThreadWaitTime", cf::kNewThreadWaitTime, false),
+    SlotFor(u"Reserved", cf::kReserved, false),
+    SlotFor(u"ThreadFlags", cf::kOldThreadWaitMode, false),
 }};
 
 constexpr std::array<PropertySlot, 7> kProcessSlots = {{
-    {u"UniqueProcessKey", 0, 8, false},
-    {u"ProcessId", 8, 4, true},
-    {u"ParentId", 12, 4, false},
-    {u"SessionId", 16, 4, false},
-    {u"ExitStatus", 20, 4, false},
-    {u"DirectoryTableBase", 24, 8, false},
-    {u"Flags", 32, 4, false},
+    SlotFor(u"UniqueProcessKey", pf::kUniqueProcessKey, false),
+    SlotFor(u"ProcessId", pf::kProcessId, true),
+    SlotFor(u"ParentId", pf::kParentId, false),
+    SlotFor(u"SessionId", pf::kSessionId, false),
+    SlotFor(u"ExitStatus", pf::kExitStatus, false),
+    SlotFor(u"DirectoryTableBase", pf::kDirectoryTableBase, false),
+    SlotFor(u"Flags", pf::kFlags, false),
 }};
 
 // Taken as 8-bit text up to the first zero byte, whatever the property's type.

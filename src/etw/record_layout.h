@@ -2,14 +2,42 @@
 // names the event's schema gives them, land where in its record.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "platform/etw_api.h"
 
 namespace dormiscope {
+
+// A value of type Value at `offset` of a record's fixed bytes. The slot that
+// fills it and every reader of it name the field, so its offset and size are
+// spelled once.
+template <typename Value>
+struct RecordField {
+    static_assert(std::is_trivially_copyable_v<Value>);
+    std::uint16_t offset;
+};
+
+template <typename Value, std::size_t Size>
+Value ReadField(const std::array<std::uint8_t, Size>& bytes, RecordField<Value> field) {
+    Value value{};
+    if (field.offset + sizeof value <= Size) {
+        std::memcpy(&value, bytes.data() + field.offset, sizeof value);
+    }
+    return value;
+}
+
+template <typename Value, std::size_t Size>
+void WriteField(std::array<std::uint8_t, Size>& bytes, RecordField<Value> field, Value value) {
+    if (field.offset + sizeof value <= Size) {
+        std::memcpy(bytes.data() + field.offset, &value, sizeof value);
+    }
+}
 
 // A fixed-size property copied to `offset` of the record: a narrower value is
 // widened (the record starts zeroed), a wider one keeps its low `size` bytes.
@@ -19,6 +47,12 @@ struct PropertySlot {
     std::uint16_t size;
     bool required;
 };
+
+// The slot that fills `field` from the property called `name`.
+template <typename Value>
+constexpr PropertySlot SlotFor(std::u16string_view name, RecordField<Value> field, bool required) {
+    return {name, field.offset, static_cast<std::uint16_t>(sizeof(Value)), required};
+}
 
 enum class TextForm {
     kBytes,  // 8-bit characters up to the first zero byte, whatever the property's type

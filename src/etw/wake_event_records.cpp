@@ -2,7 +2,6 @@
 #include "etw/wake_event_records.h"
 
 #include <array>
-#include <cstring>
 #include <span>
 
 #include "etw/record_layout.h"
@@ -12,21 +11,30 @@
 namespace dormiscope {
 namespace {
 
+using ReadyThreadFixed = std::array<std::uint8_t, 5>;
+constexpr RecordField<std::uint32_t> kReadiedThreadId{0};
+constexpr RecordField<std::uint8_t> kReadyFlag{4};
+
+// The ids of a named thread, under either event's property names.
+using NamedThreadIds = std::array<std::uint8_t, 8>;
+constexpr RecordField<std::uint32_t> kNamedProcessId{0};
+constexpr RecordField<std::uint32_t> kNamedThreadId{4};
+
 constexpr std::array<PropertySlot, 2> kReadyThreadSlots = {{
-    {u"TThreadId", 0, 4, true},
-    {u"Flag", 4, 1, false},
+    SlotFor(u"TThreadId", kReadiedThreadId, true),
+    SlotFor(u"Flag", kReadyFlag, false),
 }};
 
 constexpr std::array<PropertySlot, 2> kSetNameSlots = {{
-    {u"ProcessId", 0, 4, true},
-    {u"ThreadId", 4, 4, true},
+    SlotFor(u"ProcessId", kNamedProcessId, true),
+    SlotFor(u"ThreadId", kNamedThreadId, true),
 }};
 constexpr std::array<PropertyText, 1> kSetNameTexts = {{{u"ThreadName", TextForm::kUtf16, true}}};
 
 // Thread events name their thread id TThreadId; only version 4 describes the name.
 constexpr std::array<PropertySlot, 2> kThreadIdSlots = {{
-    {u"ProcessId", 0, 4, true},
-    {u"TThreadId", 4, 4, true},
+    SlotFor(u"ProcessId", kNamedProcessId, true),
+    SlotFor(u"TThreadId", kNamedThreadId, true),
 }};
 constexpr std::array<PropertyText, 1> kThreadNameTexts = {{{u"ThreadName", TextForm::kUtf16, false}}};
 
@@ -37,13 +45,6 @@ constexpr RecordLayout kThreadNameLayout{kThreadIdSlots, kThreadNameTexts};
 // Where version 3's described properties end, by pointer size; a name may follow.
 constexpr std::size_t kThreadV3FixedPart64 = 72;
 constexpr std::size_t kThreadV3FixedPart32 = 44;
-
-template <typename Value>
-Value LoadAt(std::span<const std::uint8_t> bytes, std::size_t offset) {
-    Value value{};
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
 
 std::span<const std::uint8_t> UserData(const EVENT_RECORD& event) {
     if (event.UserData == nullptr) {
@@ -63,11 +64,11 @@ using Reader = bool (*)(const EVENT_RECORD&, const RecordLayout&, std::span<std:
 template <Reader Read>
 bool ReadIdsAndName(const EVENT_RECORD& event, const RecordLayout& layout, ThreadNameEventData& record,
                     std::string& name_bytes) {
-    std::array<std::uint8_t, 8> ids{};
+    NamedThreadIds ids{};
     std::string* const texts[] = {&name_bytes};
     const bool read = Read(event, layout, ids, std::span<std::string* const>(texts));
-    record.ProcessId = LoadAt<std::uint32_t>(ids, 0);
-    record.ThreadId = LoadAt<std::uint32_t>(ids, 4);
+    record.ProcessId = ReadField(ids, kNamedProcessId);
+    record.ThreadId = ReadField(ids, kNamedThreadId);
     return read;
 }
 
@@ -76,10 +77,10 @@ bool ReadReadyThread(const EVENT_RECORD& event, ReadyThreadEventData& record) {
     record = ReadyThreadEventData{};
     record.TimeStamp = event.EventHeader.TimeStamp.QuadPart;
     record.HeaderThreadId = event.EventHeader.ThreadId;
-    std::array<std::uint8_t, 5> fixed{};
+    ReadyThreadFixed fixed{};
     const bool read = Read(event, kReadyThreadLayout, fixed, {});
-    record.TThreadId = LoadAt<std::uint32_t>(fixed, 0);
-    record.Flag = fixed[4];
+    record.TThreadId = ReadField(fixed, kReadiedThreadId);
+    record.Flag = ReadField(fixed, kReadyFlag);
     return read;
 }
 

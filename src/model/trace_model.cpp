@@ -1,37 +1,27 @@
 #include "model/trace_model.h"
 
-#include <cstring>
-#include <type_traits>
-
 #include "log/logger.h"
 
 namespace dormiscope {
 namespace {
 
-template <typename Value, std::size_t Size>
-Value ReadAt(const std::array<std::uint8_t, Size>& bytes, std::size_t offset) {
-    static_assert(std::is_trivially_copyable_v<Value>);
-    Value value{};
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
-
 ThreadEntry ThreadFromPayload(const ThreadPayload& payload) {
+    namespace field = thread_field;
     ThreadEntry entry;
-    entry.ProcessId = ReadAt<std::uint32_t>(payload, 0);
-    entry.TThreadId = ReadAt<std::uint32_t>(payload, 4);
-    entry.StackBase = ReadAt<std::uint64_t>(payload, 8);
-    entry.StackLimit = ReadAt<std::uint64_t>(payload, 16);
-    entry.UserStackBase = ReadAt<std::uint64_t>(payload, 24);
-    entry.UserStackLimit = ReadAt<std::uint64_t>(payload, 32);
-    entry.Affinity = ReadAt<std::uint64_t>(payload, 40);
-    entry.Win32StartAddr = ReadAt<std::uint64_t>(payload, 48);
-    entry.TebBase = ReadAt<std::uint64_t>(payload, 56);
-    entry.SubProcessTag = ReadAt<std::uint32_t>(payload, 64);
-    entry.BasePriority = payload[68];
-    entry.PagePriority = payload[69];
-    entry.IoPriority = payload[70];
-    entry.ThreadFlags = payload[71];
+    entry.ProcessId = ReadField(payload, field::kProcessId);
+    entry.TThreadId = ReadField(payload, field::kTThreadId);
+    entry.StackBase = ReadField(payload, field::kStackBase);
+    entry.StackLimit = ReadField(payload, field::kStackLimit);
+    entry.UserStackBase = ReadField(payload, field::kUserStackBase);
+    entry.UserStackLimit = ReadField(payload, field::kUserStackLimit);
+    entry.Affinity = ReadField(payload, field::kAffinity);
+    entry.Win32StartAddr = ReadField(payload, field::kWin32StartAddr);
+    entry.TebBase = ReadField(payload, field::kTebBase);
+    entry.SubProcessTag = ReadField(payload, field::kSubProcessTag);
+    entry.BasePriority = ReadField(payload, field::kBasePriority);
+    entry.PagePriority = ReadField(payload, field::kPagePriority);
+    entry.IoPriority = ReadField(payload, field::kIoPriority);
+    entry.ThreadFlags = ReadField(payload, field::kThreadFlags);
     return entry;
 }
 
@@ -43,14 +33,15 @@ void LogUnknownThread(std::uint32_t thread_id) {
 }  // namespace
 
 void TraceModel::AddProcess(const ProcessEventData& record) {
+    namespace field = process_field;
     ProcessEntry entry;
-    entry.UniqueProcessKey = ReadAt<std::uint64_t>(record.fixedPart, 0);
-    entry.ProcessId = ReadAt<std::uint32_t>(record.fixedPart, 8);
-    entry.ParentId = ReadAt<std::uint32_t>(record.fixedPart, 12);
-    entry.SessionId = ReadAt<std::uint32_t>(record.fixedPart, 16);
-    entry.ExitStatus = ReadAt<std::int32_t>(record.fixedPart, 20);
-    entry.DirectoryTableBase = ReadAt<std::uint64_t>(record.fixedPart, 24);
-    entry.Flags = ReadAt<std::uint32_t>(record.fixedPart, 32);
+    entry.UniqueProcessKey = ReadField(record.fixedPart, field::kUniqueProcessKey);
+    entry.ProcessId = ReadField(record.fixedPart, field::kProcessId);
+    entry.ParentId = ReadField(record.fixedPart, field::kParentId);
+    entry.SessionId = ReadField(record.fixedPart, field::kSessionId);
+    entry.ExitStatus = ReadField(record.fixedPart, field::kExitStatus);
+    entry.DirectoryTableBase = ReadField(record.fixedPart, field::kDirectoryTableBase);
+    entry.Flags = ReadField(record.fixedPart, field::kFlags);
     entry.ImageFileName = record.text2;
 
     const std::uint32_t process_id = entry.ProcessId;
@@ -79,8 +70,8 @@ void TraceModel::AddThread(const ThreadPayload& payload, std::uint64_t trace_dur
 }
 
 void TraceModel::CSwitchEvent(const CSwitchEventData& record, std::uint64_t start) {
-    const auto new_thread_id = ReadAt<std::uint32_t>(record.payload, 0);
-    const auto old_thread_id = ReadAt<std::uint32_t>(record.payload, 4);
+    const std::uint32_t new_thread_id = ReadField(record.payload, cswitch_field::kNewThreadId);
+    const std::uint32_t old_thread_id = ReadField(record.payload, cswitch_field::kOldThreadId);
     const auto time_stamp = static_cast<std::uint64_t>(record.TimeStamp);
 
     if (ThreadEntry* const incoming = ThreadIndex.Find(new_thread_id); incoming == nullptr) {

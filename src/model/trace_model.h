@@ -8,8 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "analysis/histogram.h"
 #include "etw/event_records.h"
+#include "model/histogram.h"
 #include "model/thread_id_table.h"
 
 namespace dormiscope {
@@ -51,7 +51,7 @@ struct ProcessEntry {
     std::unordered_map<std::uint64_t, ThreadEntry> threads;
 };
 
-using ThreadPayload = std::array<std::uint8_t, 80>;
+using ThreadPayload = decltype(ThreadEventData::payload);
 
 class TraceModel {
 public:

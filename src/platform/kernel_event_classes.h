@@ -1,7 +1,8 @@
 // The kernel logger's vocabulary, spelled once for everything that reads,
 // writes, dumps or describes kernel events: the groups its buffers carry and
 // the provider (event-class) GUID consumers see for each, the classes whose
-// payloads dormiscope decodes with their names, opcodes and versions.
+// payloads dormiscope decodes (with the relogger's image identity records)
+// with their names, opcodes and versions.
 #pragma once
 
 #include <array>
@@ -74,6 +75,13 @@ constexpr GUID KernelGroupProvider(std::uint8_t group) {
 inline constexpr GUID kEventTraceProvider = KernelGroupProvider(kGroupEventTrace);
 inline constexpr GUID kProcessProvider = KernelGroupProvider(kGroupProcess);
 inline constexpr GUID kThreadProvider = KernelGroupProvider(kGroupThread);
+inline constexpr GUID kPerfInfoProvider = KernelGroupProvider(kGroupPerfInfo);
+inline constexpr GUID kImageProvider = KernelGroupProvider(kGroupImage);
+inline constexpr GUID kStackWalkProvider = KernelGroupProvider(kGroupStackWalk);
+// {B3E675D7-2554-4F18-830B-2762732560DE}: image identity records, written by
+// the relogger beside the kernel's events rather than by a kernel group.
+inline constexpr GUID kImageIdentityProvider = {0xB3E675D7, 0x2554, 0x4F18,
+                                                {0x83, 0x0B, 0x27, 0x62, 0x73, 0x25, 0x60, 0xDE}};
 
 // The provider that declares every kernel class to the Trace Data Helper.
 inline constexpr GUID kSystemTraceProvider = {0x9E814AAD, 0x3204, 0x11D2,
@@ -91,28 +99,71 @@ inline constexpr std::uint8_t kOpcodeDefunct = 39;
 inline constexpr std::uint8_t kOpcodeReadyThread = 50;
 inline constexpr std::uint8_t kOpcodeSetName = 72;
 
+// Image: a load, an unload, and the rundown of what was loaded when logging
+// started (DCStart) or stopped (DCEnd).
+inline constexpr std::uint8_t kOpcodeImageUnload = 2;
+inline constexpr std::uint8_t kOpcodeImageDCStart = 3;
+inline constexpr std::uint8_t kOpcodeImageDCEnd = 4;
+inline constexpr std::uint8_t kOpcodeImageLoad = 10;
+// Image identity: an image's CodeView record (PDB GUID, age, PDB file name);
+// the second form is written for the IL images of managed code.
+inline constexpr std::uint8_t kOpcodeImageDebugRecord = 36;
+inline constexpr std::uint8_t kOpcodeImageDebugRecordIl = 37;
+// StackWalk: a stack written whole, or a cached one: a definition gives a key
+// its addresses (when the cache drops the key, or at rundown) and a
+// reference names the key for the kernel or the user part of an event's stack.
+inline constexpr std::uint8_t kOpcodeStack = 32;
+inline constexpr std::uint8_t kOpcodeStackKeyDelete = 35;
+inline constexpr std::uint8_t kOpcodeStackKeyRundown = 36;
+inline constexpr std::uint8_t kOpcodeStackKeyKernel = 37;
+inline constexpr std::uint8_t kOpcodeStackKeyUser = 38;
+// PerfInfo: each logged when the routine returns.
+inline constexpr std::uint8_t kOpcodeThreadedDpc = 66;
+inline constexpr std::uint8_t kOpcodeIsr = 67;
+inline constexpr std::uint8_t kOpcodeDpc = 68;
+inline constexpr std::uint8_t kOpcodeTimerDpc = 69;
+
+// The kernel walks at most this many frames of a stack.
+inline constexpr std::size_t kMaxStackFrames = 192;
+
 // Versions: the kernel logs the header, readies and thread names in one
 // version only; version 3 thread events end in a name their schema omits.
 inline constexpr std::uint8_t kHeaderVersion = 2;
 inline constexpr std::uint8_t kReadyThreadVersion = 2;
 inline constexpr std::uint8_t kSetNameVersion = 2;
 inline constexpr std::uint8_t kThreadVersionWithTrailingName = 3;
+// Image events are version 2 up to Windows 7; version 3 splits the first
+// reserved field into the signature level and type.
+inline constexpr std::uint8_t kImageVersionWin7 = 2;
+inline constexpr std::uint8_t kImageVersion = 3;
+inline constexpr std::uint8_t kImageIdentityVersion = 2;
+inline constexpr std::uint8_t kStackWalkVersion = 2;
+inline constexpr std::uint8_t kPerfInfoVersion = 2;
 
 // The classes whose payloads the Trace Data Helper describes.
-enum class KernelEventClass : std::uint8_t { Process, Thread };
+enum class KernelEventClass : std::uint8_t { Process, Thread, Image, ImageIdentity, StackWalk, PerfInfo };
 
-inline constexpr std::array<std::uint8_t, 2> kKernelEventClassGroups = {kGroupProcess, kGroupThread};
+struct KernelEventClassInfo {
+    GUID provider;
+    std::u16string_view name;
+};
 
-constexpr std::uint8_t GroupOf(KernelEventClass event_class) {
-    return kKernelEventClassGroups[static_cast<std::size_t>(event_class)];
-}
+// Indexed by KernelEventClass.
+inline constexpr std::array<KernelEventClassInfo, 6> kKernelEventClasses = {{
+    {kProcessProvider, kKernelGroups[kGroupProcess].name},
+    {kThreadProvider, kKernelGroups[kGroupThread].name},
+    {kImageProvider, kKernelGroups[kGroupImage].name},
+    {kImageIdentityProvider, u"ImageId"},
+    {kStackWalkProvider, kKernelGroups[kGroupStackWalk].name},
+    {kPerfInfoProvider, kKernelGroups[kGroupPerfInfo].name},
+}};
 
 constexpr GUID ProviderOf(KernelEventClass event_class) {
-    return KernelGroupProvider(GroupOf(event_class));
+    return kKernelEventClasses[static_cast<std::size_t>(event_class)].provider;
 }
 
 constexpr std::u16string_view ClassNameOf(KernelEventClass event_class) {
-    return kKernelGroups[GroupOf(event_class)].name;
+    return kKernelEventClasses[static_cast<std::size_t>(event_class)].name;
 }
 
 constexpr bool SameGuid(const GUID& left, const GUID& right) {
@@ -124,7 +175,7 @@ constexpr bool SameGuid(const GUID& left, const GUID& right) {
 
 // The class whose events carry this provider GUID, if the helper describes it.
 constexpr std::optional<KernelEventClass> KernelEventClassOf(const GUID& provider) {
-    for (std::size_t index = 0; index < kKernelEventClassGroups.size(); ++index) {
+    for (std::size_t index = 0; index < kKernelEventClasses.size(); ++index) {
         const auto event_class = static_cast<KernelEventClass>(index);
         if (SameGuid(provider, ProviderOf(event_class))) {
             return event_class;
@@ -139,7 +190,7 @@ struct KernelOpcode {
     std::u16string_view name;
 };
 
-inline constexpr std::array<KernelOpcode, 12> kKernelOpcodes = {{
+inline constexpr std::array<KernelOpcode, 27> kKernelOpcodes = {{
     {KernelEventClass::Process, kOpcodeStart, u"Start"},
     {KernelEventClass::Process, kOpcodeEnd, u"End"},
     {KernelEventClass::Process, kOpcodeDCStart, u"DCStart"},
@@ -152,6 +203,21 @@ inline constexpr std::array<KernelOpcode, 12> kKernelOpcodes = {{
     {KernelEventClass::Thread, kOpcodeCSwitch, u"CSwitch"},
     {KernelEventClass::Thread, kOpcodeReadyThread, u"ReadyThread"},
     {KernelEventClass::Thread, kOpcodeSetName, u"SetName"},
+    {KernelEventClass::Image, kOpcodeImageUnload, u"Unload"},
+    {KernelEventClass::Image, kOpcodeImageDCStart, u"DCStart"},
+    {KernelEventClass::Image, kOpcodeImageDCEnd, u"DCEnd"},
+    {KernelEventClass::Image, kOpcodeImageLoad, u"Load"},
+    {KernelEventClass::ImageIdentity, kOpcodeImageDebugRecord, u"DbgID_RSDS"},
+    {KernelEventClass::ImageIdentity, kOpcodeImageDebugRecordIl, u"DbgID_ILRSDS"},
+    {KernelEventClass::StackWalk, kOpcodeStack, u"Stack"},
+    {KernelEventClass::StackWalk, kOpcodeStackKeyDelete, u"KeyDelete"},
+    {KernelEventClass::StackWalk, kOpcodeStackKeyRundown, u"KeyRundown"},
+    {KernelEventClass::StackWalk, kOpcodeStackKeyKernel, u"StackKeyKernel"},
+    {KernelEventClass::StackWalk, kOpcodeStackKeyUser, u"StackKeyUser"},
+    {KernelEventClass::PerfInfo, kOpcodeThreadedDpc, u"ThreadedDPC"},
+    {KernelEventClass::PerfInfo, kOpcodeIsr, u"ISR"},
+    {KernelEventClass::PerfInfo, kOpcodeDpc, u"DPC"},
+    {KernelEventClass::PerfInfo, kOpcodeTimerDpc, u"TimerDPC"},
 }};
 
 // The opcode's name within its class; empty for an opcode the class lacks.

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -83,6 +85,42 @@ TEST(KMeansTest, GroupsEveryPeriodUnderItsFinalCentroid) {
     EXPECT_EQ(cluster_map.at(100000.0), ten_ms);
     EXPECT_EQ(cluster_map.at(1000000.0), std::vector<std::uint64_t>(2, 1000000));
     EXPECT_TRUE(cluster_map.at(kInf).empty());
+}
+
+// The map's members are the periods Cluster assigns to each final centroid,
+// ascending: on sorted runs (kept intervals, with and without dropped
+// centroids) and on periods too large for them.
+TEST(KMeansTest, ClusterMapHoldsExactlyTheAssignedPeriodsInOrder) {
+    std::mt19937_64 random(3);
+    std::vector<std::uint64_t> kept(3000);
+    for (std::uint64_t& period : kept) {
+        period = 10000 + random() % 9990001;
+    }
+    const std::vector<std::uint64_t> cases[] = {
+        kept,
+        {150000, 10000, 150000, 10000, 10000, 150000, 10000, 150000, 10000, 150000, 10000, 150000},
+        {std::uint64_t{1} << 60, 10000, std::uint64_t{1} << 61, 10000, 40000, 40000, 80000, 80000, 100000, 150000,
+         200000, 300000},
+    };
+    const KMeans kmeans(seed_centroids);
+    for (const std::vector<std::uint64_t>& periods : cases) {
+        std::vector<double> centroids;
+        std::vector<std::size_t> assignment;
+        kmeans.Cluster(periods, centroids, assignment);
+        ClusterMap expected;
+        for (const double centroid : centroids) {
+            expected[centroid];
+        }
+        for (std::size_t j = 0; j < assignment.size(); ++j) {
+            expected[centroids[assignment[j]]].push_back(periods[j]);
+        }
+        for (auto& [centroid, members] : expected) {
+            std::sort(members.begin(), members.end());
+        }
+        ClusterMap cluster_map;
+        kmeans.BuildClusterMap(periods, cluster_map);
+        EXPECT_EQ(cluster_map, expected) << periods.size() << " periods";
+    }
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <set>
 #include <vector>
 
-#include "analysis/histogram.h"
+#include "model/histogram.h"
 
 namespace dormiscope::literal {
 

@@ -1,7 +1,7 @@
 // Every record read from a decoding plan equals the record read through the
 // Trace Data Helper alone, return value included: over every event of the
 // recorded samples and of written traces of every version and pointer size,
-// with each of the three record readers.
+// with each record reader.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "etl_writer/code_events.h"
 #include "etl_writer/kernel_events.h"
 #include "etw/event_records.h"
+#include "etw/stack_event_records.h"
 #include "support/kernel_trace.h"
 #include "support/temporary_directory.h"
 
@@ -42,6 +44,34 @@ bool SameRecord(const ProcessEventData& planned, const ProcessEventData& helper)
            planned.text3 == helper.text3 && planned.text4 == helper.text4;
 }
 
+bool SameRecord(const ImageEventData& planned, const ImageEventData& helper) {
+    return planned.TimeStamp == helper.TimeStamp && planned.opcode == helper.opcode &&
+           planned.ImageBase == helper.ImageBase && planned.ImageSize == helper.ImageSize &&
+           planned.ProcessId == helper.ProcessId && planned.ImageCheckSum == helper.ImageCheckSum &&
+           planned.TimeDateStamp == helper.TimeDateStamp && planned.FileName == helper.FileName;
+}
+
+bool SameRecord(const ImageIdentityEventData& planned, const ImageIdentityEventData& helper) {
+    return planned.TimeStamp == helper.TimeStamp && planned.ImageBase == helper.ImageBase &&
+           planned.ProcessId == helper.ProcessId && planned.PdbGuid == helper.PdbGuid && planned.Age == helper.Age &&
+           planned.PdbFileName == helper.PdbFileName;
+}
+
+bool SameRecord(const StackEventData& planned, const StackEventData& helper) {
+    return planned.TimeStamp == helper.TimeStamp && planned.ProcessorNumber == helper.ProcessorNumber &&
+           planned.opcode == helper.opcode && planned.EventTimeStamp == helper.EventTimeStamp &&
+           planned.StackProcess == helper.StackProcess && planned.StackThread == helper.StackThread &&
+           planned.StackKey == helper.StackKey && planned.frames == helper.frames &&
+           planned.frames_read == helper.frames_read;
+}
+
+bool SameRecord(const RoutineEventData& planned, const RoutineEventData& helper) {
+    return planned.TimeStamp == helper.TimeStamp && planned.ProcessorNumber == helper.ProcessorNumber &&
+           planned.opcode == helper.opcode && planned.InitialTime == helper.InitialTime &&
+           planned.Routine == helper.Routine && planned.ReturnValue == helper.ReturnValue &&
+           planned.Vector == helper.Vector;
+}
+
 template <typename Record, typename Planned, typename Helper>
 void Compare(const EVENT_RECORD& event, Comparison& comparison, const char* reader, Planned planned_read,
              Helper helper_read) {
@@ -70,6 +100,10 @@ void WINAPI CompareReaders(PEVENT_RECORD event) {
                               static_cast<CSwitchRead>(ReadEventPropertiesThroughHelper));
     Compare<ProcessEventData>(*event, comparison, "process", ReadProcessEventProperties,
                               ReadProcessEventPropertiesThroughHelper);
+    Compare<ImageEventData>(*event, comparison, "image", ReadImageProperties, ReadImagePropertiesThroughHelper);
+    Compare<ImageIdentityEventData>(*event, comparison, "image identity", ReadImageIdentityProperties, ReadImageIdentityPropertiesThroughHelper);
+    Compare<StackEventData>(*event, comparison, "stack", ReadStackProperties, ReadStackPropertiesThroughHelper);
+    Compare<RoutineEventData>(*event, comparison, "routine", ReadRoutineProperties, ReadRoutinePropertiesThroughHelper);
     CSwitchEventData record;
     comparison.complete_switches += ReadEventProperties(*event, record) ? 1 : 0;
     ++comparison.events;
@@ -104,7 +138,7 @@ TEST(DecodingPlan, RecordedSamplesReadTheSameAsThroughTheHelper) {
     }
 }
 
-// Every version and pointer size of the three event kinds, repeated so the
+// Every version and pointer size of each event kind, repeated so the
 // plans get used, with shortened events in between that no plan can vouch
 // for and a shortened one ahead of the first whole one of its class.
 TEST(DecodingPlan, WrittenTracesOfEveryVersionAndPointerSizeReadTheSame) {
@@ -157,6 +191,22 @@ TEST(DecodingPlan, WrittenTracesOfEveryVersionAndPointerSizeReadTheSame) {
             trace.Add(shortened, at++);
             add(event);
         }
+        const std::uint64_t base = pointer_size == 4 ? 0x8A10'0000 : 0xFFFF'F801'6AA0'0000;
+        for (const std::uint16_t version : {kImageVersionWin7, kImageVersion}) {
+            const etl::ImageFields fields{.ImageBase = base, .ImageSize = 0x4000, .ProcessId = 400,
+                                          .FileName = u"\\SystemRoot\\system32\\drivers\\x.sys"};
+            add(etl::ImageEvent(3, 0, kOpcodeImageLoad, version, pointer_size, fields));
+            add(etl::ImageEvent(3, 0, kOpcodeImageDCEnd, version, pointer_size, fields));
+        }
+        add(etl::ImageIdentityEvent(3, 0, pointer_size, {.ImageBase = base, .ProcessId = 400, .PdbFileName = "x.pdb"}));
+        const std::vector<std::uint64_t> frames = {base + 1, base + 2, base + 3};
+        add(etl::StackEvent(4, 0, 99, 400, 900, frames, pointer_size));
+        add(etl::StackKeyDefinitionEvent(4, 0, kOpcodeStackKeyDelete, base + 8, frames, pointer_size));
+        add(etl::StackKeyReferenceEvent(4, 0, kOpcodeStackKeyKernel, 99, 400, 900, base + 8, pointer_size));
+        for (const std::uint8_t opcode : {kOpcodeThreadedDpc, kOpcodeDpc, kOpcodeTimerDpc}) {
+            add(etl::DpcEvent(5, 0, opcode, 50, base + 0x40, pointer_size));
+        }
+        add(etl::IsrEvent(5, 0, 60, base + 0x80, 0x61, pointer_size));
         const auto path = trace.Write(directory / ("trace" + std::to_string(pointer_size) + ".etl"));
         const Comparison comparison = CompareOverTrace(path);
         EXPECT_GT(comparison.complete_switches, 0U);

@@ -9,9 +9,11 @@
 #include <iterator>
 #include <vector>
 
+#include "platform/etl_reader/etl_layout.h"
+
 namespace {
 
-constexpr std::size_t kBufferHeaderSize = 0x48;
+using dormiscope::etl::kBufferHeaderSize;
 constexpr std::size_t kBuffersPerSeed = 4;
 constexpr std::size_t kEventBytesPerBuffer = 1024;
 
@@ -50,8 +52,8 @@ std::vector<std::uint8_t> CutSeed(const std::vector<std::uint8_t>& file) {
     std::size_t offset = 0;
     for (std::size_t count = 0; count < kBuffersPerSeed && offset + kBufferHeaderSize <= file.size(); ++count) {
         const std::uint32_t size = Load32(file, offset);
-        const std::uint32_t used = Load32(file, offset + 0x30);
-        const bool compressed = (file[offset + 0x34] & 0x40) != 0;
+        const std::uint32_t used = Load32(file, offset + dormiscope::etl::kUsedOffset);
+        const bool compressed = (Load16(file, offset + dormiscope::etl::kBufferFlagOffset) & dormiscope::etl::kBufferFlagCompressed) != 0;
         if (size < kBufferHeaderSize || size > file.size() - offset) {
             break;
         }
@@ -69,7 +71,7 @@ std::vector<std::uint8_t> CutSeed(const std::vector<std::uint8_t>& file) {
         if (!compressed) {
             const auto new_used = static_cast<std::uint32_t>(cut);
             std::memcpy(&seed[start + 0x04], &new_used, 4);
-            std::memcpy(&seed[start + 0x30], &new_used, 4);
+            std::memcpy(&seed[start + dormiscope::etl::kUsedOffset], &new_used, 4);
         }
         offset += size;
     }

@@ -6,9 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "etw/event_records.h"
+#include "etw/stack_event_records.h"
 #include "etw/wake_event_records.h"
 #include "platform/kernel_event_classes.h"
 
@@ -42,6 +44,30 @@ bool Same(const ThreadNameEventData& a, const ThreadNameEventData& b) {
     return a.ProcessId == b.ProcessId && a.ThreadId == b.ThreadId && a.name == b.name;
 }
 
+bool Same(const dormiscope::ImageEventData& a, const dormiscope::ImageEventData& b) {
+    return a.TimeStamp == b.TimeStamp && a.opcode == b.opcode && a.ImageBase == b.ImageBase &&
+           a.ImageSize == b.ImageSize && a.ProcessId == b.ProcessId && a.ImageCheckSum == b.ImageCheckSum &&
+           a.TimeDateStamp == b.TimeDateStamp && a.FileName == b.FileName;
+}
+
+bool Same(const dormiscope::ImageIdentityEventData& a, const dormiscope::ImageIdentityEventData& b) {
+    return a.TimeStamp == b.TimeStamp && a.ImageBase == b.ImageBase && a.ProcessId == b.ProcessId &&
+           a.PdbGuid == b.PdbGuid && a.Age == b.Age && a.PdbFileName == b.PdbFileName;
+}
+
+bool Same(const dormiscope::StackEventData& a, const dormiscope::StackEventData& b) {
+    return a.TimeStamp == b.TimeStamp && a.ProcessorNumber == b.ProcessorNumber && a.opcode == b.opcode &&
+           a.EventTimeStamp == b.EventTimeStamp && a.StackProcess == b.StackProcess &&
+           a.StackThread == b.StackThread && a.StackKey == b.StackKey && a.frames == b.frames &&
+           a.frames_read == b.frames_read;
+}
+
+bool Same(const dormiscope::RoutineEventData& a, const dormiscope::RoutineEventData& b) {
+    return a.TimeStamp == b.TimeStamp && a.ProcessorNumber == b.ProcessorNumber && a.opcode == b.opcode &&
+           a.InitialTime == b.InitialTime && a.Routine == b.Routine && a.ReturnValue == b.ReturnValue &&
+           a.Vector == b.Vector;
+}
+
 template <typename Record>
 void Check(const EVENT_RECORD& event, bool (*planned_read)(const EVENT_RECORD&, Record&),
            bool (*helper_read)(const EVENT_RECORD&, Record&)) {
@@ -53,6 +79,10 @@ void Check(const EVENT_RECORD& event, bool (*planned_read)(const EVENT_RECORD&, 
 }
 
 void CheckAllReaders(const EVENT_RECORD& event) {
+    Check<dormiscope::ImageEventData>(event, dormiscope::ReadImageProperties, dormiscope::ReadImagePropertiesThroughHelper);
+    Check<dormiscope::ImageIdentityEventData>(event, dormiscope::ReadImageIdentityProperties, dormiscope::ReadImageIdentityPropertiesThroughHelper);
+    Check<dormiscope::StackEventData>(event, dormiscope::ReadStackProperties, dormiscope::ReadStackPropertiesThroughHelper);
+    Check<dormiscope::RoutineEventData>(event, dormiscope::ReadRoutineProperties, dormiscope::ReadRoutinePropertiesThroughHelper);
     Check<ThreadEventData>(event, dormiscope::ReadEventProperties, dormiscope::ReadEventPropertiesThroughHelper);
     Check<CSwitchEventData>(event, dormiscope::ReadEventProperties, dormiscope::ReadEventPropertiesThroughHelper);
     Check<ProcessEventData>(event, dormiscope::ReadProcessEventProperties,
@@ -78,9 +108,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         position += kHeader + length;
 
         EVENT_RECORD event{};
-        const GUID* const providers[] = {&dormiscope::kProcessProvider, &dormiscope::kThreadProvider,
-                                         &kOtherProvider};
-        event.EventHeader.ProviderId = *providers[header[0] % 3];
+        const GUID* const providers[] = {&dormiscope::kProcessProvider,       &dormiscope::kThreadProvider,
+                                         &kOtherProvider,                     &dormiscope::kImageProvider,
+                                         &dormiscope::kImageIdentityProvider, &dormiscope::kStackWalkProvider,
+                                         &dormiscope::kPerfInfoProvider};
+        event.EventHeader.ProviderId = *providers[header[0] % std::size(providers)];
         event.EventHeader.EventDescriptor.Opcode = header[1];
         event.EventHeader.EventDescriptor.Version = header[2];
         const USHORT flag_choices[] = {EVENT_HEADER_FLAG_64_BIT_HEADER, EVENT_HEADER_FLAG_32_BIT_HEADER, 0,

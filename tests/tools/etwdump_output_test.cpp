@@ -115,6 +115,30 @@ TEST(EtwdumpEventJsonTest, PrintsTheReadyAndNameEventsProperties) {
               std::string::npos);
 }
 
+TEST(EtwdumpEventJsonTest, PrintsAddressesInHexAndStackFramesLeafFirst) {
+    TestEvent stack(kStackWalkProvider, 2, 32,
+                    Payload().U64(737398883714).U32(1876).U32(3488).U32(0x8268F318).U32(0x77710A00).bytes(), kFlags32);
+    EXPECT_NE(JsonOf(stack.get()).find(R"("properties":{"EventTimeStamp":737398883714,"StackProcess":1876,)"
+                                       R"("StackThread":3488},"frames":["0x8268F318","0x77710A00"]})"),
+              std::string::npos);
+    // A partial address at the end: the whole ones, and what was wrong.
+    TestEvent cut(kStackWalkProvider, 2, 35, Payload().U64(0xFFFFFA8303452C50).U64(0x1).U8(7).bytes());
+    EXPECT_NE(JsonOf(cut.get()).find(R"("properties":{"StackKey":"0xFFFFFA8303452C50"},"frames":["0x1"],)"
+                                     R"("frames_damage":"truncated"})"),
+              std::string::npos);
+    const GUID pdb = {0xD7EA2B66, 0x8298, 0x4A0E, {0x86, 0x97, 0x62, 0x0F, 0x55, 0x71, 0xB7, 0xBF}};
+    Payload identity;
+    identity.U64(0xFFFFF8000260F000).U32(0).Raw(&pdb, sizeof pdb).U32(2).Ansi("ntkrnlmp.pdb");
+    TestEvent record(kImageIdentityProvider, 2, 36, identity.bytes());
+    EXPECT_NE(JsonOf(record.get()).find(R"("properties":{"ImageBase":"0xFFFFF8000260F000","ProcessId":0,)"
+                                        R"("GuidSig":"{D7EA2B66-8298-4A0E-8697-620F5571B7BF}","Age":2,)"
+                                        R"("PdbFileName":"ntkrnlmp.pdb"}})"),
+              std::string::npos);
+    TestEvent dpc(kPerfInfoProvider, 2, 69, Payload().U64(90).U64(0xFFFFF80021489A10).bytes());
+    EXPECT_NE(JsonOf(dpc.get()).find(R"("properties":{"InitialTime":90,"Routine":"0xFFFFF80021489A10"}})"),
+              std::string::npos);
+}
+
 TEST(EtwdumpEventJsonTest, MarksWhatCannotBeDecodedAsNull) {
     TestEvent header(kEventTraceProvider, 2, 0, std::vector<std::uint8_t>(16));
     EXPECT_NE(JsonOf(header.get()).find(R"("user_data_length":16,"properties":null})"), std::string::npos);

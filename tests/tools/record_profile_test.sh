@@ -31,12 +31,15 @@ provider="/WindowsPerformanceRecorder/Profiles/SystemProvider[@Id=\"$provider_id
 expect_one "the kernel logger as the profile's collector" "$collector[@Name=\"NT Kernel Logger\"]"
 expect_one "buffers of at least 1 MB" "$collector/BufferSize[@Value >= 1024]"
 expect_one "at least 256 buffers" "$collector/Buffers[@Value >= 256]"
-for keyword in ProcessThread CSwitch ReadyThread DPC; do
+for keyword in ProcessThread Loader CSwitch ReadyThread DPC Interrupt; do
     expect_one "the $keyword events" "$provider/Keywords/Keyword[@Value=\"$keyword\"]"
+done
+for stack in CSwitch ReadyThread; do
+    expect_one "stacks on the $stack events" "$provider/Stacks/Stack[@Value=\"$stack\"]"
 done
 
 if ((failures > 0)); then
     echo "$failures check(s) failed"
     exit 1
 fi
-echo "the recording profile names the kernel logger, its buffers and the four kinds of events"
+echo "the recording profile names the kernel logger, its buffers, the six kinds of events and the two with stacks"

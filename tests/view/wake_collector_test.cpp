@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
 #include "view/wake_figures.h"
@@ -21,12 +20,12 @@ class CollectorTest : public ::testing::Test {
 protected:
     CollectorTest() {
         ProcessEventData process;
-        std::memcpy(process.fixedPart.data() + 8, &kPid, 4);
+        WriteField(process.fixedPart, process_field::kProcessId, kPid);
         process.text2 = "app.exe";
         model_.AddProcess(process);
         ThreadPayload thread{};
-        std::memcpy(thread.data(), &kPid, 4);
-        std::memcpy(thread.data() + 4, &kThread, 4);
+        WriteField(thread, thread_field::kProcessId, kPid);
+        WriteField(thread, thread_field::kTThreadId, kThread);
         model_.AddThread(thread, 0);
     }
 

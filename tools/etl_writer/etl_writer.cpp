@@ -33,22 +33,22 @@ struct BufferHeader {
 
 void StoreBufferHeader(Bytes& buffer, const BufferHeader& header, const TraceOptions& options) {
     std::fill(buffer.begin(), buffer.begin() + kBufferHeaderSize, std::uint8_t{0});
-    StoreLE(buffer, 0x00, header.size_on_disk);
-    StoreLE(buffer, 0x04, header.used);  // SavedOffset
-    StoreLE(buffer, 0x08, header.used);  // CurrentOffset
-    StoreLE(buffer, 0x10, header.timestamp);
-    StoreLE(buffer, 0x18, header.sequence_number);
+    StoreLE(buffer, kBufferSizeOffset, header.size_on_disk);
+    StoreLE(buffer, kSavedOffsetOffset, header.used);
+    StoreLE(buffer, kCurrentOffsetOffset, header.used);
+    StoreLE(buffer, kBufferTimeStampOffset, header.timestamp);
+    StoreLE(buffer, kSequenceNumberOffset, header.sequence_number);
     if (options.proc_index_flag) {
-        StoreLE(buffer, 0x28, static_cast<std::uint16_t>(header.processor));
+        StoreLE(buffer, kClientContextOffset, static_cast<std::uint16_t>(header.processor));
     } else {
-        StoreLE(buffer, 0x28, static_cast<std::uint8_t>(header.processor));
-        StoreLE(buffer, 0x29, kEventAlignmentByte);
+        StoreLE(buffer, kClientContextOffset, static_cast<std::uint8_t>(header.processor));
+        StoreLE(buffer, kClientContextOffset + 1, kEventAlignmentByte);
     }
-    StoreLE(buffer, 0x2A, options.logger_id);
-    StoreLE(buffer, 0x2C, header.state);
-    StoreLE(buffer, 0x30, header.used);  // Offset
-    StoreLE(buffer, 0x34, header.flags);
-    StoreLE(buffer, 0x36, header.type);
+    StoreLE(buffer, kLoggerIdOffset, options.logger_id);
+    StoreLE(buffer, kStateOffset, header.state);
+    StoreLE(buffer, kUsedOffset, header.used);
+    StoreLE(buffer, kBufferFlagOffset, header.flags);
+    StoreLE(buffer, kBufferTypeOffset, header.type);
 }
 
 void CheckOptions(const TraceOptions& options) {
@@ -155,7 +155,7 @@ std::vector<std::uint8_t> EtlWriter::HeaderBuffer() const {
     std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(kBufferHeaderSize + event.size()),
               buffer.begin() + static_cast<std::ptrdiff_t>(used), std::uint8_t{0});
     const auto flags = static_cast<std::uint16_t>(kBufferFlagFlushMarker |
-                                                  (options_.proc_index_flag ? kBufferFlagProcIndex : 0));
+                                                  (options_.proc_index_flag ? kBufferFlagProcessorIndex : 0));
     StoreBufferHeader(buffer,
                       {.size_on_disk = static_cast<std::uint32_t>(size),
                        .used = static_cast<std::uint32_t>(used),
@@ -172,7 +172,7 @@ std::vector<std::uint8_t> EtlWriter::HeaderBuffer() const {
 
 void EtlWriter::Flush(std::uint32_t processor, bool final_flush) {
     OpenBuffer& buffer = open_buffers_[processor];
-    std::uint16_t flags = options_.proc_index_flag ? kBufferFlagProcIndex : 0;
+    std::uint16_t flags = options_.proc_index_flag ? kBufferFlagProcessorIndex : 0;
     if (final_flush) {
         flags |= kBufferFlagFlushMarker;
     }

@@ -8,7 +8,6 @@
 namespace dormiscope::etl {
 namespace {
 
-constexpr std::uint8_t kMarkerFlags = 0xC0;  // TRACE_HEADER_FLAG | TRACE_HEADER_EVENT_TRACE
 constexpr std::size_t kMaximumEventSize = 0xFFFF;  // the size fields are 16 bits
 
 enum class Layout { System, Compact, Perfinfo, Full, Instance, EventHeader };
@@ -42,7 +41,7 @@ Layout LayoutOf(HeaderForm form) {
 void PutPacketHeader(Bytes& out, const Event& event, std::uint16_t total_size) {
     PutLE(out, event.version);
     PutLE(out, HeaderTypeByte(event.form));
-    PutLE(out, kMarkerFlags);
+    PutLE(out, kMarkerTypedHeader);
     PutLE(out, total_size);
     PutLE(out, event.type);
     PutLE(out, event.group);
@@ -52,7 +51,7 @@ void PutPacketHeader(Bytes& out, const Event& event, std::uint16_t total_size) {
 void PutClassicHeader(Bytes& out, const Event& event, std::uint16_t total_size) {
     PutLE(out, total_size);
     PutLE(out, HeaderTypeByte(event.form));
-    PutLE(out, kMarkerFlags);
+    PutLE(out, kMarkerTypedHeader);
     PutLE(out, event.type);
     PutLE(out, event.level);
     PutLE(out, event.version);
@@ -67,7 +66,7 @@ void PutClassicHeader(Bytes& out, const Event& event, std::uint16_t total_size) 
 void PutEventHeader(Bytes& out, const Event& event, std::uint16_t total_size) {
     PutLE(out, total_size);
     PutLE(out, HeaderTypeByte(event.form));
-    PutLE(out, kMarkerFlags);
+    PutLE(out, kMarkerTypedHeader);
     PutLE(out, std::uint16_t{0});  // Flags: no extended items
     PutLE(out, std::uint16_t{0});  // EventProperty
     PutLE(out, event.tid);
@@ -91,17 +90,17 @@ void PutEventHeader(Bytes& out, const Event& event, std::uint16_t total_size) {
 std::size_t HeaderSize(HeaderForm form) {
     switch (LayoutOf(form)) {
     case Layout::System:
-        return 0x20;
+        return kSystemHeaderSize;
     case Layout::Compact:
-        return 0x18;
+        return kCompactHeaderSize;
     case Layout::Perfinfo:
-        return 0x10;
+        return kPerfInfoHeaderSize;
     case Layout::Full:
-        return 0x30;
+        return kFullHeaderSize;
     case Layout::Instance:
-        return 0x48;
+        return kInstanceHeaderSize;
     case Layout::EventHeader:
-        return 0x50;
+        return kEventHeaderSize;
     }
     throw std::invalid_argument("unknown header form");
 }
@@ -109,29 +108,29 @@ std::size_t HeaderSize(HeaderForm form) {
 std::uint8_t HeaderTypeByte(HeaderForm form) {
     switch (form) {
     case HeaderForm::System32:
-        return 0x01;
+        return kSystem32;
     case HeaderForm::System64:
-        return 0x02;
+        return kSystem64;
     case HeaderForm::Compact32:
-        return 0x03;
+        return kCompact32;
     case HeaderForm::Compact64:
-        return 0x04;
+        return kCompact64;
     case HeaderForm::Perfinfo32:
-        return 0x10;
+        return kPerfInfo32;
     case HeaderForm::Perfinfo64:
-        return 0x11;
+        return kPerfInfo64;
     case HeaderForm::Full32:
-        return 0x0A;
+        return kFullHeader32;
     case HeaderForm::Full64:
-        return 0x14;
+        return kFullHeader64;
     case HeaderForm::Instance32:
-        return 0x0B;
+        return kInstance32;
     case HeaderForm::Instance64:
-        return 0x15;
+        return kInstance64;
     case HeaderForm::EventHeader32:
-        return 0x12;
+        return kEventHeader32;
     case HeaderForm::EventHeader64:
-        return 0x13;
+        return kEventHeader64;
     }
     throw std::invalid_argument("unknown header form");
 }

@@ -3,15 +3,11 @@
 // followed by the logger name and the log file name.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 #include "etl_writer/trace_description.h"
 
 namespace dormiscope::etl {
-
-inline constexpr std::size_t kLogfileHeaderSize64 = 0x118;
-inline constexpr std::size_t kLogfileHeaderSize32 = 0x110;
 
 // The whole event; `buffers_written` and `end_time` are the values known at
 // the time (placeholders until the trace is finished).

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/etl_reader/etl_layout.h"
 #include "platform/etw_api.h"
 
 namespace dormiscope::etl {
@@ -30,10 +31,7 @@ enum class HeaderForm {
 // Session clock; the logfile header's ReservedFlags.
 enum class Clock : std::uint32_t { QueryPerformanceCounter = 1, SystemTime = 2, CpuCycles = 3 };
 
-inline constexpr std::size_t kBufferHeaderSize = 0x48;
 inline constexpr std::uint16_t kBufferFlagFlushMarker = 0x0001;
-inline constexpr std::uint16_t kBufferFlagProcIndex = 0x0020;
-inline constexpr std::uint16_t kBufferFlagCompressed = 0x0040;
 inline constexpr std::uint16_t kBufferTypeGeneric = 0;
 inline constexpr std::uint16_t kBufferTypeHeader = 4;
 

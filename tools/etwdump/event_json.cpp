@@ -5,8 +5,10 @@
 #include <cstring>
 #include <string_view>
 
+#include "etw/stack_event_records.h"
 #include "etwdump/json_text.h"
 #include "platform/etl_reader/little_endian.h"
+#include "platform/kernel_event_classes.h"
 
 namespace dormiscope::etwdump {
 namespace {
@@ -58,7 +60,29 @@ void AppendHexBytes(std::string& out, std::span<const std::uint8_t> value) {
     out.push_back('"');
 }
 
-void AppendValue(std::string& out, USHORT in_type, std::span<const std::uint8_t> value, unsigned pointer_size) {
+void AppendAddress(std::string& out, std::uint64_t address) {
+    out += "\"0x";
+    const std::size_t start = out.size();
+    AppendHex(out, address, 16);
+    // No leading zeros: addresses read as they are usually written.
+    const std::size_t zeros = std::min(out.find_first_not_of('0', start) - start, std::size_t{15});
+    out.erase(start, zeros);
+    out.push_back('"');
+}
+
+void AppendValue(std::string& out, const EVENT_PROPERTY_INFO& property, std::span<const std::uint8_t> value,
+                 unsigned pointer_size) {
+    const USHORT in_type = property.nonStructType.InType;
+    if (in_type == TDH_INTYPE_POINTER && property.nonStructType.OutType == TDH_OUTTYPE_HEXINT64) {
+        AppendAddress(out, LittleEndian(value));
+        return;
+    }
+    if (in_type == TDH_INTYPE_GUID && value.size() == sizeof(GUID)) {
+        GUID guid;
+        std::memcpy(&guid, value.data(), sizeof guid);
+        AppendJsonString(out, GuidText(guid));
+        return;
+    }
     switch (in_type) {
         case TDH_INTYPE_UNICODESTRING:
             AppendJsonString(out, Utf16Prefix(value));
@@ -150,6 +174,27 @@ void EventJsonWriter::Append(std::string& out, EVENT_RECORD& event) {
     object.Number("tid", header.ThreadId);
     object.Number("user_data_length", event.UserDataLength);
     AppendProperties(object.Key("properties"), event);
+    AppendStackFrames(object, event);
+}
+
+void EventJsonWriter::AppendStackFrames(JsonObject& object, const EVENT_RECORD& event) {
+    if (!SameGuid(event.EventHeader.ProviderId, kStackWalkProvider) || !ReadStackProperties(event, stack_) ||
+        (stack_.frames.empty() && stack_.frames_read == StackFrames::kWhole)) {
+        return;
+    }
+    std::string& out = object.Key("frames");
+    out.push_back('[');
+    for (std::size_t index = 0; index < stack_.frames.size(); ++index) {
+        if (index != 0) {
+            out.push_back(',');
+        }
+        AppendAddress(out, stack_.frames[index]);
+    }
+    out.push_back(']');
+    if (stack_.frames_read != StackFrames::kWhole) {
+        AppendJsonString(object.Key("frames_damage"),
+                         stack_.frames_read == StackFrames::kTruncated ? "truncated" : "oversized");
+    }
 }
 
 void EventJsonWriter::AppendProperties(std::string& out, EVENT_RECORD& event) {
@@ -199,8 +244,7 @@ void EventJsonWriter::AppendPropertyValue(std::string& out, EVENT_RECORD& event,
         out += "null";
         return;
     }
-    AppendValue(out, property.nonStructType.InType, std::span<const std::uint8_t>(value_.data(), size),
-                PointerSizeOf(event));
+    AppendValue(out, property, std::span<const std::uint8_t>(value_.data(), size), PointerSizeOf(event));
 }
 
 }  // namespace dormiscope::etwdump

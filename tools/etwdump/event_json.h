@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "etw/stack_event_records.h"
+#include "etwdump/json_text.h"
 #include "platform/etw_api.h"
 
 namespace dormiscope::etwdump {
@@ -29,9 +31,12 @@ private:
     void AppendProperties(std::string& out, EVENT_RECORD& event);
     void AppendPropertyValue(std::string& out, EVENT_RECORD& event, const EVENT_PROPERTY_INFO& property,
                              const std::uint8_t* name);
+    // A stack event's addresses, leaf first, after its properties.
+    void AppendStackFrames(JsonObject& object, const EVENT_RECORD& event);
 
     std::vector<std::uint8_t> event_info_;
     std::vector<std::uint8_t> value_;
+    StackEventData stack_;
 };
 
 }  // namespace dormiscope::etwdump

@@ -12,14 +12,11 @@
 #include "etwdump/event_json.h"
 #include "etwdump/json_text.h"
 #include "etw/logfile_header_field.h"
+#include "platform/etl_reader/etl_layout.h"
 #include "platform/kernel_event_classes.h"
 
 namespace dormiscope::etwdump {
 namespace {
-
-// TRACE_LOGFILE_HEADER as logged with 8-byte and with 4-byte pointers.
-constexpr std::size_t kHeaderSize64 = 280;
-constexpr std::size_t kHeaderSize32 = 272;
 
 // The name fields are fixed arrays that need not hold a terminator; WCHAR is
 // char16_t here and wchar_t (also UTF-16) on Windows.
@@ -84,7 +81,7 @@ void TraceSummary::Add(const EVENT_RECORD& event) {
     const EVENT_HEADER& header = event.EventHeader;
     if (events_++ == 0 && SameGuid(header.ProviderId, kEventTraceProvider) &&
         header.EventDescriptor.Opcode == kOpcodeHeader && event.UserData != nullptr) {
-        const std::size_t header_size = PointerSizeOf(event) == 4 ? kHeaderSize32 : kHeaderSize64;
+        const std::size_t header_size = PointerSizeOf(event) == 4 ? etl::kLogfileHeaderSize32 : etl::kLogfileHeaderSize64;
         std::span<const std::uint8_t> payload(static_cast<const std::uint8_t*>(event.UserData), event.UserDataLength);
         if (payload.size() >= header_size) {
             payload = payload.subspan(header_size);

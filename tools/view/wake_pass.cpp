@@ -1,7 +1,6 @@
 #include "view/wake_pass.h"
 
 #include <cstddef>
-#include <cstring>
 
 #include "etw/event_records.h"
 #include "etw/etw_parser.h"
@@ -34,12 +33,10 @@ void OnContextSwitch(const EVENT_RECORD& event, const TraceInfo* info, void* con
         return;
     }
     pass.run.model.CSwitchEvent(record, static_cast<std::uint64_t>(info->StartTime));
-    std::uint32_t new_thread_id = 0;
-    std::uint32_t old_thread_id = 0;
-    std::memcpy(&new_thread_id, record.payload.data(), sizeof new_thread_id);
-    std::memcpy(&old_thread_id, record.payload.data() + 4, sizeof old_thread_id);
-    pass.collector.ContextSwitch(ProcessorOf(event), record.TimeStamp, new_thread_id, old_thread_id,
-                                 record.payload[10]);
+    pass.collector.ContextSwitch(ProcessorOf(event), record.TimeStamp,
+                                 ReadField(record.payload, cswitch_field::kNewThreadId),
+                                 ReadField(record.payload, cswitch_field::kOldThreadId),
+                                 ReadField(record.payload, cswitch_field::kPreviousCState));
 }
 
 void OnReadyThread(const EVENT_RECORD& event, const TraceInfo*, void* context) {
@@ -74,9 +71,7 @@ void OnThreadStarted(const EVENT_RECORD& event, const TraceInfo* info, void* con
     OnThreadStart(event, info, &pass.run);
     ThreadEventData record;
     if (ReadEventProperties(event, record)) {
-        std::uint32_t thread_id = 0;
-        std::memcpy(&thread_id, record.payload.data() + 4, sizeof thread_id);
-        pass.collector.ThreadRegistered(thread_id);
+        pass.collector.ThreadRegistered(ReadField(record.payload, thread_field::kTThreadId));
     }
     TakeThreadName(event, pass);
 }

@@ -10,11 +10,15 @@ namespace dormiscope::etl {
 inline constexpr std::size_t kBufferHeaderSize = 0x48;
 inline constexpr std::size_t kBufferSizeOffset = 0x00;
 inline constexpr std::size_t kSavedOffsetOffset = 0x04;
+inline constexpr std::size_t kCurrentOffsetOffset = 0x08;
+inline constexpr std::size_t kBufferTimeStampOffset = 0x10;
 inline constexpr std::size_t kSequenceNumberOffset = 0x18;
-inline constexpr std::size_t kClientContextOffset = 0x28;
+inline constexpr std::size_t kClientContextOffset = 0x28;  // processor number, then alignment
+inline constexpr std::size_t kLoggerIdOffset = 0x2A;
 inline constexpr std::size_t kStateOffset = 0x2C;
 inline constexpr std::size_t kUsedOffset = 0x30;
 inline constexpr std::size_t kBufferFlagOffset = 0x34;
+inline constexpr std::size_t kBufferTypeOffset = 0x36;
 
 inline constexpr std::uint16_t kBufferFlagProcessorIndex = 0x0020;
 inline constexpr std::uint16_t kBufferFlagCompressed = 0x0040;

@@ -59,7 +59,7 @@ public:
     }
 
 private:
-    static constexpr std::size_t kClassCount = kKernelEventClassGroups.size();
+    static constexpr std::size_t kClassCount = kKernelEventClasses.size();
     static constexpr std::size_t kVersionCount = 6;
     static constexpr std::size_t kOpcodeCount = 73;
 

@@ -20,6 +20,15 @@ constexpr PropertySchema Int32(std::u16string_view name) {
 constexpr PropertySchema UInt8(std::u16string_view name) {
     return {name, TDH_INTYPE_UINT8, TDH_OUTTYPE_NULL, PropertyEncoding::Fixed, 1};
 }
+constexpr PropertySchema UInt64(std::u16string_view name) {
+    return {name, TDH_INTYPE_UINT64, TDH_OUTTYPE_NULL, PropertyEncoding::Fixed, 8};
+}
+constexpr PropertySchema UInt16(std::u16string_view name) {
+    return {name, TDH_INTYPE_UINT16, TDH_OUTTYPE_NULL, PropertyEncoding::Fixed, 2};
+}
+constexpr PropertySchema Guid(std::u16string_view name) {
+    return {name, TDH_INTYPE_GUID, TDH_OUTTYPE_NULL, PropertyEncoding::Fixed, 16};
+}
 constexpr PropertySchema Int8(std::u16string_view name) {
     return {name, TDH_INTYPE_INT8, TDH_OUTTYPE_NULL, PropertyEncoding::Fixed, 1};
 }
@@ -28,6 +37,10 @@ constexpr PropertySchema FileTime(std::u16string_view name) {
 }
 constexpr PropertySchema Pointer(std::u16string_view name) {
     return {name, TDH_INTYPE_POINTER, TDH_OUTTYPE_NULL, PropertyEncoding::Pointer, 0};
+}
+// A code or image address: pointer-sized, shown in hexadecimal.
+constexpr PropertySchema Address(std::u16string_view name) {
+    return {name, TDH_INTYPE_POINTER, TDH_OUTTYPE_HEXINT64, PropertyEncoding::Pointer, 0};
 }
 constexpr PropertySchema Sid(std::u16string_view name) {
     return {name, TDH_INTYPE_WBEMSID, TDH_OUTTYPE_NULL, PropertyEncoding::TokenUserSid, 0};
@@ -108,6 +121,37 @@ constexpr std::array kReadyThreadV2 = {
 // Logged when an application names a thread; the payload carries the ids.
 constexpr std::array kSetNameV2 = {Hex32(u"ProcessId"), Hex32(u"ThreadId"), Utf16(u"ThreadName")};
 
+// Version 3 splits version 2's first reserved field into the image's
+// signature level and type.
+constexpr std::array kImageV3 = {
+    Address(u"ImageBase"), Pointer(u"ImageSize"), Hex32(u"ProcessId"), UInt32(u"ImageCheckSum"),
+    UInt32(u"TimeDateStamp"), UInt8(u"SignatureLevel"), UInt8(u"SignatureType"), UInt16(u"Reserved0"),
+    Address(u"DefaultBase"), UInt32(u"Reserved1"), UInt32(u"Reserved2"), UInt32(u"Reserved3"),
+    UInt32(u"Reserved4"), Utf16(u"FileName"),
+};
+constexpr std::array kImageV2 = {
+    Address(u"ImageBase"), Pointer(u"ImageSize"), Hex32(u"ProcessId"), UInt32(u"ImageCheckSum"),
+    UInt32(u"TimeDateStamp"), UInt32(u"Reserved0"), Address(u"DefaultBase"), UInt32(u"Reserved1"),
+    UInt32(u"Reserved2"), UInt32(u"Reserved3"), UInt32(u"Reserved4"), Utf16(u"FileName"),
+};
+// An image's CodeView record: which PDB describes it.
+constexpr std::array kImageDebugRecordV2 = {
+    Address(u"ImageBase"), Hex32(u"ProcessId"), Guid(u"GuidSig"), UInt32(u"Age"), Ansi(u"PdbFileName"),
+};
+// The addresses that follow a stack or a key definition are as many as the
+// payload holds; their count depends on the data, so the classes describe
+// only what leads.
+constexpr std::array kStackV2 = {UInt64(u"EventTimeStamp"), Hex32(u"StackProcess"), UInt32(u"StackThread")};
+constexpr std::array kStackKeyDefinitionV2 = {Address(u"StackKey")};
+constexpr std::array kStackKeyReferenceV2 = {
+    UInt64(u"EventTimeStamp"), Hex32(u"StackProcess"), UInt32(u"StackThread"), Address(u"StackKey"),
+};
+// InitialTime is the raw clock value when the routine was entered.
+constexpr std::array kDpcV2 = {UInt64(u"InitialTime"), Address(u"Routine")};
+constexpr std::array kIsrV2 = {
+    UInt64(u"InitialTime"), Address(u"Routine"), UInt8(u"ReturnValue"), UInt8(u"Vector"), UInt16(u"Reserved"),
+};
+
 constexpr std::array<UCHAR, 4> kLifetimeOpcodes = {kOpcodeStart, kOpcodeEnd, kOpcodeDCStart, kOpcodeDCEnd};
 constexpr std::array<UCHAR, 5> kProcessOpcodes = {kOpcodeStart, kOpcodeEnd, kOpcodeDCStart, kOpcodeDCEnd,
                                                   kOpcodeDefunct};
@@ -116,6 +160,15 @@ constexpr std::array<UCHAR, 2> kEndOpcodes = {kOpcodeEnd, kOpcodeDCEnd};
 constexpr std::array<UCHAR, 1> kCSwitchOpcode = {kOpcodeCSwitch};
 constexpr std::array<UCHAR, 1> kReadyThreadOpcode = {kOpcodeReadyThread};
 constexpr std::array<UCHAR, 1> kSetNameOpcode = {kOpcodeSetName};
+
+constexpr std::array<UCHAR, 4> kImageOpcodes = {kOpcodeImageUnload, kOpcodeImageDCStart, kOpcodeImageDCEnd,
+                                                kOpcodeImageLoad};
+constexpr std::array<UCHAR, 2> kImageDebugRecordOpcodes = {kOpcodeImageDebugRecord, kOpcodeImageDebugRecordIl};
+constexpr std::array<UCHAR, 1> kStackOpcode = {kOpcodeStack};
+constexpr std::array<UCHAR, 2> kStackKeyDefinitionOpcodes = {kOpcodeStackKeyDelete, kOpcodeStackKeyRundown};
+constexpr std::array<UCHAR, 2> kStackKeyReferenceOpcodes = {kOpcodeStackKeyKernel, kOpcodeStackKeyUser};
+constexpr std::array<UCHAR, 3> kDpcOpcodes = {kOpcodeThreadedDpc, kOpcodeDpc, kOpcodeTimerDpc};
+constexpr std::array<UCHAR, 1> kIsrOpcode = {kOpcodeIsr};
 
 using Class = KernelEventClass;
 
@@ -138,6 +191,14 @@ const std::array kSchemas = {
     EventClassSchema{Class::Thread, 5, kCSwitchOpcode, kCSwitchV4},
     EventClassSchema{Class::Thread, kReadyThreadVersion, kReadyThreadOpcode, kReadyThreadV2},
     EventClassSchema{Class::Thread, kSetNameVersion, kSetNameOpcode, kSetNameV2},
+    EventClassSchema{Class::Image, kImageVersionWin7, kImageOpcodes, kImageV2},
+    EventClassSchema{Class::Image, kImageVersion, kImageOpcodes, kImageV3},
+    EventClassSchema{Class::ImageIdentity, kImageIdentityVersion, kImageDebugRecordOpcodes, kImageDebugRecordV2},
+    EventClassSchema{Class::StackWalk, kStackWalkVersion, kStackOpcode, kStackV2},
+    EventClassSchema{Class::StackWalk, kStackWalkVersion, kStackKeyDefinitionOpcodes, kStackKeyDefinitionV2},
+    EventClassSchema{Class::StackWalk, kStackWalkVersion, kStackKeyReferenceOpcodes, kStackKeyReferenceV2},
+    EventClassSchema{Class::PerfInfo, kPerfInfoVersion, kDpcOpcodes, kDpcV2},
+    EventClassSchema{Class::PerfInfo, kPerfInfoVersion, kIsrOpcode, kIsrV2},
 };
 
 }  // namespace

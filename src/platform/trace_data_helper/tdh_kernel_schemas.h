@@ -1,6 +1,7 @@
 // The property lists of the kernel's classic Process, Thread, context-switch,
-// ready-thread and thread-name events, as the Trace Data Helper describes them
-// for each event version.
+// ready-thread, thread-name, Image, StackWalk, DPC and interrupt events, and
+// of the relogger's image identity records, as the Trace Data Helper
+// describes them for each event version.
 #pragma once
 
 #include <cstdint>

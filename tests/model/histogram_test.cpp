@@ -1,4 +1,4 @@
-#include "analysis/histogram.h"
+#include "model/histogram.h"
 
 #include <gtest/gtest.h>
 
