@@ -42,7 +42,7 @@ void BM_ViewEndToEnd(benchmark::State& state) {
         }
         reading_seconds += SecondsSince(start);
         ComputePeriodicDisturbances(run->model.ThreadList);
-        const view::TraceFigures figures = view::BuildFigures(run->model, run->trace_duration, reading);
+        const view::TraceFigures figures = view::BuildFigures(run->model, reading.duration, reading);
         const std::string json = view::WakesJson(figures);
         const std::string page = view::WakesPage(figures, json, trace.filename().string());
         std::ofstream(page_path, std::ios::binary | std::ios::trunc) << page;

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "analysis/periodic_disturbances.h"
@@ -11,6 +12,7 @@
 #include "model/run_context.h"
 #include "model/trace_passes.h"
 #include "platform/system/native_text.h"
+#include "platform/system/same_file.h"
 #include "report/report_writer.h"
 
 namespace dormiscope {
@@ -61,6 +63,17 @@ int RunDormiscope(const std::vector<std::wstring>& arguments) {
     if (parse_status != 0) {
         logger.Log("Missing Required Parameters", LEVEL_ERROR);
         return Stop(parse_status);
+    }
+
+    // Opening the log or the report would empty the trace if either were it.
+    const std::filesystem::path trace = PathFromWide(run.input_path);
+    if (IsSameFile(PathFromWide(run.output_path), trace)) {
+        WriteToStandardError("Report file is the trace file");
+        return Stop(ERROR_INVALID_PARAMETER);
+    }
+    if (IsSameFile(logger.file_name, trace)) {
+        WriteToStandardError("Log file is the trace file");
+        return Stop(ERROR_INVALID_PARAMETER);
     }
 
     logger.Configure(run.log_level);

@@ -60,6 +60,8 @@ public:
     void ShowProgress(const std::string& label);
 
     const TraceInfo& Info() const { return traceInfo; }
+    // Buffers the last Process() read from the file, as the consumer counts them.
+    std::uint32_t BuffersRead() const { return logFile.BuffersRead; }
 
     static void WINAPI OnEventRecord(PEVENT_RECORD event);
 

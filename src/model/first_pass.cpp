@@ -34,6 +34,13 @@ std::uint32_t FirstPassParsing(RunContext& run) {
         parser.AddEventCallback({kThreadProvider, kOpcodeDCStart}, OnThreadStart);
         parser.AddEventCallback({kProcessProvider, kOpcodeDCStart}, OnProcessStart);
         status = parser.Process();
+        run.coverage = {parser.BuffersRead(), header.BuffersWritten, parser.Info().currentTimeStamp};
+        if (status == ERROR_SUCCESS && run.coverage.CutShort()) {
+            Logger::Instance().Stream(LEVEL_WARNING)
+                << "Trace file holds only " << std::uint64_t{run.coverage.buffers_read} << " of the "
+                << std::uint64_t{run.coverage.buffers_written}
+                << " buffers its header counts: the recording was cut short" << "\n";
+        }
         parser.Close();
     }
     Logger::Instance().Log("First Parsing End ", LEVEL_INFO);

@@ -9,6 +9,7 @@ const TraceFunctions kTraceFunctions{
     &trace_data_helper::TdhGetEventInformation,
     &trace_data_helper::TdhGetPropertySize,
     &trace_data_helper::TdhGetProperty,
+    &LastTraceDamage,
 };
 
 }  // namespace dormiscope

@@ -1,6 +1,14 @@
 #include "platform/trace_functions.h"
 
 namespace dormiscope {
+namespace {
+
+// The system's consumer says nothing beyond its status.
+std::optional<TraceDamage> NoDamageKnown() {
+    return std::nullopt;
+}
+
+}  // namespace
 
 const TraceFunctions kTraceFunctions{
     &::OpenTraceW,
@@ -9,6 +17,7 @@ const TraceFunctions kTraceFunctions{
     &::TdhGetEventInformation,
     &::TdhGetPropertySize,
     &::TdhGetProperty,
+    &NoDamageKnown,
 };
 
 }  // namespace dormiscope

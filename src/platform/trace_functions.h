@@ -6,7 +6,10 @@
 // system has no consumer the two tables are one.
 #pragma once
 
+#include <optional>
+
 #include "platform/etw_api.h"
+#include "platform/trace_damage.h"
 
 namespace dormiscope {
 
@@ -17,6 +20,7 @@ struct TraceFunctions {
     decltype(&trace_data_helper::TdhGetEventInformation) get_event_information;
     decltype(&trace_data_helper::TdhGetPropertySize) get_property_size;
     decltype(&trace_data_helper::TdhGetProperty) get_property;
+    std::optional<TraceDamage> (*last_damage)();
 };
 
 extern const TraceFunctions kTraceFunctions;

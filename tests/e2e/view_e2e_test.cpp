@@ -387,13 +387,19 @@ TEST(ViewBadInput, RefusesWithAMessageAndLeavesNoPage) {
          [](const TemporaryDirectory&) {
              return std::vector<std::string>{"-i", "missing.etl", "-o", "wakes.html"};
          },
-         3, "cannot read the trace missing.etl"},
+         3, "cannot read the trace missing.etl: no such file\n"},
+        {"a directory",
+         [](const TemporaryDirectory& directory) {
+             std::filesystem::create_directory(directory / "t.etl");
+             return std::vector<std::string>{"-i", "t.etl", "-o", "wakes.html"};
+         },
+         3, "cannot read the trace t.etl: a directory\n"},
         {"not a trace",
          [](const TemporaryDirectory& directory) {
              std::ofstream(directory / "t.etl") << std::string(70000, 'x');
              return std::vector<std::string>{"-i", "t.etl", "-o", "wakes.html"};
          },
-         3, "cannot read the trace t.etl"},
+         3, "cannot read the trace t.etl: not a trace file\n"},
         {"truncated trace",
          [](const TemporaryDirectory& directory) {
              WakeTrace trace;
@@ -402,7 +408,7 @@ TEST(ViewBadInput, RefusesWithAMessageAndLeavesNoPage) {
              std::ofstream(directory / "t.etl", std::ios::binary) << whole.substr(0, whole.size() - 1000);
              return std::vector<std::string>{"-i", "t.etl", "-o", "wakes.html"};
          },
-         3, "cannot read the trace t.etl"},
+         3, "\ndormiscope-view: cannot read the trace t.etl: damaged at offset "},
         {"page in a missing directory",
          [](const TemporaryDirectory& directory) {
              WakeTrace trace;

@@ -2,7 +2,8 @@
 # dormiscope.exe under wine, in a working directory with a non-ASCII name:
 # refused command lines exit with 1639, print nothing and write no log; a
 # processor of another vendor (wine answers with the host's) is refused with
-# -1, "Incorrect target architecture" and the log's three lines, byte for byte.
+# -1, "Incorrect target architecture" and the log's three lines, byte for byte;
+# a report path that is the trace file is refused with 87.
 # Usage: windows_program_test.sh EMULATOR PROGRAM. Exits 77 (skipped) on a
 # GenuineVexor host, where the program would go on to read a trace.
 set -uo pipefail
@@ -68,6 +69,21 @@ else
         fail "log bytes: $(od -c "$work/dormiscope.log" | head -20)"
 fi
 [[ ! -e "$work/rapport 𝄞.json" ]] || fail "a report was written"
+
+# A report path that is the trace, in another letter case or through a folder,
+# is refused before the log opens; the trace keeps its bytes.
+for report in "TRÄCE €.ETL" 'sub\..\träce €.etl'; do
+    rm -rf "$work"
+    mkdir -p "$work/sub"
+    printf 'not really a trace' >"$work/träce €.etl"
+    (cd "$work" && "$emulator" "$program" -i "träce €.etl" -o "$report" >"$scratch/stdout" 2>"$scratch/stderr")
+    status=$?
+    [[ $status -eq 87 ]] || fail "-o '$report' exited with $status, not 87"
+    message="$(cat "$scratch/stderr")"
+    [[ "$message" == "Report file is the trace file" ]] || fail "-o '$report': '$message'"
+    [[ ! -e "$work/dormiscope.log" ]] || fail "-o '$report' wrote a log"
+    [[ "$(cat "$work/träce €.etl")" == "not really a trace" ]] || fail "-o '$report' changed the trace"
+done
 
 if ((failures > 0)); then
     echo "$failures check(s) failed"

@@ -149,6 +149,43 @@ TEST(EtwdumpEventJsonTest, MarksWhatCannotBeDecodedAsNull) {
               std::string::npos);
 }
 
+TEST(EtwdumpTableTest, NamesKernelClassesCountsWithSeparatorsAndSaysWhenTheFileIsCutShort) {
+    TraceSummary summary;
+    constexpr GUID kOtherProvider = {0x1C95126E, 0x7EEA, 0x49A9, {0xA3, 0xFE, 0xA3, 0x78, 0xB0, 0x3D, 0xDB, 0x4D}};
+    TestEvent cswitch(kThreadProvider, 2, kOpcodeCSwitch, {});
+    TestEvent ready(kThreadProvider, 2, kOpcodeReadyThread, {});
+    TestEvent process_start(kProcessProvider, 4, kOpcodeStart, {});
+    TestEvent config(KernelGroupProvider(0x0B), 3, 10, {});
+    TestEvent other(kOtherProvider, 0, 7, {});
+    for (int count = 0; count < 1234; ++count) {
+        summary.Add(*cswitch.get());
+    }
+    for (TestEvent* event : {&ready, &process_start, &config, &other, &other}) {
+        summary.Add(*event->get());
+    }
+
+    TRACE_LOGFILE_HEADER header{};
+    header.NumberOfProcessors = 1;
+    header.PointerSize = 8;
+    header.BuffersWritten = 128;
+    header.StartTime.QuadPart = 1'000'000'000;
+    header.EndTime.QuadPart = 1'000'000'000 + 600'000'000;
+    EXPECT_EQ(summary.ToTable(header, 128),
+              "trace:   1 processor, 60.0 s from the header, 1,239 events\n"
+              "buffers: 128 of the 128 the header counts\n"
+              "lost:    0 events, 0 buffers\n"
+              "\n"
+              "event class                                                 count\n"
+              "Process Start v4                                                1\n"
+              "SystemConfig opcode 10 v3                                       1\n"
+              "Thread CSwitch v2                                           1,234\n"
+              "Thread ReadyThread v2                                           1\n"
+              "{1C95126E-7EEA-49A9-A3FE-A378B03DDB4D} opcode 7 v0              2\n");
+    EXPECT_NE(summary.ToTable(header, 10)
+                  .find("buffers: 10 of the 128 the header counts: the recording was cut short\n"),
+              std::string::npos);
+}
+
 // What etwdump shows for a trace: the summary, and the lines of the kernel's
 // Process and Thread events (every event is written, the others are not kept).
 struct DumpedTrace {
@@ -198,7 +235,7 @@ const DumpedTrace& DumpSample(const std::string& name) {
     }
     dumped.process_status = ProcessTrace(&handle, 1, nullptr, nullptr);
     CloseTrace(handle);
-    dumped.summary = context.summary.ToJson(logfile.LogfileHeader);
+    dumped.summary = context.summary.ToJson(logfile.LogfileHeader, logfile.BuffersRead);
     return dumped;
 }
 

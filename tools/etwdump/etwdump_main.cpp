@@ -1,17 +1,24 @@
-// etwdump [--summary] <file.etl>
+// etwdump [--summary | --table] <file.etl>
 //
 // Prints every event the trace consumer delivers for the file as one JSON
-// object per line, or with --summary one JSON object with the logfile header
-// and the event counts. It uses only the consumer and Trace Data Helper
-// functions, so it shows exactly what the analysis sees, on any system.
+// object per line; with --summary one JSON object with the logfile header and
+// the event counts, with --table the same for people. It uses only the
+// consumer and Trace Data Helper functions, so it shows exactly what the
+// analysis sees, on any system.
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "etwdump/event_json.h"
 #include "etwdump/trace_summary.h"
 #include "platform/etw_api.h"
 #include "platform/system/native_text.h"
+#include "platform/system/same_file.h"
+#include "trace_problem/trace_problem.h"
+#include "version/version.h"
 
 namespace {
 
@@ -20,17 +27,40 @@ using dormiscope::etwdump::TraceSummary;
 
 constexpr int kUsageError = 2;
 
+constexpr const char* kUsage = "usage: etwdump [--summary | --table] <file.etl>\n";
+constexpr const char* kHelp =
+    "usage: etwdump [--summary | --table] <file.etl>\n"
+    "       etwdump --help | --version\n"
+    "\n"
+    "Prints every event of a trace file as one JSON object per line.\n"
+    "  --summary  one JSON object: the logfile header, the buffers read and the\n"
+    "             count of every event class\n"
+    "  --table    the same as a table: one line per event class with its name\n"
+    "Switches ignore letter case. Standard output may not be the trace itself.\n"
+    "\n"
+    "Exit codes: 0 printed; 2 command line refused; 6 the trace does not open;\n"
+    "another Windows error code when reading it failed (1392: damaged).\n";
+
+enum class Output { kEvents, kSummary, kTable };
+
 struct DumpState {
-    bool summary_only = false;
+    Output output = Output::kEvents;
     EventJsonWriter writer;
     TraceSummary summary;
     std::string line;
 };
 
+// ASCII letters only, whatever the locale, as dormiscope compares its switches.
+bool IsSwitch(const std::wstring& argument, std::wstring_view name) {
+    return std::equal(argument.begin(), argument.end(), name.begin(), name.end(), [](wchar_t given, wchar_t wanted) {
+        return (given >= L'A' && given <= L'Z' ? given - L'A' + L'a' : given) == wanted;
+    });
+}
+
 void WINAPI OnEvent(PEVENT_RECORD event) {
     auto& state = *static_cast<DumpState*>(event->UserContext);
     state.summary.Add(*event);
-    if (state.summary_only) {
+    if (state.output != Output::kEvents) {
         return;
     }
     state.line.clear();
@@ -39,47 +69,72 @@ void WINAPI OnEvent(PEVENT_RECORD event) {
     std::fwrite(state.line.data(), 1, state.line.size(), stdout);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const std::vector<std::wstring> arguments = dormiscope::CommandLineArguments(argc, argv);
-    DumpState state;
-    std::wstring path;
-    for (std::size_t index = 1; index < arguments.size(); ++index) {
-        if (arguments[index] == L"--summary" && !state.summary_only) {
-            state.summary_only = true;
-        } else if (path.empty() && !arguments[index].empty() && arguments[index][0] != L'-') {
-            path = arguments[index];
-        } else {
-            path.clear();
-            break;
-        }
-    }
-    if (path.empty()) {
-        std::fputs("usage: etwdump [--summary] <file.etl>\n", stderr);
+int Dump(const std::wstring& path, DumpState& state) {
+    const std::string shown = dormiscope::PathFromWide(path).string();
+    // Appending to the trace (a `>>` redirection) would damage it; `>` has emptied it already.
+    if (dormiscope::StandardOutputIsFile(dormiscope::PathFromWide(path))) {
+        std::fprintf(stderr, "etwdump: standard output is the trace %s itself; redirect it elsewhere\n",
+                     shown.c_str());
         return kUsageError;
     }
-
     EVENT_TRACE_LOGFILEW logfile{};
-    logfile.LogFileName = path.data();
+    std::wstring name = path;
+    logfile.LogFileName = name.data();
     logfile.ProcessTraceMode = PROCESS_TRACE_MODE_EVENT_RECORD;
     logfile.EventRecordCallback = OnEvent;
     logfile.Context = &state;
     TRACEHANDLE handle = OpenTraceW(&logfile);
     if (handle == INVALID_PROCESSTRACE_HANDLE) {
-        std::fprintf(stderr, "etwdump: the trace cannot be opened (error %lu)\n",
-                     static_cast<unsigned long>(ERROR_INVALID_HANDLE));
+        const std::optional<std::string> why = dormiscope::WhyTraceDoesNotOpen(path);
+        std::fprintf(stderr, "etwdump: cannot read the trace %s: %s\n", shown.c_str(),
+                     why ? why->c_str() : "it does not open");
         return static_cast<int>(ERROR_INVALID_HANDLE);
     }
     const ULONG status = ProcessTrace(&handle, 1, nullptr, nullptr);
+    const std::string why_failed = status != ERROR_SUCCESS ? dormiscope::WhyTraceReadingFailed(status) : "";
     CloseTrace(handle);
     std::fflush(stdout);
     if (status != ERROR_SUCCESS) {
-        std::fprintf(stderr, "etwdump: processing the trace failed (error %lu)\n", static_cast<unsigned long>(status));
+        std::fprintf(stderr, "etwdump: cannot read the trace %s: %s\n", shown.c_str(), why_failed.c_str());
         return static_cast<int>(status);
     }
-    if (state.summary_only) {
-        std::puts(state.summary.ToJson(logfile.LogfileHeader).c_str());
+    if (state.output == Output::kSummary) {
+        std::puts(state.summary.ToJson(logfile.LogfileHeader, logfile.BuffersRead).c_str());
+    } else if (state.output == Output::kTable) {
+        std::fputs(state.summary.ToTable(logfile.LogfileHeader, logfile.BuffersRead).c_str(), stdout);
     }
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::wstring> arguments = dormiscope::CommandLineArguments(argc, argv);
+    if (arguments.size() == 2 && (IsSwitch(arguments[1], L"--help") || IsSwitch(arguments[1], L"-h"))) {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (arguments.size() == 2 && IsSwitch(arguments[1], L"--version")) {
+        std::printf("etwdump %s\n", dormiscope::kVersion);
+        return 0;
+    }
+    DumpState state;
+    std::wstring path;
+    bool refused = false;
+    for (std::size_t index = 1; index < arguments.size() && !refused; ++index) {
+        const std::wstring& argument = arguments[index];
+        const bool summary = IsSwitch(argument, L"--summary");
+        if ((summary || IsSwitch(argument, L"--table")) && state.output == Output::kEvents) {
+            state.output = summary ? Output::kSummary : Output::kTable;
+        } else if (path.empty() && !argument.empty() && argument[0] != L'-') {
+            path = argument;
+        } else {
+            refused = true;
+        }
+    }
+    if (refused || path.empty()) {
+        std::fputs(kUsage, stderr);
+        return kUsageError;
+    }
+    return Dump(path, state);
 }

@@ -1,9 +1,17 @@
 #include "etwdump/trace_summary.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <cstdio>
+#include <string_view>
+#include <tuple>
+#include <vector>
 #include <span>
 
+#include "etwdump/event_class_names.h"
 #include "etwdump/event_json.h"
 #include "etwdump/json_text.h"
+#include "etw/logfile_header_field.h"
 #include "platform/etl_reader/etl_layout.h"
 #include "platform/kernel_event_classes.h"
 
@@ -46,6 +54,27 @@ void AppendTimeZone(std::string& out, const TIME_ZONE_INFORMATION& zone) {
     object.Number("DaylightBias", zone.DaylightBias);
 }
 
+constexpr std::size_t kCountWidth = 13;
+
+// 1234567 as "1,234,567": counts are read at a glance.
+std::string Grouped(std::uint64_t value) {
+    std::string digits = std::to_string(value);
+    for (std::size_t position = digits.size(); position > 3; position -= 3) {
+        digits.insert(position - 3, 1, ',');
+    }
+    return digits;
+}
+
+std::string Plural(std::uint64_t count, const std::string& noun) {
+    return Grouped(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+std::string Seconds(std::uint64_t hundred_nanoseconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(hundred_nanoseconds) / 1e7);
+    return text;
+}
+
 }  // namespace
 
 void TraceSummary::Add(const EVENT_RECORD& event) {
@@ -60,10 +89,13 @@ void TraceSummary::Add(const EVENT_RECORD& event) {
             log_file_name_ = logger_name_ ? TakeUtf16(payload) : std::nullopt;
         }
     }
-    ++counts_[{GuidText(header.ProviderId), header.EventDescriptor.Opcode, header.EventDescriptor.Version}];
+    const EVENT_DESCRIPTOR& descriptor = header.EventDescriptor;
+    Count& count = counts_[{GuidText(header.ProviderId), descriptor.Opcode, descriptor.Version}];
+    count.provider = header.ProviderId;
+    ++count.events;
 }
 
-std::string TraceSummary::ToJson(const TRACE_LOGFILE_HEADER& header) const {
+std::string TraceSummary::ToJson(const TRACE_LOGFILE_HEADER& header, std::uint32_t buffers_read) const {
     std::string out;
     {
         JsonObject summary(out);
@@ -93,6 +125,7 @@ std::string TraceSummary::ToJson(const TRACE_LOGFILE_HEADER& header) const {
             fields.Number("BuffersLost", header.BuffersLost);
         }
         summary.Number("events", static_cast<std::int64_t>(events_));
+        summary.Number("buffers_read", buffers_read);
         std::string& counts = summary.Key("counts");
         counts += '[';
         bool first = true;
@@ -105,9 +138,52 @@ std::string TraceSummary::ToJson(const TRACE_LOGFILE_HEADER& header) const {
             AppendJsonString(entry.Key("provider"), std::get<0>(key));
             entry.Number("opcode", std::get<1>(key));
             entry.Number("version", std::get<2>(key));
-            entry.Number("count", static_cast<std::int64_t>(count));
+            entry.Number("count", static_cast<std::int64_t>(count.events));
         }
         counts += ']';
+    }
+    return out;
+}
+
+std::string TraceSummary::ToTable(const TRACE_LOGFILE_HEADER& header, std::uint32_t buffers_read) const {
+    const auto start = ReadLogfileHeaderField<std::int64_t>(header, offsetof(TRACE_LOGFILE_HEADER, StartTime));
+    const auto buffers_lost =
+        ReadLogfileHeaderField<std::uint32_t>(header, offsetof(TRACE_LOGFILE_HEADER, BuffersLost));
+    const std::int64_t length = header.EndTime.QuadPart - start;
+    std::string out = "trace:   " + Plural(header.NumberOfProcessors, "processor") + ", " +
+                      Seconds(length > 0 ? static_cast<std::uint64_t>(length) : 0) + " s from the header, " +
+                      Plural(events_, "event") + "\n";
+    out += "buffers: " + Grouped(buffers_read) + " of the " + Grouped(header.BuffersWritten) + " the header counts";
+    out += buffers_read < header.BuffersWritten ? ": the recording was cut short\n" : "\n";
+    out += "lost:    " + Plural(header.EventsLost, "event") + ", " + Plural(buffers_lost, "buffer") + "\n\n";
+
+    // By group name, then opcode and version; other providers' braced GUIDs sort after the names.
+    struct Row {
+        std::string group;
+        unsigned opcode;
+        unsigned version;
+        std::string label;
+        std::string count;
+    };
+    std::vector<Row> rows;
+    std::size_t name_width = std::string_view("event class").size();
+    for (const auto& [key, count] : counts_) {
+        const auto& [provider, opcode, version] = key;
+        std::string label = EventClassName(count.provider, static_cast<std::uint8_t>(opcode)) + " v" +
+                            std::to_string(version);
+        name_width = std::max(name_width, label.size());
+        rows.push_back({label.substr(0, label.find(' ')), opcode, version, std::move(label), Grouped(count.events)});
+    }
+    std::sort(rows.begin(), rows.end(), [](const Row& left, const Row& right) {
+        return std::tie(left.group, left.opcode, left.version) < std::tie(right.group, right.opcode, right.version);
+    });
+    const auto line = [&](const std::string& label, const std::string& count) {
+        out += label + std::string(name_width - label.size() + 2, ' ');
+        out += std::string(kCountWidth - std::min(kCountWidth, count.size()), ' ') + count + "\n";
+    };
+    line("event class", "count");
+    for (const Row& row : rows) {
+        line(row.label, row.count);
     }
     return out;
 }

@@ -19,15 +19,24 @@ public:
     void Add(const EVENT_RECORD& event);
 
     // One JSON object (no line end): "header" with every field of the header
-    // and the two names, "events", and "counts" ordered by provider, opcode
-    // and version.
-    std::string ToJson(const TRACE_LOGFILE_HEADER& header) const;
+    // and the two names, "events", "buffers_read" (what the file held; fewer
+    // than the header's BuffersWritten when the recording was cut short), and
+    // "counts" ordered by provider, opcode and version.
+    std::string ToJson(const TRACE_LOGFILE_HEADER& header, std::uint32_t buffers_read) const;
+
+    // The same for people: a few lines on the trace, then one line per event
+    // class (its name where known) and version with its count.
+    std::string ToTable(const TRACE_LOGFILE_HEADER& header, std::uint32_t buffers_read) const;
 
 private:
     using CountKey = std::tuple<std::string, unsigned, unsigned>;
+    struct Count {
+        GUID provider;
+        std::uint64_t events = 0;
+    };
 
     std::uint64_t events_ = 0;
-    std::map<CountKey, std::uint64_t> counts_;
+    std::map<CountKey, Count> counts_;
     std::optional<std::u16string> logger_name_;
     std::optional<std::u16string> log_file_name_;
 };

@@ -8,6 +8,9 @@
 #include "analysis/periodic_disturbances.h"
 #include "model/run_context.h"
 #include "platform/system/native_text.h"
+#include "platform/system/same_file.h"
+#include "trace_problem/trace_problem.h"
+#include "version/version.h"
 #include "view/output_file.h"
 #include "view/view_options.h"
 #include "view/wake_figures.h"
@@ -55,28 +58,52 @@ int WriteOutputs(const ViewOptions& options, const std::string& page, const std:
     return 0;
 }
 
+// Neither output may replace the trace: the page is renamed over its path.
+bool NamesTheTrace(const std::wstring& output, const ViewOptions& options) {
+    return !output.empty() && IsSameFile(PathFromWide(output), PathFromWide(options.trace_path));
+}
+
 int RunView(const std::vector<std::wstring>& arguments) {
     const std::optional<ViewOptions> options = ParseViewOptions(arguments);
     if (!options) {
         std::fputs(kViewUsage, stderr);
         return kExitUsage;
     }
+    if (options->request == ViewOptions::Request::kHelp) {
+        std::fputs(kViewHelp, stdout);
+        return 0;
+    }
+    if (options->request == ViewOptions::Request::kVersion) {
+        std::printf("dormiscope-view %s\n", kVersion);
+        return 0;
+    }
+    for (const std::wstring* output : {&options->page_path, &options->json_path}) {
+        if (NamesTheTrace(*output, *options)) {
+            std::fprintf(stderr, "dormiscope-view: %s is the trace itself; write the output elsewhere\n",
+                         Shown(*output).c_str());
+            return kExitUsage;
+        }
+    }
+    const std::string trace_name = Shown(options->trace_path);
+    if (const std::optional<std::string> why = WhyTraceDoesNotOpen(options->trace_path)) {
+        std::fprintf(stderr, "dormiscope-view: cannot read the trace %s: %s\n", trace_name.c_str(), why->c_str());
+        return kExitTrace;
+    }
     RunContext run;
     run.input_path = options->trace_path;
     WakeReading reading = ReadWakes(run);
     if (reading.status != 0) {
         // The trace reader has already printed the failing operation's code.
-        std::fprintf(stderr, "\ndormiscope-view: cannot read the trace %s (error %u): missing, unreadable or damaged\n",
-                     Shown(options->trace_path).c_str(), reading.status);
+        std::fprintf(stderr, "\ndormiscope-view: cannot read the trace %s: %s\n", trace_name.c_str(),
+                     WhyTraceReadingFailed(reading.status).c_str());
         return kExitTrace;
     }
     if (run.model.ThreadList.empty()) {
-        std::fprintf(stderr, "dormiscope-view: the trace %s holds no thread to show\n",
-                     Shown(options->trace_path).c_str());
+        std::fprintf(stderr, "dormiscope-view: the trace %s holds no thread to show\n", trace_name.c_str());
         return kExitTrace;
     }
     ComputePeriodicDisturbances(run.model.ThreadList);
-    const TraceFigures figures = BuildFigures(run.model, run.trace_duration, reading);
+    const TraceFigures figures = BuildFigures(run.model, reading.duration, reading);
     const std::string json = WakesJson(figures);
     const std::string page = WakesPage(figures, json, PathFromWide(options->trace_path).filename().string());
     return WriteOutputs(*options, page, json);

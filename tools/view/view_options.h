@@ -1,4 +1,5 @@
-// The wake view's command line: -i trace.etl -o wakes.html [--json wakes.json].
+// The wake view's command line: -i trace.etl -o wakes.html [--json wakes.json],
+// or --help (-h) or --version alone.
 #pragma once
 
 #include <optional>
@@ -8,6 +9,9 @@
 namespace dormiscope::view {
 
 struct ViewOptions {
+    enum class Request { kRun, kHelp, kVersion };
+
+    Request request = Request::kRun;
     std::wstring trace_path;
     std::wstring page_path;
     std::wstring json_path;  // empty: no JSON document
@@ -15,9 +19,21 @@ struct ViewOptions {
 
 inline constexpr const char* kViewUsage = "usage: dormiscope-view -i trace.etl -o wakes.html [--json wakes.json]\n";
 
+inline constexpr const char* kViewHelp =
+    "usage: dormiscope-view -i trace.etl -o wakes.html [--json wakes.json]\n"
+    "       dormiscope-view --help | --version\n"
+    "\n"
+    "Reads a kernel trace (.etl) and writes one HTML page of who wakes the machine,\n"
+    "how often and from which idle state; --json writes the same figures for scripts.\n"
+    "Switches ignore letter case. Neither output may be the trace itself.\n"
+    "\n"
+    "Exit codes: 0 written; 2 command line refused; 3 the trace cannot be read;\n"
+    "4 a file cannot be written.\n";
+
 // The options, or nothing when a switch is unknown, repeated or without its
-// value, a stray argument is given, or -i or -o is missing. Element 0 is the
-// program path.
+// value, a stray argument is given, or -i or -o is missing. --help, -h and
+// --version count only as the one argument. Switches ignore ASCII letter case.
+// Element 0 is the program path.
 std::optional<ViewOptions> ParseViewOptions(const std::vector<std::wstring>& arguments);
 
 }  // namespace dormiscope::view

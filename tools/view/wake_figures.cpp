@@ -1,6 +1,8 @@
 #include "view/wake_figures.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <string>
 #include <unordered_map>
 
 #include "analysis/period_class.h"
@@ -107,8 +109,19 @@ ThreadFigures FiguresOf(const TraceModel& model, const ThreadEntry& thread, Thre
     return figures;
 }
 
-std::vector<std::string> CoverageNotes(const TraceFigures& figures) {
+std::string CutShortNote(const TraceCoverage& coverage, std::uint64_t duration) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", static_cast<double>(duration) / 1e7);
+    return "The file holds " + std::to_string(coverage.buffers_read) + " of the " +
+           std::to_string(coverage.buffers_written) + " buffers its header counts: the recording was cut short. " +
+           "Rates are over the " + seconds + " s its events cover.";
+}
+
+std::vector<std::string> CoverageNotes(const TraceFigures& figures, const TraceCoverage& coverage) {
     std::vector<std::string> notes;
+    if (coverage.CutShort()) {
+        notes.push_back(CutShortNote(coverage, figures.duration));
+    }
     if (figures.events_lost > 0 || figures.buffers_lost > 0) {
         notes.push_back("The trace lost " + std::to_string(figures.events_lost) + " events and " +
                         std::to_string(figures.buffers_lost) +
@@ -146,7 +159,7 @@ TraceFigures BuildFigures(const TraceModel& model, std::uint64_t duration, WakeR
     figures.idle_exit_cstates = collector.idle_exit_cstates();
     figures.events_lost = reading.header.events_lost;
     figures.buffers_lost = reading.header.buffers_lost;
-    figures.coverage_notes = CoverageNotes(figures);
+    figures.coverage_notes = CoverageNotes(figures, reading.coverage);
 
     const bool readies_recorded = figures.ready_events > 0;
     for (const ProcessSelection& selection : SelectReportedThreads(model)) {

@@ -101,6 +101,10 @@ TraceHeaderFacts FactsOf(const TRACE_LOGFILE_HEADER& header) {
     return facts;
 }
 
+std::uint64_t CoveredDuration(const TraceCoverage& coverage, std::int64_t start) {
+    return coverage.last_event_time > start ? static_cast<std::uint64_t>(coverage.last_event_time - start) : 0;
+}
+
 }  // namespace
 
 WakeReading ReadWakes(RunContext& run) {
@@ -118,7 +122,10 @@ WakeReading ReadWakes(RunContext& run) {
         return reading;
     }
     reading.header = FactsOf(header);
-    collector->SetWindow({parser.Info().StartTime, run.trace_duration});
+    reading.coverage = run.coverage;
+    reading.duration = run.coverage.CutShort() ? CoveredDuration(run.coverage, parser.Info().StartTime)
+                                               : run.trace_duration;
+    collector->SetWindow({parser.Info().StartTime, reading.duration});
     parser.AddEventCallback({kThreadProvider, kOpcodeCSwitch}, OnContextSwitch);
     parser.AddEventCallback({kThreadProvider, kOpcodeReadyThread}, OnReadyThread);
     parser.AddEventCallback({kThreadProvider, kOpcodeSetName}, OnSetName);

@@ -22,6 +22,10 @@ struct WakeReading {
     std::uint32_t status = 0;  // 0, or the failing trace operation's code
     TraceHeaderFacts header;
     std::unique_ptr<WakeCollector> collector;  // set when status is 0
+    TraceCoverage coverage;
+    // What the rates and the timeline divide: the header's length, or the time
+    // the events of a file cut short cover.
+    std::uint64_t duration = 0;  // 100-ns units
 };
 
 // Fills run.model (and run.trace_duration) and collects the wakes.

@@ -7,6 +7,19 @@
 #include "platform/etl_reader/little_endian.h"
 
 namespace dormiscope {
+namespace {
+
+// A file cut inside a buffer is the common damage: say so rather than blame the header.
+const char* DamageOfHeader(std::span<const std::uint8_t> header, bool whole, std::uint64_t offset,
+                           std::uint64_t file_size) {
+    if (!whole) {
+        return "the file ends inside a buffer header";
+    }
+    const std::uint32_t size = LoadLittleEndian<std::uint32_t>(header.data() + etl::kBufferSizeOffset);
+    return size > file_size - offset ? "the file ends inside a buffer" : "buffer header";
+}
+
+}  // namespace
 
 std::optional<BufferInfo> ReadBufferHeader(std::span<const std::uint8_t> bytes, std::size_t offset,
                                            std::uint64_t file_size, std::size_t max_decompressed) {
@@ -54,10 +67,12 @@ BufferScan ScanBuffers(const TraceFile& file, std::uint16_t compression_format, 
             whole ? ReadBufferHeader(header, offset, file.Size(), max_decompressed) : std::nullopt;
         if (!buffer) {
             scan.status = ERROR_FILE_CORRUPT;
+            scan.damage = TraceDamage{offset, DamageOfHeader(header, whole, offset, file.Size())};
             break;
         }
         if (buffer->compressed && compression_format != etl::kCompressionFormatPlainLz77) {
             scan.status = ERROR_BAD_FORMAT;
+            scan.damage = TraceDamage{offset, "buffer compressed in an unknown format"};
             break;
         }
         scan.buffers.push_back(*buffer);

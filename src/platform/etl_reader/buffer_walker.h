@@ -10,6 +10,7 @@
 
 #include "platform/etw_api.h"
 #include "platform/etl_reader/trace_file.h"
+#include "platform/trace_damage.h"
 
 namespace dormiscope {
 
@@ -39,6 +40,7 @@ std::optional<BufferInfo> ReadBufferHeader(std::span<const std::uint8_t> header,
 struct BufferScan {
     std::vector<BufferInfo> buffers;  // every sound buffer before the first damaged one
     ULONG status = ERROR_SUCCESS;     // why the scan stopped early, if it did
+    std::optional<TraceDamage> damage;  // and where
 };
 
 // Lists the buffers from the start of the file, stepping by each buffer's own

@@ -1,5 +1,6 @@
 // OpenTraceW, ProcessTrace and CloseTrace over a table of open trace sessions.
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -8,9 +9,14 @@
 #include "platform/system/native_text.h"
 #include "platform/etl_reader/trace_names.h"
 #include "platform/etl_reader/trace_session.h"
+#include "platform/trace_damage.h"
 
 namespace dormiscope {
 namespace {
+
+// What the calling thread's last ProcessTrace found damaged; kept per thread
+// like a last-error value, since the consumer functions cannot carry it.
+thread_local std::optional<TraceDamage> last_damage;
 
 // Windows accepts up to this many handles in one ProcessTrace call; merging
 // several files is not supported here, so only one is processed.
@@ -59,6 +65,10 @@ private:
 
 }  // namespace
 
+std::optional<TraceDamage> LastTraceDamage() {
+    return last_damage;
+}
+
 std::u16string LoggerNameOf(TRACEHANDLE handle) {
     const std::shared_ptr<TraceSession> session = SessionTable::Instance().Find(handle);
     return session ? session->Logfile().logger_name : std::u16string();
@@ -80,8 +90,7 @@ TRACEHANDLE WINAPI OpenTraceW(PEVENT_TRACE_LOGFILEW Logfile) {
         return INVALID_PROCESSTRACE_HANDLE;
     }
     std::unique_ptr<dormiscope::TraceSession> session =
-        dormiscope::TraceSession::Open(dormiscope::PathFromWide(Logfile->LogFileName), Logfile->ProcessTraceMode,
-                                       Logfile->EventRecordCallback, Logfile->Context);
+        dormiscope::TraceSession::Open(dormiscope::PathFromWide(Logfile->LogFileName), *Logfile);
     if (!session) {
         return INVALID_PROCESSTRACE_HANDLE;
     }
@@ -93,6 +102,7 @@ TRACEHANDLE WINAPI OpenTraceW(PEVENT_TRACE_LOGFILEW Logfile) {
 }
 
 ULONG WINAPI ProcessTrace(PTRACEHANDLE HandleArray, ULONG HandleCount, LPFILETIME StartTime, LPFILETIME EndTime) {
+    dormiscope::last_damage.reset();
     if (HandleCount == 0 || HandleCount > dormiscope::kMaxHandleCount) {
         return ERROR_BAD_LENGTH;
     }
@@ -103,7 +113,9 @@ ULONG WINAPI ProcessTrace(PTRACEHANDLE HandleArray, ULONG HandleCount, LPFILETIM
     if (!session) {
         return ERROR_INVALID_HANDLE;
     }
-    return session->Process(StartTime, EndTime);
+    const ULONG status = session->Process(StartTime, EndTime);
+    dormiscope::last_damage = session->Damage();
+    return status;
 }
 
 ULONG WINAPI CloseTrace(TRACEHANDLE TraceHandle) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "platform/etl_reader/etl_layout.h"
 #include "platform/etl_reader/event_header_decoder.h"
@@ -26,18 +27,30 @@ bool Reserve(ByteBlock& block, std::size_t size, std::size_t usual_size, std::si
     return true;
 }
 
-bool ReadBytes(const TraceFile& file, const BufferInfo& info, std::span<std::uint8_t> bytes, ByteBlock& stored) {
+// Nothing when the bytes are in place, else what went wrong.
+const char* ReadBytes(const TraceFile& file, const BufferInfo& info, std::span<std::uint8_t> bytes,
+                      ByteBlock& stored) {
+    constexpr const char* kUnreadable = "the buffer cannot be read";
     if (!info.compressed) {
-        return file.ReadAt(info.file_offset, bytes);
+        return file.ReadAt(info.file_offset, bytes) ? nullptr : kUnreadable;
     }
     const std::span<std::uint8_t> compressed(stored.bytes.get(), info.stored_size);
     if (!file.ReadAt(info.file_offset, compressed)) {
-        return false;
+        return kUnreadable;
     }
     // The decompressed copy keeps the buffer's layout: header, then events.
     std::memcpy(bytes.data(), compressed.data(), etl::kBufferHeaderSize);
-    return DecompressPlainLz77(compressed.subspan(etl::kBufferHeaderSize), bytes.subspan(etl::kBufferHeaderSize)) ==
-           Lz77Status::kOk;
+    const Lz77Status status =
+        DecompressPlainLz77(compressed.subspan(etl::kBufferHeaderSize), bytes.subspan(etl::kBufferHeaderSize));
+    return status == Lz77Status::kOk ? nullptr : "LZ77 stream";
+}
+
+// A compressed buffer's events have no place in the file: name the byte within the buffer.
+TraceDamage EventDamage(const BufferInfo& info, std::size_t position) {
+    if (info.compressed) {
+        return {info.file_offset, "event size (byte " + std::to_string(position) + " of the decompressed buffer)"};
+    }
+    return {info.file_offset + position, "event size"};
 }
 
 }  // namespace
@@ -47,12 +60,14 @@ ULONG LoadBuffer(const TraceFile& file, const BufferInfo& info, LoadedBuffer& bu
     buffer.info = &info;
     buffer.bytes = {};
     buffer.events.clear();
+    buffer.damage.reset();
     if (!Reserve(buffer.memory, info.used, usual_size, budget) ||
         (info.compressed && !Reserve(stored, info.stored_size, usual_size, budget))) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     const std::span<std::uint8_t> bytes(buffer.memory.bytes.get(), info.used);
-    if (!ReadBytes(file, info, bytes, stored)) {
+    if (const char* const failure = ReadBytes(file, info, bytes, stored)) {
+        buffer.damage = TraceDamage{info.file_offset, failure};
         return ERROR_FILE_CORRUPT;
     }
     buffer.bytes = bytes;
@@ -60,6 +75,7 @@ ULONG LoadBuffer(const TraceFile& file, const BufferInfo& info, LoadedBuffer& bu
     for (std::size_t position = info.first_event; position < bytes.size();) {
         const DecodedEvent measured = MeasureEvent(bytes, position);
         if (measured.outcome == EventOutcome::kCorrupt) {
+            buffer.damage = EventDamage(info, position);
             return ERROR_FILE_CORRUPT;
         }
         if (measured.outcome == EventOutcome::kEndOfBuffer) {

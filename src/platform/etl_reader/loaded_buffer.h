@@ -5,12 +5,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "platform/etl_reader/buffer_walker.h"
 #include "platform/etw_api.h"
 #include "platform/etl_reader/trace_file.h"
+#include "platform/trace_damage.h"
 
 namespace dormiscope {
 
@@ -33,6 +35,7 @@ struct LoadedBuffer {
     std::span<const std::uint8_t> bytes;
     std::vector<Event> events;
     ByteBlock memory;
+    std::optional<TraceDamage> damage;  // why the last load failed, if it did
 };
 
 // Reads `info`'s buffer into `buffer`, reusing its memory, of which `budget`

@@ -15,6 +15,9 @@ ULONG ProcessorStream::NextBuffer() {
             buffer_ = nullptr;
         }
         if (failure_ != ERROR_SUCCESS) {
+            if (!shared_.damage) {
+                shared_.damage = damage_;
+            }
             return End(failure_);
         }
         if (next_buffer_ == buffers_.size()) {
@@ -24,6 +27,7 @@ ULONG ProcessorStream::NextBuffer() {
         failure_ = LoadBuffer(shared_.file, buffers_[next_buffer_++], *buffer, shared_.stored,
                               shared_.usual_buffer_size, shared_.budget);
         buffer_ = buffer;
+        damage_ = buffer->damage;
         // After a failure only the events listed before the damage are
         // delivered; nothing after it in this processor's buffers.
         if (!buffer->events.empty()) {

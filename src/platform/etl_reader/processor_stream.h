@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -24,6 +25,7 @@ struct StreamShared {
     std::size_t usual_buffer_size;  // what most buffers of the trace take
     ByteBlock stored;               // a compressed buffer on its way in
     std::vector<LoadedBuffer*>* finished = nullptr;
+    std::optional<TraceDamage> damage;  // the first buffer that could not be loaded
 };
 
 class ProcessorStream {
@@ -66,6 +68,7 @@ private:
     std::uint16_t processor_;
     // Why buffer_ stopped early; the stream ends with it after buffer_'s events.
     ULONG failure_ = ERROR_SUCCESS;
+    std::optional<TraceDamage> damage_;  // where and why failure_ arose
 };
 
 }  // namespace dormiscope

@@ -101,8 +101,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<TraceSession> TraceSession::Open(const std::filesystem::path& path, ULONG process_trace_mode,
-                                                 PEVENT_RECORD_CALLBACK callback, PVOID context) {
+std::unique_ptr<TraceSession> TraceSession::Open(const std::filesystem::path& path, EVENT_TRACE_LOGFILEW& caller) {
     std::optional<TraceFile> file = TraceFile::Open(path);
     if (!file) {
         return nullptr;
@@ -111,18 +110,17 @@ std::unique_ptr<TraceSession> TraceSession::Open(const std::filesystem::path& pa
     if (!logfile) {
         return nullptr;
     }
-    return std::unique_ptr<TraceSession>(
-        new TraceSession(std::move(*file), std::move(*logfile), process_trace_mode, callback, context));
+    return std::unique_ptr<TraceSession>(new TraceSession(std::move(*file), std::move(*logfile), caller));
 }
 
-TraceSession::TraceSession(TraceFile file, LogfileInfo logfile, ULONG process_trace_mode,
-                           PEVENT_RECORD_CALLBACK callback, PVOID context)
+TraceSession::TraceSession(TraceFile file, LogfileInfo logfile, EVENT_TRACE_LOGFILEW& caller)
     : file_(std::move(file)),
       logfile_(std::move(logfile)),
       converter_(TimeConverter::Create(logfile_.clock)),
-      process_trace_mode_(process_trace_mode),
-      callback_(callback),
-      context_(context) {}
+      process_trace_mode_(caller.ProcessTraceMode),
+      callback_(caller.EventRecordCallback),
+      context_(caller.Context),
+      caller_(caller) {}
 
 ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
     if ((process_trace_mode_ & PROCESS_TRACE_MODE_EVENT_RECORD) == 0) {
@@ -142,7 +140,12 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
 
     const std::size_t max_decompressed =
         std::min<std::size_t>(logfile_.header.BufferSize, kMaxDecompressedBufferSize);
+    damage_.reset();
     BufferScan scan = ScanBuffers(file_, logfile_.compression_format, max_decompressed);
+    // A file cut at a buffer boundary is whole as far as it goes: the caller
+    // compares this count with the header's BuffersWritten.
+    caller_.BuffersRead = static_cast<ULONG>(scan.buffers.size());
+    damage_ = scan.damage;
     if (scan.buffers.empty() || scan.buffers.front().file_offset != 0) {
         return ERROR_FILE_CORRUPT;
     }
@@ -151,6 +154,7 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
     BufferInfo& header_buffer = scan.buffers.front();
     const ByteBlock first_buffer = ReadFirstBuffer(file_);
     if (first_buffer.size < header_buffer.used) {
+        damage_ = TraceDamage{0, "the file ends inside its first buffer"};
         return ERROR_FILE_CORRUPT;
     }
     EVENT_RECORD header_record{};
@@ -158,6 +162,7 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
     const DecodedEvent header_event = DecodeEvent(first_buffer.Span().first(header_buffer.used),
                                                   etl::kBufferHeaderSize, header_record, header_items);
     if (header_event.outcome != EventOutcome::kEvent) {
+        damage_ = TraceDamage{etl::kBufferHeaderSize, "logfile header event"};
         return ERROR_FILE_CORRUPT;
     }
     header_record.BufferContext = header_buffer.client_context;
@@ -174,7 +179,10 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
     }
 
     ReadAheadQueue queue;
-    const auto order = [&] { queue.Finish(OrderEventsOrFail(scan.buffers, max_decompressed, queue)); };
+    std::optional<TraceDamage> read_damage;
+    const auto order = [&] {
+        queue.Finish(OrderEventsOrFail(scan.buffers, max_decompressed, queue, read_damage));
+    };
     std::optional<ReaderThread> reader;
     if (FitsInTheQueue(scan.buffers)) {
         order();
@@ -202,8 +210,13 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
         }
         queue.GiveBack(batch);
     }
+    // Ordering is finished with `read_damage` once it has set the final status.
     const ULONG status = queue.FinalStatus();
-    return status != ERROR_SUCCESS ? status : scan.status;
+    if (status != ERROR_SUCCESS) {
+        damage_ = read_damage;
+        return status;
+    }
+    return scan.status;
 }
 
 bool TraceSession::Admit(std::int64_t& stamp, const Window& window) const {
@@ -228,18 +241,18 @@ ULONG TraceSession::Deliver(EVENT_RECORD& record) {
 }
 
 ULONG TraceSession::OrderEventsOrFail(std::span<BufferInfo> buffers, std::size_t max_decompressed,
-                                     ReadAheadQueue& queue) const noexcept {
+                                     ReadAheadQueue& queue, std::optional<TraceDamage>& damage) const noexcept {
     // What ordering can throw is a list or a buffer that cannot grow; on the
     // reading thread it would end the program, so it ends the pass instead.
     try {
-        return OrderEvents(buffers, max_decompressed, queue);
+        return OrderEvents(buffers, max_decompressed, queue, damage);
     } catch (...) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
 }
 
 ULONG TraceSession::OrderEvents(std::span<BufferInfo> buffers, std::size_t max_decompressed,
-                                ReadAheadQueue& queue) const {
+                                ReadAheadQueue& queue, std::optional<TraceDamage>& damage) const {
     EventBatch* batch = queue.TakeEmpty();
     if (batch == nullptr) {
         return ERROR_CANCELLED;
@@ -247,7 +260,7 @@ ULONG TraceSession::OrderEvents(std::span<BufferInfo> buffers, std::size_t max_d
     // Buffers take the header's size, unless the file is smaller than that
     // (a damaged header, or a trace cut short): then what it can hold.
     const std::size_t usual_buffer_size = std::min<std::uint64_t>(max_decompressed, file_.Size());
-    StreamShared shared{file_, queue, kMemoryBudget, usual_buffer_size, {}, &batch->finished};
+    StreamShared shared{file_, queue, kMemoryBudget, usual_buffer_size, {}, &batch->finished, {}};
     std::vector<ProcessorStream> streams;
     for (const std::span<const BufferInfo> group : GroupByProcessor(buffers)) {
         streams.emplace_back(shared, group);
@@ -267,6 +280,7 @@ ULONG TraceSession::OrderEvents(std::span<BufferInfo> buffers, std::size_t max_d
     if (batch != nullptr) {
         queue.Publish(batch);
     }
+    damage = shared.damage;
     return status;
 }
 

@@ -13,15 +13,17 @@
 #include "platform/etl_reader/logfile_header.h"
 #include "platform/etl_reader/trace_file.h"
 #include "platform/etl_reader/time_conversion.h"
+#include "platform/trace_damage.h"
 
 namespace dormiscope {
 
 class TraceSession {
 public:
     // The session for the file at `path`, or empty when it cannot be read or
-    // does not start like a trace file.
-    static std::unique_ptr<TraceSession> Open(const std::filesystem::path& path, ULONG process_trace_mode,
-                                              PEVENT_RECORD_CALLBACK callback, PVOID context);
+    // does not start like a trace file. `caller` (the consumer's mode,
+    // callback and context) must outlive the session: Process() reports the
+    // buffers it read in its BuffersRead, as the system's consumer does.
+    static std::unique_ptr<TraceSession> Open(const std::filesystem::path& path, EVENT_TRACE_LOGFILEW& caller);
 
     const LogfileInfo& Logfile() const { return logfile_; }
 
@@ -34,11 +36,13 @@ public:
     // was called (from within a callback).
     ULONG Process(const FILETIME* start, const FILETIME* end);
 
+    // Where and why the last Process() found the file damaged, if it did.
+    const std::optional<TraceDamage>& Damage() const { return damage_; }
+
     void RequestClose() { close_requested_.store(true, std::memory_order_relaxed); }
 
 private:
-    TraceSession(TraceFile file, LogfileInfo logfile, ULONG process_trace_mode, PEVENT_RECORD_CALLBACK callback,
-                 PVOID context);
+    TraceSession(TraceFile file, LogfileInfo logfile, EVENT_TRACE_LOGFILEW& caller);
 
     // Which events are delivered, and whether their stamps are converted.
     struct Window {
@@ -52,11 +56,13 @@ private:
     ULONG Deliver(EVENT_RECORD& record);
     // Reads the buffers after the header event and puts their events in time
     // order into `queue`; runs on the reading thread, or on the calling one
-    // for a trace whose events the queue holds at once.
-    ULONG OrderEvents(std::span<BufferInfo> buffers, std::size_t max_decompressed, class ReadAheadQueue& queue) const;
+    // for a trace whose events the queue holds at once. `damage` tells where
+    // a buffer could not be loaded.
+    ULONG OrderEvents(std::span<BufferInfo> buffers, std::size_t max_decompressed, class ReadAheadQueue& queue,
+                      std::optional<TraceDamage>& damage) const;
     // The same, with what it throws turned into ERROR_NOT_ENOUGH_MEMORY.
-    ULONG OrderEventsOrFail(std::span<BufferInfo> buffers, std::size_t max_decompressed,
-                            class ReadAheadQueue& queue) const noexcept;
+    ULONG OrderEventsOrFail(std::span<BufferInfo> buffers, std::size_t max_decompressed, class ReadAheadQueue& queue,
+                            std::optional<TraceDamage>& damage) const noexcept;
 
     TraceFile file_;
     LogfileInfo logfile_;
@@ -64,6 +70,8 @@ private:
     ULONG process_trace_mode_;
     PEVENT_RECORD_CALLBACK callback_;
     PVOID context_;
+    EVENT_TRACE_LOGFILEW& caller_;
+    std::optional<TraceDamage> damage_;
     std::atomic<bool> close_requested_{false};
 };
 

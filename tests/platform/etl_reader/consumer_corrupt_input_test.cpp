@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "consumer_test_support.h"
+#include "platform/trace_damage.h"
 
 namespace dormiscope::testing {
 namespace {
@@ -107,23 +109,25 @@ struct DamageCase {
     std::function<Bytes()> make;
     ULONG status;
     std::size_t events_before_damage_at_least;
+    std::function<std::uint64_t()> damage_offset;
+    std::string damage_reason;
 };
 
 const DamageCase kDamaged[] = {
     {"TruncatedInsideABuffer",
      [] { return Bytes(UncompressedSample().begin(), UncompressedSample().begin() + 20 * kBuffer + 100); },
-     ERROR_FILE_CORRUPT, 100},
+     ERROR_FILE_CORRUPT, 100, [] { return 20 * kBuffer; }, "the file ends inside a buffer"},
     {"BufferSizeZero", [] { Bytes b = UncompressedSample(); Store<std::uint32_t>(b, 20 * kBuffer, 0); return b; },
-     ERROR_FILE_CORRUPT, 100},
+     ERROR_FILE_CORRUPT, 100, [] { return 20 * kBuffer; }, "buffer header"},
     {"BufferSizeBeyondTheFile",
      [] { Bytes b = UncompressedSample(); Store<std::uint32_t>(b, 48 * kBuffer, 2 * kBuffer); return b; },
-     ERROR_FILE_CORRUPT, 100},
+     ERROR_FILE_CORRUPT, 100, [] { return 48 * kBuffer; }, "the file ends inside a buffer"},
     {"EventSizeZero",
      [] { Bytes b = UncompressedSample(); Store<std::uint16_t>(b, SizeFieldOf(b, 20 * kBuffer + kFirstEvent), 0); return b; },
-     ERROR_FILE_CORRUPT, 1},
+     ERROR_FILE_CORRUPT, 1, [] { return 20 * kBuffer + kFirstEvent; }, "event size"},
     {"EventPastItsBuffer",
      [] { Bytes b = UncompressedSample(); Store<std::uint16_t>(b, SizeFieldOf(b, 20 * kBuffer + kFirstEvent), 0xFFF8); return b; },
-     ERROR_FILE_CORRUPT, 1},
+     ERROR_FILE_CORRUPT, 1, [] { return 20 * kBuffer + kFirstEvent; }, "event size"},
     {"CompressedStreamShorterThanItsUsedSize",
      [] {
          Bytes b = CompressedSample();
@@ -133,7 +137,7 @@ const DamageCase kDamaged[] = {
          Store<std::uint32_t>(b, buffer + 0x30, used + 8);
          return b;
      },
-     ERROR_FILE_CORRUPT, 1},
+     ERROR_FILE_CORRUPT, 1, SecondCompressedBuffer, "LZ77 stream"},
     {"CompressedStreamCutShort",
      [] {
          Bytes b = CompressedSample();
@@ -142,9 +146,9 @@ const DamageCase kDamaged[] = {
          std::memcpy(&size, &b[buffer], 4);
          return Bytes(b.begin(), b.begin() + static_cast<long>(buffer + size / 2));
      },
-     ERROR_FILE_CORRUPT, 1},
+     ERROR_FILE_CORRUPT, 1, SecondCompressedBuffer, "the file ends inside a buffer"},
     {"UnknownCompressionFormat", [] { Bytes b = CompressedSample(); Store<std::uint32_t>(b, 0x2C, 2); return b; },
-     ERROR_BAD_FORMAT, 1},
+     ERROR_BAD_FORMAT, 1, SecondCompressedBuffer, "compressed in an unknown format"},
 };
 
 class DamagedTraceTest : public ::testing::TestWithParam<DamageCase> {};
@@ -161,15 +165,19 @@ std::size_t IntactEventCount(const Bytes& damaged) {
     return 0;
 }
 
-TEST_P(DamagedTraceTest, ProcessTraceDeliversWhatPrecedesTheDamageThenFails) {
+TEST_P(DamagedTraceTest, ProcessTraceDeliversWhatPrecedesTheDamageThenFailsNamingThePlace) {
     const DamageCase& damage = GetParam();
     TempDirectory directory;
     const auto path = directory / "trace.etl";
     const Bytes damaged = damage.make();
     WriteBytes(path, damaged);
     const TraceRun run = ReadTrace(path);
+    const std::optional<TraceDamage> found = LastTraceDamage();
     ASSERT_TRUE(run.opened);
     EXPECT_EQ(run.status, damage.status);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->offset, damage.damage_offset());
+    EXPECT_NE(found->reason.find(damage.damage_reason), std::string::npos) << found->reason;
     EXPECT_GE(run.events.size(), damage.events_before_damage_at_least);
     EXPECT_LT(run.events.size(), IntactEventCount(damaged));
     for (std::size_t index = 1; index < run.events.size(); ++index) {
@@ -179,6 +187,22 @@ TEST_P(DamagedTraceTest, ProcessTraceDeliversWhatPrecedesTheDamageThenFails) {
 
 INSTANTIATE_TEST_SUITE_P(Files, DamagedTraceTest, ::testing::ValuesIn(kDamaged),
                          [](const ::testing::TestParamInfo<DamageCase>& info) { return info.param.name; });
+
+// A file cut where a buffer ends reads without an error: only the buffers
+// read, against the header's count, show that the recording is incomplete.
+TEST(CutAtABufferBoundaryTest, ReadsWithoutErrorAndCountsTheBuffersItHolds) {
+    TempDirectory directory;
+    const auto path = directory / "trace.etl";
+    for (const std::size_t buffers : {std::size_t{1}, std::size_t{20}, std::size_t{48}, std::size_t{49}}) {
+        WriteBytes(path, Bytes(UncompressedSample().begin(), UncompressedSample().begin() + buffers * kBuffer));
+        const TraceRun run = ReadTrace(path);
+        ASSERT_TRUE(run.opened) << buffers;
+        EXPECT_EQ(run.status, ERROR_SUCCESS) << buffers;
+        EXPECT_EQ(run.logfile.BuffersRead, buffers);
+        EXPECT_EQ(run.logfile.LogfileHeader.BuffersWritten, 49U);
+        EXPECT_FALSE(LastTraceDamage().has_value()) << buffers;
+    }
+}
 
 // Overwriting bytes anywhere after the header event may change or stop what
 // is delivered, but must end in a status, not a crash or a hang.

@@ -1,0 +1,106 @@
+// A trace cut short, as a copy that stopped early would be: cut where a buffer
+// ends, the three programs read it and say it is incomplete; cut inside a
+// buffer, they refuse it naming the place. None of them changes the trace.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "e2e_run.h"
+
+namespace dormiscope::testing {
+namespace {
+
+constexpr std::size_t kBufferSize = 0x10000;  // the bundled sample's
+constexpr std::size_t kSampleBuffers = 128;
+
+struct Cut {
+    std::string label;
+    std::size_t buffers;      // whole buffers kept
+    std::size_t extra_bytes;  // then this much of the next one
+};
+
+// The wakes per second of the sample's 1 kHz audio thread's process, from the view's JSON.
+double AudioWakesPerSecond(const std::string& json) {
+    const std::string key = "\"name\":\"audiodg.exe\",";
+    const std::size_t process = json.find(key);
+    const std::size_t rate = json.find("\"wakes_per_s\":", process);
+    if (process == std::string::npos || rate == std::string::npos) {
+        return 0;
+    }
+    return std::strtod(json.c_str() + rate + 14, nullptr);
+}
+
+TEST(CutTraceEndToEnd, BoundaryCutsAreReadAndFlaggedMidBufferCutsAreRefused) {
+    const std::filesystem::path sample = DORMISCOPE_IDLE_MACHINE_SAMPLE;
+    if (!std::filesystem::exists(sample)) {
+        GTEST_SKIP() << sample << " is not there; the idle_machine_sample target writes it";
+    }
+    const std::string whole = ReadFile(sample);
+    ASSERT_EQ(whole.size(), kSampleBuffers * kBufferSize);
+    const std::vector<Cut> cuts = {
+        {"10 buffers", 10, 0},
+        {"64 buffers", 64, 0},
+        {"127 buffers", 127, 0},
+        {"inside buffer 11", 10, 5000},
+    };
+    for (const Cut& cut : cuts) {
+        SCOPED_TRACE(cut.label);
+        const TemporaryDirectory directory;
+        const std::string bytes = whole.substr(0, cut.buffers * kBufferSize + cut.extra_bytes);
+        std::ofstream(directory / "cut.etl", std::ios::binary) << bytes;
+        const bool boundary = cut.extra_bytes == 0;
+        const std::string kept = std::to_string(cut.buffers);
+        const std::string damage = "damaged at offset " + std::to_string(cut.buffers * kBufferSize) +
+                                   " (the file ends inside a buffer";
+
+        const EndToEndRun report = RunEmulated(directory, "GenuineVexor", {"-i", "cut.etl", "-o", "report.json"});
+        if (boundary) {
+            EXPECT_EQ(report.result.exit_code, 0) << report.result.standard_error;
+            EXPECT_EQ(report.result.standard_error, "");
+            EXPECT_NE(report.log.find("[WARNING] Trace file holds only " + kept +
+                                      " of the 128 buffers its header counts: the recording was cut short\n"),
+                      std::string::npos)
+                << report.log;
+        } else {
+            EXPECT_EQ(report.result.exit_code, 1392 & 0xFF);
+            EXPECT_EQ(report.result.standard_error, "1392Failed in First Parsing");
+        }
+
+        const ProcessResult view = RunProcess(
+            {DORMISCOPE_VIEW_BINARY, "-i", "cut.etl", "-o", "wakes.html", "--json", "wakes.json"}, directory.path());
+        if (boundary) {
+            ASSERT_EQ(view.exit_code, 0) << view.standard_error;
+            const std::string json = ReadFile(directory / "wakes.json");
+            EXPECT_NE(json.find("The file holds " + kept + " of the 128 buffers its header counts"),
+                      std::string::npos);
+            // Over the time the events cover, not the header's 60 s.
+            EXPECT_NEAR(AudioWakesPerSecond(json), 1000, 50) << json.substr(0, 600);
+        } else {
+            EXPECT_EQ(view.exit_code, 3);
+            EXPECT_NE(view.standard_error.find("cannot read the trace cut.etl: " + damage), std::string::npos)
+                << view.standard_error;
+            EXPECT_FALSE(std::filesystem::exists(directory / "wakes.html"));
+        }
+
+        const ProcessResult dump = RunProcess({DORMISCOPE_ETWDUMP_BINARY, "--table", "cut.etl"}, directory.path());
+        if (boundary) {
+            EXPECT_EQ(dump.exit_code, 0) << dump.standard_error;
+            EXPECT_NE(dump.standard_output.find("buffers: " + kept + " of the 128 the header counts: "
+                                                "the recording was cut short\n"),
+                      std::string::npos)
+                << dump.standard_output;
+        } else {
+            EXPECT_EQ(dump.exit_code, 1392 & 0xFF);
+            EXPECT_NE(dump.standard_error.find(damage), std::string::npos) << dump.standard_error;
+        }
+
+        EXPECT_TRUE(ReadFile(directory / "cut.etl") == bytes) << "the trace changed";
+    }
+}
+
+}  // namespace
+}  // namespace dormiscope::testing

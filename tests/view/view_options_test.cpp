@@ -1,0 +1,51 @@
+#include "view/view_options.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace dormiscope::view {
+namespace {
+
+using Request = ViewOptions::Request;
+
+std::optional<ViewOptions> Parse(std::vector<std::wstring> arguments) {
+    arguments.insert(arguments.begin(), L"dormiscope-view");
+    return ParseViewOptions(arguments);
+}
+
+TEST(ViewOptionsTest, HelpAndVersionStandAloneAndSwitchesIgnoreLetterCase) {
+    struct Case {
+        std::vector<std::wstring> arguments;
+        std::optional<Request> request;  // nothing: refused
+    };
+    const Case cases[] = {
+        {{L"--help"}, Request::kHelp},
+        {{L"-h"}, Request::kHelp},
+        {{L"-H"}, Request::kHelp},
+        {{L"--Version"}, Request::kVersion},
+        {{L"--help", L"--version"}, std::nullopt},
+        {{L"-i", L"t.etl", L"-o", L"w.html", L"--help"}, std::nullopt},
+        {{L"-I", L"t.etl", L"-O", L"w.html", L"--JSON", L"w.json"}, Request::kRun},
+        {{L"-i", L"t.etl", L"-o", L"w.html", L"-I", L"u.etl"}, std::nullopt},
+        {{L"--versions"}, std::nullopt},
+    };
+    for (const Case& test : cases) {
+        const std::optional<ViewOptions> options = Parse(test.arguments);
+        const std::wstring& first = test.arguments[0];
+        ASSERT_EQ(options.has_value(), test.request.has_value()) << std::string(first.begin(), first.end());
+        if (options) {
+            EXPECT_EQ(options->request, *test.request);
+        }
+    }
+    const std::optional<ViewOptions> run = Parse({L"-I", L"t.etl", L"-O", L"w.html", L"--JSON", L"w.json"});
+    ASSERT_TRUE(run.has_value());
+    EXPECT_EQ(run->trace_path, L"t.etl");
+    EXPECT_EQ(run->page_path, L"w.html");
+    EXPECT_EQ(run->json_path, L"w.json");
+}
+
+}  // namespace
+}  // namespace dormiscope::view
