@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <utility>
 
 namespace dormiscope {
 
@@ -28,22 +27,6 @@ void TraceFile::Close(Handle handle) {
     if (handle != kClosed) {
         ::close(handle);
     }
-}
-
-TraceFile::TraceFile(TraceFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, kClosed)), size_(std::exchange(other.size_, 0)) {}
-
-TraceFile& TraceFile::operator=(TraceFile&& other) noexcept {
-    if (this != &other) {
-        Close(handle_);
-        handle_ = std::exchange(other.handle_, kClosed);
-        size_ = std::exchange(other.size_, 0);
-    }
-    return *this;
-}
-
-TraceFile::~TraceFile() {
-    Close(handle_);
 }
 
 bool TraceFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) const {

@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <utility>
 
 namespace dormiscope {
 
@@ -29,22 +28,6 @@ void TraceFile::Close(Handle handle) {
     if (handle != kClosed) {
         ::CloseHandle(handle);
     }
-}
-
-TraceFile::TraceFile(TraceFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, kClosed)), size_(std::exchange(other.size_, 0)) {}
-
-TraceFile& TraceFile::operator=(TraceFile&& other) noexcept {
-    if (this != &other) {
-        Close(handle_);
-        handle_ = std::exchange(other.handle_, kClosed);
-        size_ = std::exchange(other.size_, 0);
-    }
-    return *this;
-}
-
-TraceFile::~TraceFile() {
-    Close(handle_);
 }
 
 bool TraceFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) const {
