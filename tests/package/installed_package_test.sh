@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Debian package as a user gets it: lintian finds no error; every shared
-# library its programs load belongs to a package it depends on; unpacked into
+# library its programs load belongs to a package it depends on; the
+# companions' --version is the package's; unpacked into
 # a temporary root (with a space in its path), its programs run from a folder
 # outside the clone, with nothing of the clone on the path, and write on the
 # sample the same report, log and page as the clone's launcher does there.
@@ -57,6 +58,13 @@ for program in "$installed"/usr/bin/*; do
     [[ -f "$installed/usr/share/man/man1/$name.1.gz" ]] || fail "$name has no man page"
 done
 grep -rlF "$clone" "$installed" && fail "the files above name the clone's folder $clone"
+
+# One version: the package's is every companion's --version.
+version="$(dpkg-deb -f "$deb" Version)"
+for program in etwdump dormiscope-view; do
+    printed="$(env -i PATH="$installed/usr/bin:/usr/bin:/bin" "$program" --version 2>&1)"
+    [[ "$printed" == "$program ${version%%-*}" ]] || fail "$program --version printed '$printed', the package is $version"
+done
 
 # The same sample, report, log and page names as bin/run-sample. The clone's
 # launcher is held to the static build (reused from bin/test's build), which

@@ -3,8 +3,8 @@
 # (dormiscope-view.exe whenever the Windows build made it), the README with
 # Windows line ends; unpacked, its programs run under wine: a refused command
 # line (103, nothing printed, no log), another processor vendor (255 and
-# "Incorrect target architecture"; skipped on a GenuineVexor host) and
-# etwdump's usage.
+# "Incorrect target architecture"; skipped on a GenuineVexor host),
+# etwdump's usage, and the companions' --help and --version.
 # Usage: windows_zip_test.sh PACKAGE.zip WINDOWS_BUILD_DIR
 set -uo pipefail
 
@@ -66,6 +66,21 @@ fi
 run etwdump.exe
 [[ $status -eq 2 ]] || fail "etwdump.exe without a trace exited with $status, not 2"
 grep -q '^usage: etwdump' "$scratch/stderr" || fail "etwdump.exe printed no usage: '$(cat "$scratch/stderr")'"
+
+# The companions explain themselves: usage on standard output, and the zip's
+# own version.
+version="$(basename "$zip" .zip)"
+version="${version#dormiscope-}"
+version="${version%-win64}"
+for program in etwdump dormiscope-view; do
+    [[ -f "$folder/$program.exe" ]] || continue
+    run "$program.exe" --help
+    [[ $status -eq 0 ]] || fail "$program.exe --help exited with $status, not 0"
+    grep -q "^usage: $program" "$scratch/stdout" || fail "$program.exe --help printed no usage: '$(cat "$scratch/stdout")'"
+    run "$program.exe" --version
+    [[ "$(tr -d '\r' <"$scratch/stdout")" == "$program $version" ]] ||
+        fail "$program.exe --version printed '$(cat "$scratch/stdout")', not '$program $version'"
+done
 
 if ((failures > 0)); then
     echo "$failures failure(s)"

@@ -19,8 +19,8 @@ std::optional<std::string> WhyTraceDoesNotOpen(const std::wstring& wide_path) {
     EVENT_TRACE_LOGFILEW logfile{};
     logfile.LogFileName = name.data();
     logfile.ProcessTraceMode = PROCESS_TRACE_MODE_EVENT_RECORD;
-    if (const TRACEHANDLE handle = OpenTraceW(&logfile); handle != INVALID_PROCESSTRACE_HANDLE) {
-        CloseTrace(handle);
+    if (const TRACEHANDLE handle = kTraceFunctions.open_trace(&logfile); handle != INVALID_PROCESSTRACE_HANDLE) {
+        kTraceFunctions.close_trace(handle);
         return std::nullopt;
     }
     const std::filesystem::path path = PathFromWide(wide_path);
