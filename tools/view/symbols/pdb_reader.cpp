@@ -17,6 +17,7 @@
 #include "llvm/Object/COFF.h"
 #include "llvm/Support/Allocator.h"
 #include "llvm/Support/BinaryByteStream.h"
+#include "llvm/Support/BinaryStreamReader.h"
 #include "llvm/Support/Error.h"
 #include "llvm/Support/MemoryBuffer.h"
 #include "view/symbols/public_symbol_name.h"
@@ -47,11 +48,18 @@ std::string Message(llvm::Error error) {
     return llvm::toString(std::move(error));
 }
 
-std::vector<Section> ReadSections(const pdb::DbiStream& dbi) {
+// Read through a checking reader: the array's own iterator assumes every
+// header it counts can be read, which a damaged stream breaks.
+llvm::Expected<std::vector<Section>> ReadSections(const pdb::DbiStream& dbi) {
     std::vector<Section> sections;
-    for (const llvm::object::coff_section& header : dbi.getSectionHeaders()) {
-        const std::uint32_t start = header.VirtualAddress;
-        const std::uint32_t size = std::max<std::uint32_t>(header.VirtualSize, header.SizeOfRawData);
+    llvm::BinaryStreamReader reader(dbi.getSectionHeaders().getUnderlyingStream());
+    while (!reader.empty()) {
+        const llvm::object::coff_section* header = nullptr;
+        if (llvm::Error error = reader.readObject(header)) {
+            return std::move(error);
+        }
+        const std::uint32_t start = header->VirtualAddress;
+        const std::uint32_t size = std::max<std::uint32_t>(header->VirtualSize, header->SizeOfRawData);
         sections.push_back({start, size > UINT32_MAX - start ? UINT32_MAX : start + size});
     }
     return sections;
@@ -64,6 +72,42 @@ const Section* SectionOf(const std::vector<Section>& sections, std::uint16_t seg
     }
     const Section& section = sections[segment - 1];
     return offset < section.end - section.start ? &section : nullptr;
+}
+
+// LLVM sizes the PDB stream's table of named streams by the capacity the file
+// claims before it reads a single entry: a damaged file claiming billions of
+// slots would exhaust memory. The table's presence bits alone take one bit a
+// slot, so a capacity beyond eight slots per byte left in the stream is damage.
+llvm::Error CheckNamedStreamCapacity(pdb::PDBFile& file) {
+    llvm::Expected<std::unique_ptr<llvm::msf::MappedBlockStream>> stream =
+        file.safelyCreateIndexedStream(pdb::StreamPDB);
+    if (!stream) {
+        return stream.takeError();
+    }
+    llvm::BinaryStreamReader reader(**stream);
+    constexpr std::uint32_t kHeaderSize = 28;  // version, signature, age, GUID
+    std::uint32_t names_size = 0;
+    std::uint32_t size = 0;
+    std::uint32_t capacity = 0;
+    if (llvm::Error error = reader.skip(kHeaderSize)) {
+        return error;
+    }
+    if (llvm::Error error = reader.readInteger(names_size)) {
+        return error;
+    }
+    if (llvm::Error error = reader.skip(names_size)) {
+        return error;
+    }
+    if (llvm::Error error = reader.readInteger(size)) {
+        return error;
+    }
+    if (llvm::Error error = reader.readInteger(capacity)) {
+        return error;
+    }
+    if (capacity / 8 > reader.bytesRemaining()) {
+        return Damaged("the named streams");
+    }
+    return llvm::Error::success();
 }
 
 bool IsProcedure(cv::SymbolKind kind) {
@@ -160,6 +204,9 @@ PdbReading ReadFrom(std::unique_ptr<llvm::MemoryBuffer> buffer, const PdbIdentit
     if (llvm::Error error = file.parseStreamData()) {
         return Unreadable(Message(std::move(error)));
     }
+    if (llvm::Error error = CheckNamedStreamCapacity(file)) {
+        return Unreadable(Message(std::move(error)));
+    }
     llvm::Expected<pdb::InfoStream&> info = file.getPDBInfoStream();
     if (!info) {
         return Unreadable(Message(info.takeError()));
@@ -179,7 +226,11 @@ PdbReading ReadFrom(std::unique_ptr<llvm::MemoryBuffer> buffer, const PdbIdentit
         reading.found = found;
         return reading;
     }
-    const std::vector<Section> sections = ReadSections(*dbi);
+    llvm::Expected<std::vector<Section>> read_sections = ReadSections(*dbi);
+    if (!read_sections) {
+        return Unreadable(Message(read_sections.takeError()));
+    }
+    const std::vector<Section>& sections = *read_sections;
     std::vector<FunctionRange> functions;
     std::vector<PublicSymbol> publics;
     if (llvm::Error error = ReadPrivateFunctions(file, *dbi, sections, functions)) {
