@@ -56,7 +56,7 @@ llvm::Expected<std::vector<Section>> ReadSections(const pdb::DbiStream& dbi) {
     while (!reader.empty()) {
         const llvm::object::coff_section* header = nullptr;
         if (llvm::Error error = reader.readObject(header)) {
-            return std::move(error);
+            return error;
         }
         const std::uint32_t start = header->VirtualAddress;
         const std::uint32_t size = std::max<std::uint32_t>(header->VirtualSize, header->SizeOfRawData);
