@@ -4,40 +4,23 @@
 
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "etl_writer/code_events.h"
 #include "platform/kernel_event_classes.h"
+#include "support/for_each_event.h"
 #include "support/kernel_trace.h"
 #include "support/temporary_directory.h"
 
 namespace dormiscope {
 namespace {
 
+using testing::ForEachEvent;
 using testing::KernelTrace;
 using testing::TemporaryDirectory;
-using EventVisit = std::function<void(const EVENT_RECORD&)>;
 
 const std::filesystem::path kSamplesDir = DORMISCOPE_SAMPLES_DIR;
-
-void WINAPI Visit(PEVENT_RECORD event) {
-    (*static_cast<EventVisit*>(event->UserContext))(*event);
-}
-
-void ForEachEvent(const std::filesystem::path& path, EventVisit visit) {
-    std::wstring wide_path = path.wstring();
-    EVENT_TRACE_LOGFILEW log_file{};
-    log_file.LogFileName = wide_path.data();
-    log_file.ProcessTraceMode = PROCESS_TRACE_MODE_EVENT_RECORD;
-    log_file.EventRecordCallback = Visit;
-    log_file.Context = &visit;
-    TRACEHANDLE handle = OpenTraceW(&log_file);
-    ASSERT_NE(handle, INVALID_PROCESSTRACE_HANDLE) << path;
-    EXPECT_EQ(ProcessTrace(&handle, 1, nullptr, nullptr), 0U);
-    CloseTrace(handle);
-}
 
 bool From(const EVENT_RECORD& event, const GUID& provider) {
     return SameGuid(event.EventHeader.ProviderId, provider);

@@ -7,12 +7,12 @@
 #include <cstring>
 #include <unordered_map>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "etw/stack_event_records.h"
 #include "platform/kernel_event_classes.h"
+#include "support/for_each_event.h"
 #include "view/stacks/cached_stacks.h"
 #include "view/stacks/module_maps.h"
 
@@ -21,24 +21,7 @@ namespace {
 
 const std::filesystem::path kSamplesDir = DORMISCOPE_SAMPLES_DIR;
 
-using EventVisit = std::function<void(const EVENT_RECORD&)>;
-
-void WINAPI Visit(PEVENT_RECORD event) {
-    (*static_cast<EventVisit*>(event->UserContext))(*event);
-}
-
-void ForEachEvent(const std::filesystem::path& path, EventVisit visit) {
-    std::wstring wide_path = path.wstring();
-    EVENT_TRACE_LOGFILEW log_file{};
-    log_file.LogFileName = wide_path.data();
-    log_file.ProcessTraceMode = PROCESS_TRACE_MODE_EVENT_RECORD;
-    log_file.EventRecordCallback = Visit;
-    log_file.Context = &visit;
-    TRACEHANDLE handle = OpenTraceW(&log_file);
-    ASSERT_NE(handle, INVALID_PROCESSTRACE_HANDLE) << path;
-    EXPECT_EQ(ProcessTrace(&handle, 1, nullptr, nullptr), 0U);
-    CloseTrace(handle);
-}
+using testing::ForEachEvent;
 
 constexpr std::uint8_t kOpcodeSampledProfile = 46;
 
