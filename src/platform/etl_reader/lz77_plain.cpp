@@ -1,6 +1,9 @@
 #include "platform/etl_reader/lz77_plain.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
+#include <cstring>
 
 #include "platform/etl_reader/little_endian.h"
 
@@ -27,17 +30,19 @@ public:
                 in_ += 4;
                 flags_left = kFlagBits;
             }
-            --flags_left;
-            if ((flags & (std::uint32_t{1} << flags_left)) == 0) {
-                if (!Available(1)) {
-                    return Lz77Status::kTruncatedInput;
+            // Clear flags ahead are literals: copy the whole run at once.
+            const unsigned literals =
+                std::min<unsigned>(static_cast<unsigned>(std::countl_zero(flags << (kFlagBits - flags_left))),
+                                   flags_left);
+            if (literals != 0) {
+                const Lz77Status status = CopyLiterals(literals);
+                if (status != Lz77Status::kOk) {
+                    return status;
                 }
-                if (out_ == output_.size()) {
-                    return Lz77Status::kOutputOverflow;
-                }
-                output_[out_++] = input_[in_++];
+                flags_left -= literals;
                 continue;
             }
+            --flags_left;
             // A match flag with no input left is the end of the stream.
             if (in_ == input_.size()) {
                 break;
@@ -52,6 +57,22 @@ public:
 
 private:
     bool Available(std::size_t count) const { return input_.size() - in_ >= count; }
+
+    // Fails like `count` literals taken one by one: at the first that has no
+    // input byte, or else no room.
+    Lz77Status CopyLiterals(std::size_t count) {
+        const std::size_t input_left = input_.size() - in_;
+        const std::size_t copied = std::min({count, input_left, output_.size() - out_});
+        if (copied != 0) {
+            std::memcpy(output_.data() + out_, input_.data() + in_, copied);
+            in_ += copied;
+            out_ += copied;
+        }
+        if (copied == count) {
+            return Lz77Status::kOk;
+        }
+        return copied == input_left ? Lz77Status::kTruncatedInput : Lz77Status::kOutputOverflow;
+    }
 
     Lz77Status CopyMatch() {
         if (!Available(2)) {
@@ -75,14 +96,18 @@ private:
         if (length > output_.size() - out_) {
             return Lz77Status::kOutputOverflow;
         }
-        // Byte by byte: a distance shorter than the length repeats bytes this
-        // very copy has just produced.
-        std::uint8_t* target = &output_[out_];
-        const std::uint8_t* source = target - distance;
-        for (std::uint64_t index = 0; index < length; ++index) {
-            target[index] = source[index];
+        // A distance shorter than the length repeats the bytes this very copy
+        // produces. Those repeat every `distance` bytes, so each chunk is copied
+        // from the match's start, never overlapping, twice as long as the last.
+        std::uint8_t* const target = output_.data() + out_;
+        const std::uint8_t* const source = target - distance;
+        const auto total = static_cast<std::size_t>(length);
+        for (std::size_t copied = 0; copied < total;) {
+            const std::size_t chunk = std::min(total - copied, distance + copied);
+            std::memcpy(target + copied, source, chunk);
+            copied += chunk;
         }
-        out_ += static_cast<std::size_t>(length);
+        out_ += total;
         return Lz77Status::kOk;
     }
 

@@ -2,6 +2,7 @@
 // against every compressed buffer of the real compressed sample.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -116,6 +117,7 @@ Lz77Status Decode(const std::vector<std::uint8_t>& stream, std::vector<std::uint
 TEST(PlainLz77Test, DecodesEveryLengthFormAndOverlappingCopies) {
     StreamBuilder builder;
     builder.Literals("abcdefghij")
+        .Literals(std::string(20, 'q') + "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ")  // a run across flag words
         .Match(10, 3)        // shortest
         .Match(7, 9)         // longest in the token
         .Match(2, 10)        // nibble 0, overlapping
@@ -148,6 +150,27 @@ TEST(PlainLz77Test, RefusesStreamsThatDoNotFitTheirOutput) {
     EXPECT_EQ(Decode(stream, literal_room), Lz77Status::kOutputOverflow);
     std::vector<std::uint8_t> long_output(exact + 1);
     EXPECT_EQ(Decode(stream, long_output), Lz77Status::kOutputIncomplete);
+}
+
+TEST(PlainLz77Test, EndsARunOfLiteralsWhereTheInputOrTheRoomEnds) {
+    StreamBuilder builder;
+    builder.Literals("abcdefgh");
+    const std::vector<std::uint8_t> stream = builder.Finish();  // flag word, then the 8 literals
+    struct Case {
+        std::size_t kept;
+        std::size_t room;
+        Lz77Status status;
+    };
+    for (const Case& test : {Case{12, 8, Lz77Status::kOk}, Case{12, 5, Lz77Status::kOutputOverflow},
+                             Case{9, 8, Lz77Status::kTruncatedInput}, Case{9, 5, Lz77Status::kTruncatedInput},
+                             Case{9, 3, Lz77Status::kOutputOverflow}, Case{4, 8, Lz77Status::kTruncatedInput}}) {
+        std::vector<std::uint8_t> output(test.room);
+        const std::vector<std::uint8_t> kept(stream.begin(), stream.begin() + static_cast<long>(test.kept));
+        EXPECT_EQ(Decode(kept, output), test.status) << test.kept << " bytes kept, room for " << test.room;
+        const std::size_t written = std::min(test.room, test.kept - 4);
+        EXPECT_TRUE(std::equal(output.begin(), output.begin() + static_cast<long>(written), stream.begin() + 4))
+            << test.kept << " bytes kept, room for " << test.room;
+    }
 }
 
 TEST(PlainLz77Test, RefusesADistanceBeforeTheFirstByte) {
