@@ -1,6 +1,7 @@
 #include "platform/etl_reader/trace_session.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -43,8 +44,8 @@ std::vector<std::span<const BufferInfo>> GroupByProcessor(std::span<BufferInfo> 
 
 // The file's first buffer, as far as the file holds it; empty when unreadable.
 ByteBlock ReadFirstBuffer(const TraceFile& file) {
-    std::vector<std::uint8_t> header(std::min<std::uint64_t>(file.Size(), etl::kBufferHeaderSize));
-    if (!file.ReadAt(0, header) || header.size() < etl::kBufferHeaderSize) {
+    std::array<std::uint8_t, etl::kBufferHeaderSize> header;
+    if (!file.ReadAt(0, header)) {
         return {};
     }
     // A size no buffer has is not read whole: what is read then fails the header's checks.
@@ -106,15 +107,18 @@ std::unique_ptr<TraceSession> TraceSession::Open(const std::filesystem::path& pa
     if (!file) {
         return nullptr;
     }
-    std::optional<LogfileInfo> logfile = ReadLogfileHeader(ReadFirstBuffer(*file).Span());
+    ByteBlock first_buffer = ReadFirstBuffer(*file);
+    std::optional<LogfileInfo> logfile = ReadLogfileHeader(first_buffer.Span());
     if (!logfile) {
         return nullptr;
     }
-    return std::unique_ptr<TraceSession>(new TraceSession(std::move(*file), std::move(*logfile), caller));
+    return std::unique_ptr<TraceSession>(
+        new TraceSession(std::move(*file), std::move(first_buffer), std::move(*logfile), caller));
 }
 
-TraceSession::TraceSession(TraceFile file, LogfileInfo logfile, EVENT_TRACE_LOGFILEW& caller)
+TraceSession::TraceSession(TraceFile file, ByteBlock first_buffer, LogfileInfo logfile, EVENT_TRACE_LOGFILEW& caller)
     : file_(std::move(file)),
+      first_buffer_(std::move(first_buffer)),
       logfile_(std::move(logfile)),
       converter_(TimeConverter::Create(logfile_.clock)),
       process_trace_mode_(caller.ProcessTraceMode),
@@ -152,14 +156,13 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
 
     // The logfile-header event comes first: it is the time reference.
     BufferInfo& header_buffer = scan.buffers.front();
-    const ByteBlock first_buffer = ReadFirstBuffer(file_);
-    if (first_buffer.size < header_buffer.used) {
+    if (first_buffer_.size < header_buffer.used) {
         damage_ = TraceDamage{0, "the file ends inside its first buffer"};
         return ERROR_FILE_CORRUPT;
     }
     EVENT_RECORD header_record{};
     std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM> header_items;
-    const DecodedEvent header_event = DecodeEvent(first_buffer.Span().first(header_buffer.used),
+    const DecodedEvent header_event = DecodeEvent(first_buffer_.Span().first(header_buffer.used),
                                                   etl::kBufferHeaderSize, header_record, header_items);
     if (header_event.outcome != EventOutcome::kEvent) {
         damage_ = TraceDamage{etl::kBufferHeaderSize, "logfile header event"};
@@ -178,13 +181,19 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
         }
     }
 
+    // Buffers take the header's size, so that a buffer given back holds any
+    // other, unless the file is smaller than that (a damaged header, or a
+    // trace cut short): then what it can hold. Ordered at once, no buffer is
+    // given back before the last is loaded: each takes only what it holds.
+    const bool at_once = FitsInTheQueue(scan.buffers);
+    const std::size_t usual_buffer_size = at_once ? 0 : std::min<std::uint64_t>(max_decompressed, file_.Size());
     ReadAheadQueue queue;
     std::optional<TraceDamage> read_damage;
     const auto order = [&] {
-        queue.Finish(OrderEventsOrFail(scan.buffers, max_decompressed, queue, read_damage));
+        queue.Finish(OrderEventsOrFail(scan.buffers, usual_buffer_size, queue, read_damage));
     };
     std::optional<ReaderThread> reader;
-    if (FitsInTheQueue(scan.buffers)) {
+    if (at_once) {
         order();
     } else {
         reader.emplace(queue, order);
@@ -240,26 +249,23 @@ ULONG TraceSession::Deliver(EVENT_RECORD& record) {
     return close_requested_.load(std::memory_order_relaxed) ? ERROR_CANCELLED : ERROR_SUCCESS;
 }
 
-ULONG TraceSession::OrderEventsOrFail(std::span<BufferInfo> buffers, std::size_t max_decompressed,
+ULONG TraceSession::OrderEventsOrFail(std::span<BufferInfo> buffers, std::size_t usual_buffer_size,
                                      ReadAheadQueue& queue, std::optional<TraceDamage>& damage) const noexcept {
     // What ordering can throw is a list or a buffer that cannot grow; on the
     // reading thread it would end the program, so it ends the pass instead.
     try {
-        return OrderEvents(buffers, max_decompressed, queue, damage);
+        return OrderEvents(buffers, usual_buffer_size, queue, damage);
     } catch (...) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
 }
 
-ULONG TraceSession::OrderEvents(std::span<BufferInfo> buffers, std::size_t max_decompressed,
+ULONG TraceSession::OrderEvents(std::span<BufferInfo> buffers, std::size_t usual_buffer_size,
                                 ReadAheadQueue& queue, std::optional<TraceDamage>& damage) const {
     EventBatch* batch = queue.TakeEmpty();
     if (batch == nullptr) {
         return ERROR_CANCELLED;
     }
-    // Buffers take the header's size, unless the file is smaller than that
-    // (a damaged header, or a trace cut short): then what it can hold.
-    const std::size_t usual_buffer_size = std::min<std::uint64_t>(max_decompressed, file_.Size());
     StreamShared shared{file_, queue, kMemoryBudget, usual_buffer_size, {}, &batch->finished, {}};
     std::vector<ProcessorStream> streams;
     for (const std::span<const BufferInfo> group : GroupByProcessor(buffers)) {

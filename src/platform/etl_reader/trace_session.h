@@ -10,6 +10,7 @@
 
 #include "platform/etw_api.h"
 #include "platform/etl_reader/buffer_walker.h"
+#include "platform/etl_reader/loaded_buffer.h"
 #include "platform/etl_reader/logfile_header.h"
 #include "platform/etl_reader/trace_file.h"
 #include "platform/etl_reader/time_conversion.h"
@@ -42,7 +43,7 @@ public:
     void RequestClose() { close_requested_.store(true, std::memory_order_relaxed); }
 
 private:
-    TraceSession(TraceFile file, LogfileInfo logfile, EVENT_TRACE_LOGFILEW& caller);
+    TraceSession(TraceFile file, ByteBlock first_buffer, LogfileInfo logfile, EVENT_TRACE_LOGFILEW& caller);
 
     // Which events are delivered, and whether their stamps are converted.
     struct Window {
@@ -56,15 +57,18 @@ private:
     ULONG Deliver(EVENT_RECORD& record);
     // Reads the buffers after the header event and puts their events in time
     // order into `queue`; runs on the reading thread, or on the calling one
-    // for a trace whose events the queue holds at once. `damage` tells where
-    // a buffer could not be loaded.
-    ULONG OrderEvents(std::span<BufferInfo> buffers, std::size_t max_decompressed, class ReadAheadQueue& queue,
+    // for a trace whose events the queue holds at once. Buffer memory grows to
+    // `usual_buffer_size` at once when that holds the buffer. `damage` tells
+    // where a buffer could not be loaded.
+    ULONG OrderEvents(std::span<BufferInfo> buffers, std::size_t usual_buffer_size, class ReadAheadQueue& queue,
                       std::optional<TraceDamage>& damage) const;
     // The same, with what it throws turned into ERROR_NOT_ENOUGH_MEMORY.
-    ULONG OrderEventsOrFail(std::span<BufferInfo> buffers, std::size_t max_decompressed, class ReadAheadQueue& queue,
+    ULONG OrderEventsOrFail(std::span<BufferInfo> buffers, std::size_t usual_buffer_size, class ReadAheadQueue& queue,
                             std::optional<TraceDamage>& damage) const noexcept;
 
     TraceFile file_;
+    // Read once when the trace is opened: the header event is delivered from it.
+    ByteBlock first_buffer_;
     LogfileInfo logfile_;
     std::optional<TimeConverter> converter_;
     ULONG process_trace_mode_;
