@@ -62,7 +62,7 @@ private:
     // input byte, or else no room.
     Lz77Status CopyLiterals(std::size_t count) {
         const std::size_t input_left = input_.size() - in_;
-        const std::size_t copied = std::min({count, input_left, output_.size() - out_});
+        const std::size_t copied = std::min(std::min(count, input_left), output_.size() - out_);
         if (copied != 0) {
             std::memcpy(output_.data() + out_, input_.data() + in_, copied);
             in_ += copied;
