@@ -279,7 +279,8 @@ TEST(ViewPage, CoverageBannerNamesWhatIsMissing) {
         std::vector<std::string> phrases;  // empty: no banner at all
     };
     const std::vector<Expectation> expectations = {
-        {"readiers", {}},
+        {"readiers", {"no stacks on context switches and readies", "-stackwalk CSwitch+ReadyThread",
+                      "no image events", "no DPC or interrupt events", "DPC+INTERRUPT"}},
         {"lost_events", {"lost 12 events and 2 buffers", "no ReadyThread events"}},
         {"no_context_switches", {"no context-switch events", "no ReadyThread events"}},
     };
