@@ -317,8 +317,8 @@ void AddCodeNotes(std::vector<std::string>& notes, const CodeFigures& code, bool
                         " truncated, oversized or unreadable: left out.");
     }
     if (code.images_ignored > 0) {
-        notes.push_back(Counted(code.images_ignored, "image is", "images are") +
-                        " empty or overlap a loaded module: empty ones are ignored, and of two that overlap the "
+        notes.push_back(Counted(code.images_ignored, "image event was", "image events were") +
+                        " empty or overlapped a loaded module: empty ones are ignored, and where two overlap the "
                         "later one names the addresses.");
     }
 }
