@@ -269,7 +269,8 @@ const std::vector<ViewCase>& ViewCases() {
              trace.Switch(3'050, 0, 100, kIdle).Routine(3'100, 1, kOpcodeTimerDpc, 2'950, kKernelBase + 0x9000);
              trace.Switch(3'150, 0, kIdle, 100).Stack(3'151, 0, 3'150, 720, 100, place_a);
              trace.Ready(4'000, 1, 100, etl::kReadiedFromDpc).Switch(4'050, 0, 100, kIdle).Switch(4'150, 0, kIdle, 100);
-             trace.Routine(4'500, 3, kOpcodeIsr, 4'480, kKernelBase + 0x7000).Routine(4'600, 3, kOpcodeDpc, 4'590, 0x1'2345);
+             trace.Routine(4'500, 3, kOpcodeIsr, 4'480, kKernelBase + 0x7000)
+                 .Routine(4'600, 3, kOpcodeDpc, 4'590, 0x1'2345);
              trace.Stack(5'000, 3, 4'999, 720, 100, {0x40'1000});
              return trace;
          }},
@@ -281,11 +282,17 @@ const std::vector<ViewCase>& ViewCases() {
              WakeTrace trace(ThirtyTwoBit());
              trace.Process(720, "app.exe").Thread(720, 96);
              trace.Image(0, kOpcodeImageDCStart, 720, 0x1000'0000, 0x1'0000, u"C:\\App\\old.dll");
-             trace.Switch(1'000, 0, 96, kIdle).Switch(1'100, 0, kIdle, 96).Stack(1'101, 0, 1'100, 720, 96, {0x1000'0100});
-             trace.Switch(1'500, 0, 96, kIdle).Switch(1'600, 0, kIdle, 96).Stack(1'601, 0, 1'600, 720, 96, {0x1000'0100});
+             trace.Switch(1'000, 0, 96, kIdle)
+                 .Switch(1'100, 0, kIdle, 96)
+                 .Stack(1'101, 0, 1'100, 720, 96, {0x1000'0100});
+             trace.Switch(1'500, 0, 96, kIdle)
+                 .Switch(1'600, 0, kIdle, 96)
+                 .Stack(1'601, 0, 1'600, 720, 96, {0x1000'0100});
              trace.Image(2'000, kOpcodeImageUnload, 720, 0x1000'0000, 0x1'0000, u"C:\\App\\old.dll");
              trace.Image(3'000, kOpcodeImageLoad, 720, 0x1000'0000, 0x8000, u"C:\\App\\new.dll");
-             trace.Switch(3'500, 0, 96, kIdle).Switch(3'600, 0, kIdle, 96).Stack(3'601, 0, 3'600, 720, 96, {0x1000'0100});
+             trace.Switch(3'500, 0, 96, kIdle)
+                 .Switch(3'600, 0, kIdle, 96)
+                 .Stack(3'601, 0, 3'600, 720, 96, {0x1000'0100});
              trace.Switch(4'000, 0, 96, kIdle).Switch(4'100, 0, kIdle, 96);
              return trace;
          }},
@@ -303,7 +310,8 @@ const std::vector<ViewCase>& ViewCases() {
              trace.Switch(1'500, 0, 96, kIdle).Switch(1'600, 0, kIdle, 96);
              trace.StackKeyReference(1'601, 0, kKernelPart, 1'600, 720, 96, 0xA0)
                  .StackKeyReference(1'602, 0, kUserPart, 1'600, 720, 96, 0xC0);
-             trace.Switch(2'000, 0, 96, kIdle).StackKeyDefinition(2'500, kOpcodeStackKeyDelete, 0xA0, {kKernelBase + 0x1000});
+             trace.Switch(2'000, 0, 96, kIdle)
+                 .StackKeyDefinition(2'500, kOpcodeStackKeyDelete, 0xA0, {kKernelBase + 0x1000});
              trace.Switch(2'600, 0, kIdle, 96).StackKeyReference(2'601, 0, kKernelPart, 2'600, 720, 96, 0xA0);
              trace.Switch(3'000, 0, 96, kIdle).Switch(3'100, 0, kIdle, 96);
              trace.StackKeyDefinition(5'000, kOpcodeStackKeyRundown, 0xA0, {kKernelBase + 0x2000})
@@ -504,15 +512,17 @@ TEST(ViewBadCodeEvents, AreCountedInTheBanner) {
     const std::vector<BadCase> cases = {
         {"a stack cut inside an address", [&](WakeTrace& trace) { trace.Add(cut_stack(16 + 8 + 3), 1'101); },
          u"stacks_damaged", "1 stack event is truncated, oversized or unreadable"},
-        {"a stack cut inside its ids", [&](WakeTrace& trace) { trace.Add(cut_stack(10), 1'101); },
-         u"stacks_damaged", "1 stack event is truncated"},
-        {"193 addresses", [](WakeTrace& trace) { trace.Stack(1'101, 0, 1'100, 720, 96, std::vector<std::uint64_t>(193, 0x40'1000)); },
+        {"a stack cut inside its ids", [&](WakeTrace& trace) { trace.Add(cut_stack(10), 1'101); }, u"stacks_damaged",
+         "1 stack event is truncated"},
+        {"193 addresses",
+         [](WakeTrace& trace) { trace.Stack(1'101, 0, 1'100, 720, 96, std::vector<std::uint64_t>(193, 0x40'1000)); },
          u"stacks_damaged", "1 stack event is truncated"},
         {"a key never defined",
          [](WakeTrace& trace) { trace.StackKeyReference(1'101, 0, kKernelPart, 1'100, 720, 96, 0xD0); },
          u"stack_keys_undefined", "1 stack names a cache key the trace never defines"},
-        {"an image of size 0", [](WakeTrace& trace) { trace.Image(0, kOpcodeImageLoad, 720, 0x50'0000, 0, u"empty.dll"); },
-         u"images_ignored", "1 image event was empty or overlapped a loaded module"},
+        {"an image of size 0",
+         [](WakeTrace& trace) { trace.Image(0, kOpcodeImageLoad, 720, 0x50'0000, 0, u"empty.dll"); }, u"images_ignored",
+         "1 image event was empty or overlapped a loaded module"},
         {"overlapping images",
          [](WakeTrace& trace) { trace.Image(10, kOpcodeImageLoad, 720, 0x40'8000, 0x1'0000, u"over.dll"); },
          u"images_ignored", "1 image event was empty or overlapped a loaded module"},

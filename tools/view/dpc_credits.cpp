@@ -69,7 +69,8 @@ void DpcCredits::Routine(std::uint32_t processor, const RoutineEventData& routin
     }
     const RoutineId id = found->second;
     RoutineRuns& runs = routines_[id];
-    const std::uint64_t duration = end > start ? static_cast<std::uint64_t>(end) - static_cast<std::uint64_t>(start) : 0;
+    const std::uint64_t duration =
+        end > start ? static_cast<std::uint64_t>(end) - static_cast<std::uint64_t>(start) : 0;
     ++runs.count;
     runs.total += duration;
     runs.durations.push_back(static_cast<std::uint32_t>(std::min<std::uint64_t>(duration, UINT32_MAX)));

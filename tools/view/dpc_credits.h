@@ -76,9 +76,9 @@ private:
     std::optional<TimeConverter> clock_;
     std::vector<std::vector<Waiting>> waiting_;  // by processor, oldest first
     CreditId next_credit_ = 0;
-    std::unordered_map<CreditId, RoutineId> settled_;       // the wake has not come yet
-    std::unordered_map<CreditId, ReadierCounts*> owed_;     // the wake came first
-    std::vector<RoutineRuns> routines_;                     // by RoutineId
+    std::unordered_map<CreditId, RoutineId> settled_;    // the wake has not come yet
+    std::unordered_map<CreditId, ReadierCounts*> owed_;  // the wake came first
+    std::vector<RoutineRuns> routines_;                  // by RoutineId
     std::map<std::pair<RoutineKind, std::uint64_t>, RoutineId> routine_ids_;
     RoutineEventCounts counts_;
 };

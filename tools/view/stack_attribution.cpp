@@ -143,7 +143,8 @@ void StackAttribution::Define(const StackEventData& definition) {
 
 StackId StackAttribution::Compose(StackId stack, PartId part) {
     // An event has at most a kernel and a user part; a third replaces the second.
-    const std::pair<PartId, PartId> parts = stack == kNoStack ? std::pair{part, kNoPart} : std::pair{stacks_[stack].first, part};
+    const std::pair<PartId, PartId> parts =
+        stack == kNoStack ? std::pair{part, kNoPart} : std::pair{stacks_[stack].first, part};
     const auto [found, added] = stack_ids_.try_emplace(parts, static_cast<StackId>(stacks_.size()));
     if (added) {
         stacks_.push_back(parts);
