@@ -3,10 +3,12 @@
 // console error, no network request, the figures of the JSON document in the
 // table, names shown as text, the busiest processes shown however the table
 // is sorted, headings that sort from the mouse and the keyboard, bars and
-// slices named on hover and to a screen reader, and no sideways scrolling at
-// 800 px. Prints each page's size and render time.
+// slices named on hover and to a screen reader, a thread's stacks and the DPC
+// section drawn only from data and worked from the keyboard, and no sideways
+// scrolling at 800 px. Prints each page's size and render time.
 //
-// node page_in_browser.mjs --view BIN --sample TRACE --trace-writer BIN --work DIR [--screenshot PNG]
+// node page_in_browser.mjs --view BIN --sample TRACE --trace-writer BIN --code-page BIN --code-document JSON
+//   --work DIR [--screenshot PNG]
 // Exits 77 (skipped) when no Chromium is installed.
 import { spawn, spawnSync } from "node:child_process";
 import fs from "node:fs";
