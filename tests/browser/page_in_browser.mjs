@@ -427,8 +427,10 @@ async function checkCode(page, json) {
   await pressEnter(page);
   const FRAMES = `Array.from(document.querySelectorAll("#stacks-400-404 .stack-group:first-child .frames")[0].children)
     .map((li) => li.textContent)`;
-  check((await page.evaluate('document.querySelector(\'button[data-stacks="400-404"]\').getAttribute("aria-expanded")')) ===
-    "true", "code: the opened stack button does not say so");
+  check((await page.evaluate(`(() => { const button = document.querySelector('button[data-stacks="400-404"]');
+    return button.getAttribute("aria-expanded") === "true" &&
+      document.getElementById(button.getAttribute("aria-controls")) === document.getElementById("stacks-400-404"); })()`)),
+    "code: the opened stack button does not say so, or does not point at its detail");
   check((await page.accessibleName("#stacks-400-404 .stack-detail")) === "Stacks of tid 404",
     "code: the stack detail has no name for a screen reader");
   const detail = await page.evaluate('document.getElementById("stacks-400-404").textContent');

@@ -34,9 +34,10 @@ function stackKey(pid, thread) {
 
 function stacksToggle(thread, key) {
   var open = stackState.open[key] === true;
+  // It controls the detail row only while that row exists.
   return "<button type=\"button\" class=\"stacks-toggle\" data-stacks=\"" + key + "\" aria-expanded=\"" + open +
-    "\" aria-controls=\"stacks-" + key + "\" aria-label=\"Stacks of tid " + thread.tid + "\">" +
-    (open ? "\u25BE" : "\u25B8") + " Stacks</button>";
+    "\"" + (open ? " aria-controls=\"stacks-" + key + "\"" : "") + " aria-label=\"Stacks of tid " + thread.tid +
+    "\">" + (open ? "\u25BE" : "\u25B8") + " Stacks</button>";
 }
 
 function frameList(frames, key) {
@@ -95,8 +96,10 @@ document.getElementById("wake-rows").addEventListener("click", function (event) 
     var row = toggle.closest("tr");
     if (open) {
       row.insertAdjacentHTML("afterend", stackDetailRow(threadOf(key), key, row.children.length));
+      toggle.setAttribute("aria-controls", "stacks-" + key);
     } else {
       document.getElementById("stacks-" + key).remove();
+      toggle.removeAttribute("aria-controls");
     }
     return;
   }
