@@ -417,40 +417,41 @@ async function checkCode(page, json) {
   const poller = (rows.find((r) => r.name.startsWith("tid 404")) || { text: "" }).text;
   check(poller.includes("DPC ntoskrnl.exe+0x2f1a0 \u00d7400") && poller.includes("DPC/interrupt (routine not recorded) \u00d750"),
     `code: the poller's readiers read ${poller}`);
-  check((await page.evaluate('document.querySelectorAll("#wake-rows button[data-stacks]").length')) === 2,
+  check((await page.evaluate('document.querySelectorAll("#wake-rows button[data-stacks]").length')) === 3,
     "code: a thread without stacks has a stack button, or one with stacks has none");
 
-  // A detail opened from the keyboard, its frames opened too; both survive a sort.
-  check(await tabTo(page, 'button[data-stacks="400-404"]'), "code: the poller's stack button cannot be reached with Tab");
-  check((await page.accessibleName('button[data-stacks="400-404"]')) === "Stacks of tid 404",
+  // A detail opened from the keyboard, its frames opened too; both survive a sort. Details are keyed by the
+  // thread's place in the document: 0-0 is timer.exe's poller, 1-0 the thread of the process named as markup.
+  check(await tabTo(page, 'button[data-stacks="0-0"]'), "code: the poller's stack button cannot be reached with Tab");
+  check((await page.accessibleName('button[data-stacks="0-0"]')) === "Stacks of tid 404",
     "code: the stack button has no name for a screen reader");
   await pressEnter(page);
-  const FRAMES = `Array.from(document.querySelectorAll("#stacks-400-404 .stack-group:first-child .frames")[0].children)
+  const FRAMES = `Array.from(document.querySelectorAll("#stacks-0-0 .stack-group:first-child .frames")[0].children)
     .map((li) => li.textContent)`;
-  check((await page.evaluate(`(() => { const button = document.querySelector('button[data-stacks="400-404"]');
+  check((await page.evaluate(`(() => { const button = document.querySelector('button[data-stacks="0-0"]');
     return button.getAttribute("aria-expanded") === "true" &&
-      document.getElementById(button.getAttribute("aria-controls")) === document.getElementById("stacks-400-404"); })()`)),
+      document.getElementById(button.getAttribute("aria-controls")) === document.getElementById("stacks-0-0"); })()`)),
     "code: the opened stack button does not say so, or does not point at its detail");
-  check((await page.accessibleName("#stacks-400-404 .stack-detail")) === "Stacks of tid 404",
+  check((await page.accessibleName("#stacks-0-0 .stack-detail")) === "Stacks of tid 404",
     "code: the stack detail has no name for a screen reader");
-  const detail = await page.evaluate('document.getElementById("stacks-400-404").textContent');
+  const detail = await page.evaluate('document.getElementById("stacks-0-0").textContent');
   check(detail.includes("300 wakes \u00b7 50.0 % of its wakes") && detail.includes("400 wakes \u00b7 66.7 % of its wakes"),
     `code: the poller's stacks read ${detail}`);
   check((await page.evaluate(FRAMES)).join(" ") === "ntoskrnl.exe+0x1000 ntoskrnl.exe+0x1010 ntoskrnl.exe+0x1020",
     "code: a deep stack does not start with its first three frames");
-  check(await tabTo(page, 'button[data-frames="400-404-w-0"]'), "code: the more-frames button cannot be reached with Tab");
+  check(await tabTo(page, 'button[data-frames="0-0-w-0"]'), "code: the more-frames button cannot be reached with Tab");
   check((await page.evaluate("document.activeElement.textContent")) === "+9 more frames",
     "code: the more-frames button does not count the hidden frames");
   await pressEnter(page);
   check((await page.evaluate(FRAMES)).length === 12, "code: Enter on the more-frames button does not show all frames");
-  check((await page.evaluate("document.activeElement.dataset.frames")) === "400-404-w-0",
+  check((await page.evaluate("document.activeElement.dataset.frames")) === "0-0-w-0",
     "code: the more-frames button lost the focus");
   await page.click('th[data-key="name"]');
   check((await page.evaluate(FRAMES)).length === 12, "code: a sort closed the stack detail or its frames");
 
   // Frame texts are text, and the longest wraps inside the page at 800 px.
-  await page.click('button[data-stacks="500-504"]');
-  const hostile = await page.evaluate('document.getElementById("stacks-500-504").textContent');
+  await page.click('button[data-stacks="1-0"]');
+  const hostile = await page.evaluate('document.getElementById("stacks-1-0").textContent');
   check(hostile.includes("<img src=x onerror=alert(4)>.dll+0x10") && hostile.includes("</script><script>alert(5)</script>"),
     "code: markup in frames is not shown as text");
   check((await page.evaluate('document.querySelectorAll("#wake-rows img, #wake-rows script, #routine-rows img").length')) ===
@@ -460,8 +461,15 @@ async function checkCode(page, json) {
   check(overflow <= 0, `code: at 800 px with stacks open the page scrolls ${overflow} px sideways`);
   await page.resize(1280);
 
-  await page.click('button[data-stacks="400-404"]');
-  check((await page.evaluate('document.getElementById("stacks-400-404")')) === null, "code: the detail does not close");
+  // A process restarted with the same process and thread ids: each row opens its own stacks.
+  await page.click('button[data-stacks="3-0"]');
+  const restarted = await page.evaluate('[document.getElementById("stacks-0-0").textContent, ' +
+    'document.getElementById("stacks-3-0").textContent]');
+  check(!restarted[0].includes("restarted.exe") && restarted[1].includes("restarted.exe+0x10") &&
+    !restarted[1].includes("ntoskrnl"), "code: two threads with the same ids share their stacks");
+
+  await page.click('button[data-stacks="0-0"]');
+  check((await page.evaluate('document.getElementById("stacks-0-0")')) === null, "code: the detail does not close");
   check(page.seen.errors.length === 0, `code: console errors: ${page.seen.errors.join("; ")}`);
 }
 

@@ -143,10 +143,10 @@ function readiers(thread, trace) {
 }
 
 // `trace`: { durationS, dpcsRecorded, columns }, what every row needs of the trace.
-function threadRow(thread, pid, trace) {
+function threadRow(thread, trace) {
   var name = "tid " + thread.tid + (thread.name ? " \u00b7 " + escapeHtml(thread.name) : "");
-  var key = stackKey(pid, thread);
   var stacks = hasStacks(thread);
+  var key = stacks ? stackKey(thread) : "";
   return "<tr class=\"thread\"><td class=\"name\">" + name + (stacks ? stacksToggle(thread, key) : "") +
     "</td><td>" + number(thread.wakes, 0) +
     "</td><td data-wps=\"" + thread.wakes_per_s + "\">" + number(thread.wakes_per_s, 2) + "</td><td>" +

@@ -9,16 +9,29 @@ var FRAMES_SHOWN = 3;
 // Which details and whole frame lists are open, by key, so that a sort that
 // rebuilds the table keeps them open.
 var stackState = { open: {}, allFrames: {} };
-// Threads by key, made when a detail is first opened.
+// Keys are the thread's place in the document: process and thread ids can
+// both be reused within a trace. Made at the first row drawn.
 var threadsByKey = null;
-function threadOf(key) {
-  if (threadsByKey === null) {
-    threadsByKey = {};
-    data.processes.forEach(function (process) {
-      process.threads.forEach(function (thread) { threadsByKey[stackKey(process.pid, thread)] = thread; });
+var keysOfThreads = null;
+function indexThreads() {
+  threadsByKey = {};
+  keysOfThreads = new Map();
+  data.processes.forEach(function (process, processIndex) {
+    process.threads.forEach(function (thread, threadIndex) {
+      // Only digits and a dash: safe in an id, a selector and an attribute.
+      var key = processIndex + "-" + threadIndex;
+      threadsByKey[key] = thread;
+      keysOfThreads.set(thread, key);
     });
-  }
+  });
+}
+function threadOf(key) {
+  if (threadsByKey === null) { indexThreads(); }
   return threadsByKey[key];
+}
+function stackKey(thread) {
+  if (keysOfThreads === null) { indexThreads(); }
+  return keysOfThreads.get(thread);
 }
 
 // Documents written before stacks were read have no such keys.
@@ -26,10 +39,6 @@ function waitStacks(thread) { return thread.wait_stacks || []; }
 function readyingStacks(thread) { return thread.readying_stacks || []; }
 function hasStacks(thread) {
   return waitStacks(thread).length + readyingStacks(thread).length > 0;
-}
-// Only digits and dashes: safe in an id, a selector and an attribute.
-function stackKey(pid, thread) {
-  return pid + "-" + thread.tid;
 }
 
 function stacksToggle(thread, key) {
@@ -44,7 +53,7 @@ function frameList(frames, key) {
   var folds = frames.length > FRAMES_SHOWN + 1;
   var all = !folds || stackState.allFrames[key] === true;
   var shown = all ? frames : frames.slice(0, FRAMES_SHOWN);
-  var html = "<div class=\"frame-list\" data-key=\"" + key + "\"><ol class=\"frames\">" +
+  var html = "<div class=\"frame-list\"><ol class=\"frames\">" +
     shown.map(function (frame) { return "<li>" + escapeHtml(frame) + "</li>"; }).join("") + "</ol>";
   if (folds) {
     html += "<button type=\"button\" class=\"more-frames\" data-frames=\"" + key + "\" aria-expanded=\"" + all +

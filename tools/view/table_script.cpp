@@ -64,7 +64,7 @@ function neverWokeRows(process, threads) {
     "data-pid=\"" + process.pid + "\" aria-expanded=\"" + open + "\">" + (open ? "\u25BE " : "\u25B8 ") +
     countOf(threads.length, "thread", "threads") + " that never woke</button></td></tr>";
   if (open) {
-    sortedThreads(threads).forEach(function (thread) { html += threadRow(thread, process.pid, rowTrace); });
+    sortedThreads(threads).forEach(function (thread) { html += threadRow(thread, rowTrace); });
   }
   return html;
 }
@@ -81,7 +81,7 @@ function render() {
     html += processRow(process);
     var woke = process.threads.filter(function (thread) { return thread.wakes > 0; });
     var never = process.threads.filter(function (thread) { return thread.wakes === 0; });
-    sortedThreads(woke).forEach(function (thread) { html += threadRow(thread, process.pid, rowTrace); });
+    sortedThreads(woke).forEach(function (thread) { html += threadRow(thread, rowTrace); });
     if (never.length) {
       html += neverWokeRows(process, never);
     }
