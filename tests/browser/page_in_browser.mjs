@@ -410,12 +410,14 @@ async function checkCode(page, json) {
   const byText = json.trace.routines.map((r) => r.routine).sort((a, b) => a.toLowerCase() < b.toLowerCase() ? -1 : 1);
   check(routines.map((r) => r[2]).join(" | ") === byText.join(" | "),
     `code: Enter on the routine heading sorts ${routines.map((r) => r[2]).join(" | ")}`);
-  check((await page.evaluate('document.querySelector(\'#routine-head th[data-key="routine"]\').getAttribute("aria-sort")')) ===
-    "ascending", "code: the routine heading does not show the sort");
+  const routineSort = await page.evaluate(
+    'document.querySelector(\'#routine-head th[data-key="routine"]\').getAttribute("aria-sort")');
+  check(routineSort === "ascending", "code: the routine heading does not show the sort");
 
   const rows = await page.evaluate(TABLE_ROWS);
   const poller = (rows.find((r) => r.name.startsWith("tid 404")) || { text: "" }).text;
-  check(poller.includes("DPC ntoskrnl.exe+0x2f1a0 \u00d7400") && poller.includes("DPC/interrupt (routine not recorded) \u00d750"),
+  check(poller.includes("DPC ntoskrnl.exe+0x2f1a0 \u00d7400") &&
+    poller.includes("DPC/interrupt (routine not recorded) \u00d750"),
     `code: the poller's readiers read ${poller}`);
   check((await page.evaluate('document.querySelectorAll("#wake-rows button[data-stacks]").length')) === 3,
     "code: a thread without stacks has a stack button, or one with stacks has none");
@@ -435,7 +437,8 @@ async function checkCode(page, json) {
   check((await page.accessibleName("#stacks-0-0 .stack-detail")) === "Stacks of tid 404",
     "code: the stack detail has no name for a screen reader");
   const detail = await page.evaluate('document.getElementById("stacks-0-0").textContent');
-  check(detail.includes("300 wakes \u00b7 50.0 % of its wakes") && detail.includes("400 wakes \u00b7 66.7 % of its wakes"),
+  check(detail.includes("300 wakes \u00b7 50.0 % of its wakes") &&
+    detail.includes("400 wakes \u00b7 66.7 % of its wakes"),
     `code: the poller's stacks read ${detail}`);
   check((await page.evaluate(FRAMES)).join(" ") === "ntoskrnl.exe+0x1000 ntoskrnl.exe+0x1010 ntoskrnl.exe+0x1020",
     "code: a deep stack does not start with its first three frames");
@@ -452,10 +455,12 @@ async function checkCode(page, json) {
   // Frame texts are text, and the longest wraps inside the page at 800 px.
   await page.click('button[data-stacks="1-0"]');
   const hostile = await page.evaluate('document.getElementById("stacks-1-0").textContent');
-  check(hostile.includes("<img src=x onerror=alert(4)>.dll+0x10") && hostile.includes("</script><script>alert(5)</script>"),
+  check(hostile.includes("<img src=x onerror=alert(4)>.dll+0x10") &&
+    hostile.includes("</script><script>alert(5)</script>"),
     "code: markup in frames is not shown as text");
-  check((await page.evaluate('document.querySelectorAll("#wake-rows img, #wake-rows script, #routine-rows img").length')) ===
-    0, "code: a frame or routine became markup");
+  const markup = await page.evaluate(
+    'document.querySelectorAll("#wake-rows img, #wake-rows script, #routine-rows img").length');
+  check(markup === 0, "code: a frame or routine became markup");
   await page.resize(800);
   const overflow = await page.evaluate("document.documentElement.scrollWidth - document.documentElement.clientWidth");
   check(overflow <= 0, `code: at 800 px with stacks open the page scrolls ${overflow} px sideways`);
@@ -492,7 +497,10 @@ async function main() {
   const wide = viewOf(path.join(args.work, "wide.etl"), args.work, "wide");
   const hostile = viewOf(path.join(args.work, "hostile-names.etl"), args.work, "hostile-names");
   const details = viewOf(path.join(args.work, "details.etl"), args.work, "details");
-  const code = { html: path.join(args.work, "code.html"), json: JSON.parse(fs.readFileSync(args["code-document"], "utf8")) };
+  const code = {
+    html: path.join(args.work, "code.html"),
+    json: JSON.parse(fs.readFileSync(args["code-document"], "utf8")),
+  };
   run(args["code-page"], [args["code-document"], code.html]);
 
   const browser = new Browser(chromium);

@@ -6,7 +6,7 @@ const std::string_view kTableScript = R"JS(
 var data = JSON.parse(document.getElementById("wake-data").textContent);
 var SHOWN_PROCESSES = 50;
 var durationS = data.trace.duration_ms / 1000;
-var code = data.trace.code || { dpcs: 0, interrupts: 0 };
+var codeEvents = data.trace.code || { dpcs: 0, interrupts: 0 };
 var state = { key: "wakes_per_s", descending: true, showAll: false, unfolded: {} };
 var columns = [
   { key: "name", label: "Process / thread", text: true, cls: "name" },
@@ -20,7 +20,9 @@ var columns = [
   { key: null, label: "Wakes over 0 \u2192 " + number(durationS, 1) + " s" },
   { key: null, label: "Top readiers", cls: "name" }
 ];
-var rowTrace = { durationS: durationS, dpcsRecorded: code.dpcs + code.interrupts > 0, columns: columns.length };
+var rowTrace = {
+  durationS: durationS, dpcsRecorded: codeEvents.dpcs + codeEvents.interrupts > 0, columns: columns.length
+};
 
 function threadValue(thread, key) {
   switch (key) {
@@ -110,12 +112,18 @@ document.getElementById("show-all").addEventListener("click", function () {
 });
 render();
 // What the parts about code mean, said only on a trace that has them.
-if (rowTrace.dpcsRecorded || data.processes.some(function (p) { return p.threads.some(hasStacks); })) {
-  document.getElementById("table-legend").insertAdjacentHTML("beforeend", "<p>\u201CStacks\u201D under a thread " +
-    "opens its most frequent wait stacks (where it went off the processor before a wake) and readying stacks (the " +
-    "code that made it ready), leaf first: module+offset (module!function+offset where symbols name it), \u201Cunknown\u201D where no loaded image held the " +
-    "address. With DPC events recorded, a ready logged by a DPC names the routine that was running, or says that " +
-    "none was recorded.</p>");
+var codeLegend = "";
+if (data.processes.some(function (p) { return p.threads.some(hasStacks); })) {
+  codeLegend += "\u201CStacks\u201D under a thread opens its most frequent wait stacks (where it went off the " +
+    "processor before a wake) and readying stacks (the code that made it ready), leaf first: module+offset " +
+    "(module!function+offset where symbols name it), \u201Cunknown\u201D where no loaded image held the address. ";
+}
+if (rowTrace.dpcsRecorded) {
+  codeLegend += "With DPC events recorded, a ready logged by a DPC names the routine that was running, or says " +
+    "that none was recorded.";
+}
+if (codeLegend) {
+  document.getElementById("table-legend").insertAdjacentHTML("beforeend", "<p>" + codeLegend + "</p>");
 }
 document.body.dataset.renderedAtMs = performance.now().toFixed(1);
 )JS";
