@@ -315,10 +315,10 @@ async function checkPage(browser, label, file, json, screenshot) {
     `${label}: summary cards without thousands separators: ${cards.join(" | ")}`);
 
   // The parts about code are drawn exactly when the document holds something for them.
-  const routines = json.trace.routines || [];
-  const code = json.trace.code || { dpcs: 0, interrupts: 0 };
+  const routines = json.trace.routines;
+  const code = json.trace.code;
   const withStacks = json.processes.slice(0, 50).reduce((n, p) => n + p.threads.filter((t) => t.wakes > 0 &&
-    (t.wait_stacks || []).length + (t.readying_stacks || []).length > 0).length, 0);
+    t.wait_stacks.length + t.readying_stacks.length > 0).length, 0);
   const drawn = await page.evaluate(`({ routines: !document.getElementById("routines").hidden,
     toggles: document.querySelectorAll("#wake-rows button[data-stacks]").length,
     details: document.querySelectorAll("#wake-rows tr.stacks").length,

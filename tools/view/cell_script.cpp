@@ -125,7 +125,7 @@ function idleWakes(thread) {
 // the ready, or says that none covered it; without them it reads as the flag
 // alone tells.
 function dpcReadier(readier, trace) {
-  if (!trace.dpcsRecorded || readier.routine === undefined) { return "DPC/interrupt"; }
+  if (!trace.dpcsRecorded) { return "DPC/interrupt"; }
   if (readier.routine === "not recorded") {
     return "DPC/interrupt <span class=\"muted\">(routine not recorded)</span>";
   }

@@ -3,8 +3,7 @@
 namespace dormiscope::view {
 
 const std::string_view kRoutineScript = R"JS(
-// Documents written before DPCs were read have no routines: the section stays hidden.
-var routines = data.trace.routines || [];
+var routines = data.trace.routines;
 var routineSort = { key: "count", descending: true };
 var routineColumns = [
   { key: "kind", label: "Kind", text: true, cls: "name" },

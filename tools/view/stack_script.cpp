@@ -34,11 +34,8 @@ function stackKey(thread) {
   return keysOfThreads.get(thread);
 }
 
-// Documents written before stacks were read have no such keys.
-function waitStacks(thread) { return thread.wait_stacks || []; }
-function readyingStacks(thread) { return thread.readying_stacks || []; }
 function hasStacks(thread) {
-  return waitStacks(thread).length + readyingStacks(thread).length > 0;
+  return thread.wait_stacks.length + thread.readying_stacks.length > 0;
 }
 
 function stacksToggle(thread, key) {
@@ -79,9 +76,9 @@ function stackGroup(title, explanation, stacks, key) {
 function stackDetailRow(thread, key, columns) {
   return "<tr class=\"stacks\" id=\"stacks-" + key + "\"><td colspan=\"" + columns + "\"><div class=\"stack-detail\" " +
     "role=\"region\" aria-label=\"Stacks of tid " + thread.tid + "\">" +
-    stackGroup("Wait stacks", "Where it went off the processor before a wake, leaf first.", waitStacks(thread),
+    stackGroup("Wait stacks", "Where it went off the processor before a wake, leaf first.", thread.wait_stacks,
       key + "-w") +
-    stackGroup("Readying stacks", "The code that made it ready to run, leaf first.", readyingStacks(thread),
+    stackGroup("Readying stacks", "The code that made it ready to run, leaf first.", thread.readying_stacks,
       key + "-r") +
     "</div></td></tr>";
 }
@@ -89,7 +86,7 @@ function stackDetailRow(thread, key, columns) {
 function framesOf(key) {
   var parts = key.split("-");
   var thread = threadOf(parts[0] + "-" + parts[1]);
-  return (parts[2] === "w" ? waitStacks(thread) : readyingStacks(thread))[Number(parts[3])].frames;
+  return (parts[2] === "w" ? thread.wait_stacks : thread.readying_stacks)[Number(parts[3])].frames;
 }
 
 // Opening a detail or a frame list changes its own rows only: rebuilding a

@@ -6,7 +6,6 @@ const std::string_view kTableScript = R"JS(
 var data = JSON.parse(document.getElementById("wake-data").textContent);
 var SHOWN_PROCESSES = 50;
 var durationS = data.trace.duration_ms / 1000;
-var codeEvents = data.trace.code || { dpcs: 0, interrupts: 0 };
 var state = { key: "wakes_per_s", descending: true, showAll: false, unfolded: {} };
 var columns = [
   { key: "name", label: "Process / thread", text: true, cls: "name" },
@@ -21,7 +20,7 @@ var columns = [
   { key: null, label: "Top readiers", cls: "name" }
 ];
 var rowTrace = {
-  durationS: durationS, dpcsRecorded: codeEvents.dpcs + codeEvents.interrupts > 0, columns: columns.length
+  durationS: durationS, dpcsRecorded: data.trace.code.dpcs + data.trace.code.interrupts > 0, columns: columns.length
 };
 
 function threadValue(thread, key) {
