@@ -480,6 +480,33 @@ async function checkCode(page, json) {
   check(page.seen.errors.length === 0, `code: console errors: ${page.seen.errors.join("; ")}`);
 }
 
+// code.etl, written by the project's trace writer: its document's stacks and
+// routines are what the page draws.
+async function checkWrittenCode(page, json) {
+  const processIndex = json.processes.findIndex((p) => p.name === "player.exe");
+  const thread = processIndex < 0 ? null : json.processes[processIndex].threads[0];
+  check(thread !== null && thread.wait_stacks.length === 2 && thread.readying_stacks.length === 1 &&
+    json.trace.routines.length === 2, "written code trace: the document lacks the stacks or routines written");
+  if (thread === null) {
+    return;
+  }
+  const key = processIndex + "-0";
+  await page.click(`button[data-stacks="${key}"]`);
+  const shown = await page.evaluate(`Array.from(document.querySelectorAll("#stacks-${key} .frames")).map((ol) =>
+    Array.from(ol.children).map((li) => li.textContent))`);
+  const expected = thread.wait_stacks.concat(thread.readying_stacks).map((stack) => stack.frames.slice(0, 3));
+  check(JSON.stringify(shown) === JSON.stringify(expected),
+    `written code trace: the stacks show ${JSON.stringify(shown)}, not ${JSON.stringify(expected)}`);
+  const routines = await page.evaluate(
+    'Array.from(document.querySelectorAll("#routine-rows td:nth-child(3)")).map((td) => td.textContent)');
+  check(routines.join(" | ") === json.trace.routines.map((r) => r.routine).join(" | "),
+    `written code trace: the DPC section lists ${routines.join(" | ")}`);
+  const readiers = await page.evaluate(`document.querySelector('button[data-stacks="${key}"]').closest("tr")
+    .querySelector("td.readiers").textContent`);
+  check(readiers === "DPC ntoskrnl.exe+0x9000 \u00d7100", `written code trace: the readiers read ${readiers}`);
+  check(page.seen.errors.length === 0, `written code trace: console errors: ${page.seen.errors.join("; ")}`);
+}
+
 function viewOf(trace, workDir, name) {
   const html = path.join(workDir, name + ".html");
   const json = path.join(workDir, name + ".json");
@@ -499,6 +526,7 @@ async function main() {
   const wide = viewOf(path.join(args.work, "wide.etl"), args.work, "wide");
   const hostile = viewOf(path.join(args.work, "hostile-names.etl"), args.work, "hostile-names");
   const details = viewOf(path.join(args.work, "details.etl"), args.work, "details");
+  const writtenCode = viewOf(path.join(args.work, "code.etl"), args.work, "written-code");
   const code = {
     html: path.join(args.work, "code.html"),
     json: JSON.parse(fs.readFileSync(args["code-document"], "utf8")),
@@ -515,6 +543,8 @@ async function main() {
     check((await page.evaluate('document.querySelectorAll("#wake-rows script, #wake-rows img").length')) === 0,
       "hostile names: a name became markup");
     await checkDetails(await checkPage(browser, "details", details.html, details.json));
+    await checkWrittenCode(await checkPage(browser, "written code trace", writtenCode.html, writtenCode.json),
+      writtenCode.json);
     await checkCode(await checkPage(browser, "code", code.html, code.json), code.json);
   } finally {
     await browser.close();
