@@ -110,6 +110,10 @@ std::uint32_t ETWParser::Open(const std::wstring& path, TRACE_LOGFILE_HEADER& he
     return ERROR_SUCCESS;
 }
 
+std::optional<ClockReference> ETWParser::Clock() const {
+    return kTraceFunctions.clock_reference(traceHandle);
+}
+
 void ETWParser::ShowProgress(const std::string& label) {
     progress.emplace(label, traceInfo.StartTime, traceInfo.EndTime);
 }
@@ -161,8 +165,11 @@ void WINAPI ETWParser::OnEventRecord(PEVENT_RECORD event) {
     if ((parser->registeredOpcodes[opcode / 64] >> (opcode % 64) & 1) == 0) {
         return;
     }
-    const ProviderOpcodeKey key{provider, opcode};
-    if (!parser->hasLastKey || !(key == parser->lastKey)) {
+    // Compared field by field rather than copied into a key first: the
+    // decoder has just stored the header in pieces, and one wide load of them
+    // would wait for every piece to reach memory.
+    if (!parser->hasLastKey || opcode != parser->lastKey.opcode || !SameGuid(provider, parser->lastKey.provider)) {
+        const ProviderOpcodeKey key{provider, opcode};
         const auto found = parser->opcodeCallbacks.find(key);
         parser->lastKey = key;
         parser->lastCallback = found != parser->opcodeCallbacks.end() ? found->second : nullptr;
