@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "view/symbols/isolated_pdb_reading.h"
 #include "view/symbols/pdb_locator.h"
 #include "view/symbols/pdb_reader.h"
 
@@ -46,7 +47,7 @@ SymbolResolver::Module& SymbolResolver::ModuleFor(const PdbIdentity& identity) {
 
 std::optional<FunctionTable> SymbolResolver::LoadFunctions(const PdbIdentity& identity) {
     for (const std::filesystem::path& candidate : PdbCandidates(folders_, identity)) {
-        PdbReading reading = ReadPdb(candidate, identity);
+        PdbReading reading = ReadPdbInChildProcess([&] { return ReadPdb(candidate, identity); });
         switch (reading.outcome) {
         case PdbReading::Outcome::kRead:
             return std::move(reading.functions);
@@ -57,6 +58,9 @@ std::optional<FunctionTable> SymbolResolver::LoadFunctions(const PdbIdentity& id
             break;
         case PdbReading::Outcome::kUnreadable:
             warnings_.push_back("cannot read the PDB " + candidate.string() + ": " + reading.problem);
+            break;
+        case PdbReading::Outcome::kReaderFailed:
+            warnings_.push_back("the PDB " + candidate.string() + " could not be read (" + reading.problem + ")");
             break;
         }
     }
