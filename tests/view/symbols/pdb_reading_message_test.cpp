@@ -44,6 +44,20 @@ TEST(PdbReadingMessage, ReadingsComeBackAsTheyWere) {
     EXPECT_EQ(received->functions.Lookup(0x4001), (FunctionOffset{std::string("a\0b", 3), 1}));
 }
 
+TEST(PdbReadingMessage, RequestsComeBackAsTheyWereAndNeverPassForReadings) {
+    const PdbReadingRequest sent{std::string("/symbols/a\0b.pdb", 17), ReadingWithFunctions().found};
+    const std::string message = EncodePdbReadingRequest(sent);
+    const std::optional<PdbReadingRequest> received = DecodePdbReadingRequest(message);
+    ASSERT_TRUE(received.has_value());
+    EXPECT_EQ(received->source, sent.source);
+    EXPECT_EQ(received->wanted, sent.wanted);
+    EXPECT_EQ(FrameBodySize(message), message.size() - kFrameHeaderSize);
+    EXPECT_FALSE(DecodePdbReading(message).has_value());
+    EXPECT_FALSE(DecodePdbReadingRequest(EncodePdbReading(ReadingWithFunctions())).has_value());
+    EXPECT_FALSE(DecodePdbReadingRequest(message.substr(0, message.size() - 1)).has_value());
+    EXPECT_FALSE(FrameBodySize("PDRX\0\0\0\0\0\0\0\0").has_value());
+}
+
 TEST(PdbReadingMessage, EveryCutOrDamagedMessageIsRefused) {
     const std::string message = EncodePdbReading(ReadingWithFunctions());
     for (std::size_t size = 0; size < message.size(); ++size) {

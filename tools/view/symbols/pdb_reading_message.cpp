@@ -8,8 +8,8 @@ namespace dormiscope::symbols {
 
 namespace {
 
-constexpr std::uint32_t kMagic = 0x4d524450;  // "PDRM"
-constexpr std::size_t kHeaderSize = 12;       // magic, then the size of what follows
+constexpr std::uint32_t kReadingMagic = 0x4d524450;  // "PDRM"
+constexpr std::uint32_t kRequestMagic = 0x51524450;  // "PDRQ"
 // The smallest a function or public symbol can be: two offsets and a name's length.
 constexpr std::size_t kSmallestEntry = 12;
 
@@ -22,7 +22,17 @@ public:
         Bytes(text.data(), text.size());
     }
     void Bytes(const void* data, std::size_t size) { bytes_.append(static_cast<const char*>(data), size); }
-    std::string& bytes() { return bytes_; }
+    void Identity(const PdbIdentity& identity) {
+        Bytes(identity.guid.data(), identity.guid.size());
+        U32(identity.age);
+        Text(identity.pdb_name);
+    }
+    // The frame, its size filled in.
+    std::string Finish() {
+        const std::uint64_t size = bytes_.size() - kFrameHeaderSize;
+        std::memcpy(bytes_.data() + 4, &size, sizeof size);
+        return std::move(bytes_);
+    }
 
 private:
     std::string bytes_;
@@ -50,6 +60,15 @@ public:
         std::memcpy(data, bytes_.data() + position_, size);
         position_ += size;
         return true;
+    }
+    bool Identity(PdbIdentity& identity) {
+        return Bytes(identity.guid.data(), identity.guid.size()) && U32(identity.age) && Text(identity.pdb_name);
+    }
+    // After the header, once the frame proved whole.
+    bool Frame(std::uint32_t magic) {
+        std::uint32_t found = 0;
+        std::uint64_t size = 0;
+        return U32(found) && found == magic && U64(size) && size == left();
     }
     // A count of entries that cannot all fit in what is left is damage; it
     // must not size an allocation.
@@ -93,15 +112,42 @@ bool ReadPublics(Reader& reader, std::vector<PublicSymbol>& publics) {
 
 }  // namespace
 
+std::optional<std::uint64_t> FrameBodySize(std::string_view header) {
+    Reader reader(header);
+    std::uint32_t magic = 0;
+    std::uint64_t size = 0;
+    if (!reader.U32(magic) || (magic != kReadingMagic && magic != kRequestMagic) || !reader.U64(size)) {
+        return std::nullopt;
+    }
+    return size;
+}
+
+std::string EncodePdbReadingRequest(const PdbReadingRequest& request) {
+    Writer writer;
+    writer.U32(kRequestMagic);
+    writer.U64(0);
+    writer.Text(request.source);
+    writer.Identity(request.wanted);
+    return writer.Finish();
+}
+
+std::optional<PdbReadingRequest> DecodePdbReadingRequest(std::string_view message) {
+    Reader reader(message);
+    PdbReadingRequest request;
+    if (!reader.Frame(kRequestMagic) || !reader.Text(request.source) || !reader.Identity(request.wanted) ||
+        reader.left() != 0) {
+        return std::nullopt;
+    }
+    return request;
+}
+
 std::string EncodePdbReading(const PdbReading& reading) {
     Writer writer;
-    writer.U32(kMagic);
-    writer.U64(0);  // the size, once known
+    writer.U32(kReadingMagic);
+    writer.U64(0);
     writer.U32(static_cast<std::uint32_t>(reading.outcome));
     writer.Text(reading.problem);
-    writer.Bytes(reading.found.guid.data(), reading.found.guid.size());
-    writer.U32(reading.found.age);
-    writer.Text(reading.found.pdb_name);
+    writer.Identity(reading.found);
     writer.U32(static_cast<std::uint32_t>(reading.functions.functions().size()));
     for (const FunctionRange& function : reading.functions.functions()) {
         writer.U32(function.start);
@@ -114,29 +160,21 @@ std::string EncodePdbReading(const PdbReading& reading) {
         writer.U32(symbol.section_end);
         writer.Text(symbol.name);
     }
-    std::string& bytes = writer.bytes();
-    const std::uint64_t size = bytes.size() - kHeaderSize;
-    std::memcpy(bytes.data() + 4, &size, sizeof size);
-    return std::move(bytes);
+    return writer.Finish();
 }
 
 std::optional<PdbReading> DecodePdbReading(std::string_view message) {
     Reader reader(message);
-    std::uint32_t magic = 0;
-    std::uint64_t size = 0;
-    if (!reader.U32(magic) || magic != kMagic || !reader.U64(size) || size != reader.left()) {
-        return std::nullopt;
-    }
     PdbReading reading;
     std::uint32_t outcome = 0;
-    if (!reader.U32(outcome) || outcome > static_cast<std::uint32_t>(PdbReading::Outcome::kUnreadable)) {
+    if (!reader.Frame(kReadingMagic) || !reader.U32(outcome) ||
+        outcome > static_cast<std::uint32_t>(PdbReading::Outcome::kUnreadable)) {
         return std::nullopt;
     }
     reading.outcome = static_cast<PdbReading::Outcome>(outcome);
     std::vector<FunctionRange> functions;
     std::vector<PublicSymbol> publics;
-    if (!reader.Text(reading.problem) || !reader.Bytes(reading.found.guid.data(), reading.found.guid.size()) ||
-        !reader.U32(reading.found.age) || !reader.Text(reading.found.pdb_name) || !ReadFunctions(reader, functions) ||
+    if (!reader.Text(reading.problem) || !reader.Identity(reading.found) || !ReadFunctions(reader, functions) ||
         !ReadPublics(reader, publics) || reader.left() != 0) {
         return std::nullopt;
     }

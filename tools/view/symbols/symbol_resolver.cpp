@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cctype>
 
-#include "view/symbols/isolated_pdb_reading.h"
 #include "view/symbols/pdb_locator.h"
 #include "view/symbols/pdb_reader.h"
+#include "view/symbols/pdb_reading_process.h"
 
 namespace dormiscope::symbols {
 
@@ -18,7 +18,14 @@ std::string SymbolSummaryLine(const SymbolSummary& summary) {
     return line;
 }
 
-SymbolResolver::SymbolResolver(std::vector<std::filesystem::path> folders) : folders_(std::move(folders)) {}
+SymbolResolver::SymbolResolver(std::vector<std::filesystem::path> folders)
+    : folders_(std::move(folders)),
+      reader_(std::make_unique<PdbReadingProcess>(
+          [](const PdbReadingRequest& request) { return ReadPdb(request.source, request.wanted); })) {}
+
+SymbolResolver::~SymbolResolver() = default;
+SymbolResolver::SymbolResolver(SymbolResolver&&) noexcept = default;
+SymbolResolver& SymbolResolver::operator=(SymbolResolver&&) noexcept = default;
 
 const FunctionOffset* SymbolResolver::Resolve(const PdbIdentity& identity, std::uint64_t module_offset) {
     Module& module = ModuleFor(identity);
@@ -47,7 +54,7 @@ SymbolResolver::Module& SymbolResolver::ModuleFor(const PdbIdentity& identity) {
 
 std::optional<FunctionTable> SymbolResolver::LoadFunctions(const PdbIdentity& identity) {
     for (const std::filesystem::path& candidate : PdbCandidates(folders_, identity)) {
-        PdbReading reading = ReadPdbInChildProcess([&] { return ReadPdb(candidate, identity); });
+        PdbReading reading = reader_->Read({candidate.string(), identity});
         switch (reading.outcome) {
         case PdbReading::Outcome::kRead:
             return std::move(reading.functions);
