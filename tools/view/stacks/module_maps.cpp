@@ -183,15 +183,11 @@ ResolvedFrame ModuleMaps::Resolve(std::uint32_t process_id, std::uint64_t addres
     return {nullptr, address};
 }
 
-std::string ModuleName(const ModuleIdentity& module) {
-    return ModuleName(std::u16string_view(module.file_name));
-}
-
 std::string FrameText(const ResolvedFrame& frame) {
     if (frame.module == nullptr) {
         return "unknown";
     }
-    return symbols::FrameText(ModuleName(*frame.module), frame.offset, nullptr);
+    return symbols::FrameText(ModuleName(frame.module->file_name), frame.offset, nullptr);
 }
 
 }  // namespace dormiscope

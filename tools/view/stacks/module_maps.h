@@ -85,9 +85,6 @@ private:
     ModuleMapDamage damage_;
 };
 
-// The image's file name without its folder, as UTF-8.
-std::string ModuleName(const ModuleIdentity& module);
-
 // The frame as the page shows it: "module+0xoffset" with the image's file
 // name (without its folder), or "unknown" where no module covered it.
 std::string FrameText(const ResolvedFrame& frame);

@@ -14,7 +14,7 @@ public:
         if (frame.module == nullptr || !frame.module->pdb) {
             return FrameText(frame);
         }
-        return FrameText(ModuleName(*frame.module), frame.offset, resolver_.Resolve(*frame.module->pdb, frame.offset));
+        return FrameText(ModuleText(frame), frame.offset, resolver_.Resolve(*frame.module->pdb, frame.offset));
     }
 
     SymbolSummary Summary() const override { return resolver_.Summary(); }
