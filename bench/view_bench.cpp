@@ -31,6 +31,7 @@ void BM_ViewEndToEnd(benchmark::State& state) {
     double reading_seconds = 0;
     double total_seconds = 0;
     std::size_t page_bytes = 0;
+    ModuleOffsetNames frame_names;
     for (auto _ : state) {
         const auto start = Clock::now();
         auto run = std::make_unique<RunContext>();
@@ -43,7 +44,7 @@ void BM_ViewEndToEnd(benchmark::State& state) {
         reading_seconds += SecondsSince(start);
         ComputePeriodicDisturbances(run->model.ThreadList);
         const view::TraceFigures figures = view::BuildFigures(run->model, reading.duration, reading);
-        const std::string json = view::WakesJson(figures);
+        const std::string json = view::WakesJson(figures, frame_names);
         const std::string page = view::WakesPage(figures, json, trace.filename().string());
         std::ofstream(page_path, std::ios::binary | std::ios::trunc) << page;
         page_bytes = page.size();

@@ -18,7 +18,9 @@ const args = {};
 for (let i = 2; i < process.argv.length; i += 2) {
   args[process.argv[i].replace(/^--/, "")] = process.argv[i + 1];
 }
-const PAGE_LIMIT_BYTES = 5 * 1024 * 1024;
+// Every thread carries its stack lists, empty or not, so the document's shape
+// never depends on what was recorded.
+const PAGE_LIMIT_BYTES = 6 * 1024 * 1024;
 const failures = [];
 function check(condition, message) {
   if (!condition) {

@@ -104,7 +104,8 @@ int RunView(const std::vector<std::wstring>& arguments) {
     }
     ComputePeriodicDisturbances(run.model.ThreadList);
     const TraceFigures figures = BuildFigures(run.model, reading.duration, reading);
-    const std::string json = WakesJson(figures);
+    ModuleOffsetNames frame_names;
+    const std::string json = WakesJson(figures, frame_names);
     const std::string page = WakesPage(figures, json, PathFromWide(options->trace_path).filename().string());
     return WriteOutputs(*options, page, json);
 }

@@ -19,6 +19,8 @@ inline constexpr std::size_t kTimelineSlices = 48;
 
 enum class ReadierKind : std::uint8_t { kThread, kDpc, kUnknown };
 
+enum class RoutineKind : std::uint8_t { kDpc, kThreadedDpc, kTimerDpc, kInterrupt };
+
 // Who made a thread ready: a thread (with its process), a DPC or interrupt,
 // or nobody the trace shows (a ready on a processor whose running thread is
 // not yet known).

@@ -26,7 +26,7 @@ std::wstring ProcessName(const TraceModel& model, std::uint32_t process_id) {
 std::vector<ReadierFigure> TopReadiers(const TraceModel& model, const ThreadWakes& wakes) {
     std::vector<ReadierFigure> readiers;
     for (const auto& [id, count] : wakes.readiers) {
-        ReadierFigure readier{id.kind, id.thread_id, id.process_id, {}, count};
+        ReadierFigure readier{id.kind, id.thread_id, id.process_id, {}, count, std::nullopt};
         if (id.kind == ReadierKind::kThread) {
             readier.process_name = ProcessName(model, id.process_id);
         }
@@ -159,6 +159,7 @@ TraceFigures BuildFigures(const TraceModel& model, std::uint64_t duration, WakeR
     figures.idle_exit_cstates = collector.idle_exit_cstates();
     figures.events_lost = reading.header.events_lost;
     figures.buffers_lost = reading.header.buffers_lost;
+    figures.timer_resolution = reading.header.timer_resolution;
     figures.coverage_notes = CoverageNotes(figures, reading.coverage);
 
     const bool readies_recorded = figures.ready_events > 0;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "model/trace_model.h"
+#include "view/stacks/module_maps.h"
 #include "view/wake_collector.h"
 #include "view/wake_pass.h"
 
@@ -22,6 +23,14 @@ struct ReadierFigure {
     std::uint32_t process_id = 0;
     std::wstring process_name;  // empty when the process is not in the model
     std::uint64_t count = 0;
+    std::optional<ResolvedFrame> routine;  // a DPC's routine; none when no DPC event covered the ready
+};
+
+// A stack seen on a thread's wakes, frames leaf first.
+struct StackFigure {
+    std::uint64_t count = 0;
+    double share = 0;  // of the thread's wakes
+    std::vector<ResolvedFrame> frames;
 };
 
 // Off-processor intervals by nearest rank, in 100-ns units.
@@ -48,6 +57,8 @@ struct ThreadFigures {
     std::optional<double> regularity;
     std::map<std::int64_t, std::uint64_t> period_classes;  // class (ms) → intervals
     std::optional<std::vector<ReadierFigure>> top_readiers;  // none: the trace records no readies
+    std::vector<StackFigure> wait_stacks;      // of the switch-out before each wake
+    std::vector<StackFigure> readying_stacks;  // of the ready before each wake
     std::vector<std::uint32_t> timeline;
 };
 
@@ -57,6 +68,34 @@ struct ProcessFigures {
     std::uint64_t wakes = 0;
     double wakes_per_second = 0;
     std::vector<ThreadFigures> threads;  // most wakes first
+};
+
+// The code events read, and those that could not be used.
+struct CodeFigures {
+    std::uint64_t images = 0;
+    std::uint64_t image_identities = 0;
+    std::uint64_t stacks = 0;
+    std::uint64_t stacks_matched = 0;
+    std::uint64_t stacks_unmatched = 0;
+    std::uint64_t stack_keys_undefined = 0;
+    std::uint64_t stacks_damaged = 0;  // truncated or oversized
+    std::uint64_t images_ignored = 0;  // size 0 or overlapping
+    std::uint64_t dpcs = 0;
+    std::uint64_t interrupts = 0;
+    std::uint64_t readies_from_dpc = 0;
+    std::uint64_t readies_from_dpc_not_recorded = 0;
+};
+
+// The runs of one DPC or interrupt routine; times in 100-ns units.
+struct RoutineFigure {
+    RoutineKind kind = RoutineKind::kDpc;
+    ResolvedFrame routine;
+    std::uint64_t count = 0;
+    double per_second = 0;
+    std::uint64_t total = 0;
+    std::uint64_t median = 0;
+    std::uint64_t readied = 0;       // runs that readied at least one thread
+    std::uint64_t started_idle = 0;  // runs entered while the processor was idle
 };
 
 struct TraceFigures {
@@ -72,11 +111,15 @@ struct TraceFigures {
     std::map<std::uint8_t, std::uint64_t> idle_exit_cstates;
     std::uint32_t events_lost = 0;
     std::uint32_t buffers_lost = 0;
+    std::uint64_t timer_resolution = 0;  // 100-ns units
+    CodeFigures code;
+    std::vector<RoutineFigure> routines;      // most runs first
     std::vector<std::string> coverage_notes;  // what the page cannot show, and why
     std::vector<ProcessFigures> processes;    // most wakes first
 };
 
 inline constexpr std::size_t kTopReadiers = 3;
+inline constexpr std::size_t kTopStacks = 5;
 
 // The model must hold the computed histograms (ComputePeriodicDisturbances).
 // Reorders the collected intervals of each thread.

@@ -97,6 +97,7 @@ TraceHeaderFacts FactsOf(const TRACE_LOGFILE_HEADER& header) {
     TraceHeaderFacts facts;
     facts.processors = header.NumberOfProcessors;
     facts.events_lost = header.EventsLost;
+    facts.timer_resolution = header.TimerResolution;
     facts.buffers_lost = ReadLogfileHeaderField<std::uint32_t>(header, offsetof(TRACE_LOGFILE_HEADER, BuffersLost));
     return facts;
 }

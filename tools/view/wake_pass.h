@@ -16,6 +16,7 @@ struct TraceHeaderFacts {
     std::uint32_t processors = 0;
     std::uint32_t events_lost = 0;
     std::uint32_t buffers_lost = 0;
+    std::uint32_t timer_resolution = 0;  // 100-ns units
 };
 
 struct WakeReading {

@@ -8,6 +8,35 @@
 namespace dormiscope::view {
 namespace {
 
+// UTF-8 as UTF-16 code units; a malformed sequence becomes U+FFFD.
+std::wstring Utf16Of(std::string_view utf8) {
+    std::wstring units;
+    for (std::size_t index = 0; index < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[index]);
+        const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        bool valid = length != 0 && index + length <= utf8.size();
+        for (std::size_t next = 1; valid && next < length; ++next) {
+            const auto unit = static_cast<unsigned char>(utf8[index + next]);
+            valid = (unit & 0xC0) == 0x80;
+            code = (code << 6) | (unit & 0x3F);
+        }
+        if (!valid || code > 0x10FFFF) {
+            units += static_cast<wchar_t>(0xFFFD);
+            ++index;
+            continue;
+        }
+        if (code >= 0x10000) {
+            units += static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10));
+            units += static_cast<wchar_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            units += static_cast<wchar_t>(code);
+        }
+        index += length;
+    }
+    return units;
+}
+
 class JsonOut {
 public:
     explicit JsonOut(std::string& out) : out_(out) {}
@@ -59,6 +88,8 @@ public:
         return *this;
     }
     JsonOut& Ascii(std::string_view text) { return Text(std::wstring(text.begin(), text.end())); }
+    // Frame and module texts are UTF-8; they are escaped like names.
+    JsonOut& Utf8(std::string_view text) { return Text(Utf16Of(text)); }
     JsonOut& Null() { return Value("null"); }
     // The next element starts a new line, so that documents diff by process.
     JsonOut& LineBreak() {
@@ -115,7 +146,21 @@ std::string_view ReadierKindName(ReadierKind kind) {
     return "unknown";
 }
 
-void WriteReaders(JsonOut& json, const std::optional<std::vector<ReadierFigure>>& readiers) {
+std::string_view RoutineKindName(RoutineKind kind) {
+    switch (kind) {
+        case RoutineKind::kThreadedDpc:
+            return "threaded_dpc";
+        case RoutineKind::kTimerDpc:
+            return "timer_dpc";
+        case RoutineKind::kInterrupt:
+            return "interrupt";
+        case RoutineKind::kDpc:
+            break;
+    }
+    return "dpc";
+}
+
+void WriteReaders(JsonOut& json, const std::optional<std::vector<ReadierFigure>>& readiers, FrameNames& frame_names) {
     if (!readiers) {
         json.Null();
         return;
@@ -127,12 +172,28 @@ void WriteReaders(JsonOut& json, const std::optional<std::vector<ReadierFigure>>
             json.Key("tid").Unsigned(readier.thread_id).Key("pid").Unsigned(readier.process_id);
             json.Key("process").Text(readier.process_name);
         }
+        if (readier.kind == ReadierKind::kDpc) {
+            json.Key("routine").Utf8(readier.routine ? frame_names.Name(*readier.routine) : "not recorded");
+        }
         json.Key("count").Unsigned(readier.count).Close('}');
     }
     json.Close(']');
 }
 
-void WriteThread(JsonOut& json, const ThreadFigures& thread) {
+void WriteStacks(JsonOut& json, const std::vector<StackFigure>& stacks, FrameNames& frame_names) {
+    json.Open('[');
+    for (const StackFigure& stack : stacks) {
+        json.Open('{').Key("count").Unsigned(stack.count).Key("share").Decimal(stack.share);
+        json.Key("frames").Open('[');
+        for (const ResolvedFrame& frame : stack.frames) {
+            json.Utf8(frame_names.Name(frame));
+        }
+        json.Close(']').Close('}');
+    }
+    json.Close(']');
+}
+
+void WriteThread(JsonOut& json, const ThreadFigures& thread, FrameNames& frame_names) {
     json.Open('{');
     json.Key("tid").Unsigned(thread.thread_id);
     json.Key("name").Text(thread.name);
@@ -166,7 +227,11 @@ void WriteThread(JsonOut& json, const ThreadFigures& thread) {
     json.Key("period_classes");
     CountMap(json, thread.period_classes);
     json.Key("readiers");
-    WriteReaders(json, thread.top_readiers);
+    WriteReaders(json, thread.top_readiers, frame_names);
+    json.Key("wait_stacks");
+    WriteStacks(json, thread.wait_stacks, frame_names);
+    json.Key("readying_stacks");
+    WriteStacks(json, thread.readying_stacks, frame_names);
     json.Key("timeline").Open('[');
     for (const std::uint32_t count : thread.timeline) {
         json.Unsigned(count);
@@ -175,9 +240,43 @@ void WriteThread(JsonOut& json, const ThreadFigures& thread) {
     json.Close('}');
 }
 
+void WriteCode(JsonOut& json, const CodeFigures& code) {
+    json.Key("code").Open('{');
+    json.Key("images").Unsigned(code.images);
+    json.Key("image_identities").Unsigned(code.image_identities);
+    json.Key("stacks").Unsigned(code.stacks);
+    json.Key("stacks_matched").Unsigned(code.stacks_matched);
+    json.Key("stacks_unmatched").Unsigned(code.stacks_unmatched);
+    json.Key("stack_keys_undefined").Unsigned(code.stack_keys_undefined);
+    json.Key("stacks_damaged").Unsigned(code.stacks_damaged);
+    json.Key("images_ignored").Unsigned(code.images_ignored);
+    json.Key("dpcs").Unsigned(code.dpcs);
+    json.Key("interrupts").Unsigned(code.interrupts);
+    json.Key("readies_from_dpc").Unsigned(code.readies_from_dpc);
+    json.Key("readies_from_dpc_not_recorded").Unsigned(code.readies_from_dpc_not_recorded);
+    json.Close('}');
+}
+
+void WriteRoutines(JsonOut& json, const std::vector<RoutineFigure>& routines, FrameNames& frame_names) {
+    json.Open('[');
+    for (const RoutineFigure& routine : routines) {
+        json.Open('{').Key("kind").Ascii(RoutineKindName(routine.kind));
+        json.Key("routine").Utf8(frame_names.Name(routine.routine));
+        json.Key("module").Utf8(ModuleText(routine.routine));
+        json.Key("count").Unsigned(routine.count);
+        json.Key("per_s").Decimal(routine.per_second);
+        json.Key("total_ms").Milliseconds(routine.total);
+        json.Key("median_ms").Milliseconds(routine.median);
+        json.Key("readied").Unsigned(routine.readied);
+        json.Key("started_idle").Unsigned(routine.started_idle);
+        json.Close('}');
+    }
+    json.Close(']');
+}
+
 }  // namespace
 
-std::string WakesJson(const TraceFigures& figures) {
+std::string WakesJson(const TraceFigures& figures, FrameNames& frame_names) {
     std::string out;
     JsonOut json(out);
     json.Open('{').Key("trace").Open('{');
@@ -199,6 +298,10 @@ std::string WakesJson(const TraceFigures& figures) {
     json.Key("events_lost").Unsigned(figures.events_lost);
     json.Key("buffers_lost").Unsigned(figures.buffers_lost);
     json.Key("timeline_slices").Unsigned(kTimelineSlices);
+    json.Key("timer_resolution_ms").Milliseconds(figures.timer_resolution);
+    WriteCode(json, figures.code);
+    json.Key("routines");
+    WriteRoutines(json, figures.routines, frame_names);
     json.Key("coverage").Open('[');
     for (const std::string& note : figures.coverage_notes) {
         json.Ascii(note);
@@ -214,7 +317,7 @@ std::string WakesJson(const TraceFigures& figures) {
         json.Key("wakes_per_s").Decimal(process.wakes_per_second);
         json.Key("threads").Open('[');
         for (const ThreadFigures& thread : process.threads) {
-            WriteThread(json, thread);
+            WriteThread(json, thread, frame_names);
         }
         json.Close(']').Close('}');
     }

@@ -4,12 +4,13 @@
 
 #include <string>
 
+#include "view/stacks/frame_names.h"
 #include "view/wake_figures.h"
 
 namespace dormiscope::view {
 
 // The whole document: the trace's figures on the first line, then one line per
-// process, ended by a line feed.
-std::string WakesJson(const TraceFigures& figures);
+// process, ended by a line feed. Every frame reads as `frame_names` names it.
+std::string WakesJson(const TraceFigures& figures, FrameNames& frame_names);
 
 }  // namespace dormiscope::view

@@ -190,4 +190,8 @@ std::string FrameText(const ResolvedFrame& frame) {
     return symbols::FrameText(ModuleName(frame.module->file_name), frame.offset, nullptr);
 }
 
+std::string ModuleText(const ResolvedFrame& frame) {
+    return frame.module == nullptr ? "unknown" : ModuleName(frame.module->file_name);
+}
+
 }  // namespace dormiscope

@@ -89,4 +89,7 @@ private:
 // name (without its folder), or "unknown" where no module covered it.
 std::string FrameText(const ResolvedFrame& frame);
 
+// The frame's module: the image's file name without its folder, or "unknown".
+std::string ModuleText(const ResolvedFrame& frame);
+
 }  // namespace dormiscope
