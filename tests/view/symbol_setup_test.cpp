@@ -16,7 +16,6 @@ class RecordingNames final : public symbols::SymbolFrameNames {
 public:
     explicit RecordingNames(std::vector<std::filesystem::path> folders) : folders(std::move(folders)) {}
     std::string Name(const ResolvedFrame&) override { return {}; }
-    symbols::SymbolSummary Summary() const override { return {}; }
     const std::vector<std::string>& warnings() const override { return no_warnings_; }
 
     std::vector<std::filesystem::path> folders;

@@ -64,7 +64,7 @@ TEST(SymbolFrameNames, NamesFunctionsWhereTheModulesPdbIsFoundAndModuleOffsetsEl
     for (const Case& test : cases) {
         EXPECT_EQ(names->Name(test.frame), test.text);
     }
-    const SymbolSummary summary = names->Summary();
+    const SymbolSummary summary = names->Summary().value();
     EXPECT_EQ(summary.modules, 2u);
     EXPECT_EQ(summary.modules_with_symbols, 1u);
     EXPECT_EQ(summary.missing, std::vector<PdbIdentity>{older});

@@ -17,7 +17,7 @@ public:
         return FrameText(ModuleText(frame), frame.offset, resolver_.Resolve(*frame.module->pdb, frame.offset));
     }
 
-    SymbolSummary Summary() const override { return resolver_.Summary(); }
+    std::optional<SymbolSummary> Summary() const override { return resolver_.Summary(); }
 
     const std::vector<std::string>& warnings() const override { return resolver_.warnings(); }
 

@@ -9,20 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "view/stacks/module_maps.h"
-#include "view/symbols/symbol_summary.h"
+#include "view/stacks/frame_names.h"
 
 namespace dormiscope::symbols {
 
-class SymbolFrameNames {
+class SymbolFrameNames : public FrameNames {
 public:
-    virtual ~SymbolFrameNames() = default;
-
-    virtual std::string Name(const ResolvedFrame& frame) = 0;
-
-    // The modules asked for so far.
-    virtual SymbolSummary Summary() const = 0;
-
     // One line per PDB found but not used (unreadable, or another build's),
     // in the order met.
     virtual const std::vector<std::string>& warnings() const = 0;
