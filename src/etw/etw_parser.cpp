@@ -110,6 +110,10 @@ std::uint32_t ETWParser::Open(const std::wstring& path, TRACE_LOGFILE_HEADER& he
     return ERROR_SUCCESS;
 }
 
+std::optional<ClockReference> ETWParser::Clock() const {
+    return kTraceFunctions.clock_reference(traceHandle);
+}
+
 void ETWParser::ShowProgress(const std::string& label) {
     progress.emplace(label, traceInfo.StartTime, traceInfo.EndTime);
 }

@@ -11,6 +11,7 @@
 
 #include "etw/progress_line.h"
 #include "platform/etw_api.h"
+#include "platform/trace_clock.h"
 
 namespace dormiscope {
 
@@ -62,6 +63,8 @@ public:
     const TraceInfo& Info() const { return traceInfo; }
     // Buffers the last Process() read from the file, as the consumer counts them.
     std::uint32_t BuffersRead() const { return logFile.BuffersRead; }
+    // The clock of the open trace, where the consumer tells it.
+    std::optional<ClockReference> Clock() const;
 
     static void WINAPI OnEventRecord(PEVENT_RECORD event);
 

@@ -10,6 +10,7 @@ const TraceFunctions kTraceFunctions{
     &trace_data_helper::TdhGetPropertySize,
     &trace_data_helper::TdhGetProperty,
     &LastTraceDamage,
+    &TraceClockOf,
 };
 
 }  // namespace dormiscope

@@ -8,6 +8,11 @@ std::optional<TraceDamage> NoDamageKnown() {
     return std::nullopt;
 }
 
+// Nor does it tell its clock.
+std::optional<ClockReference> NoClockKnown(TRACEHANDLE) {
+    return std::nullopt;
+}
+
 }  // namespace
 
 const TraceFunctions kTraceFunctions{
@@ -18,6 +23,7 @@ const TraceFunctions kTraceFunctions{
     &::TdhGetPropertySize,
     &::TdhGetProperty,
     &NoDamageKnown,
+    &NoClockKnown,
 };
 
 }  // namespace dormiscope

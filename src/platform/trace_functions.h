@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "platform/etw_api.h"
+#include "platform/trace_clock.h"
 #include "platform/trace_damage.h"
 
 namespace dormiscope {
@@ -21,6 +22,7 @@ struct TraceFunctions {
     decltype(&trace_data_helper::TdhGetPropertySize) get_property_size;
     decltype(&trace_data_helper::TdhGetProperty) get_property;
     std::optional<TraceDamage> (*last_damage)();
+    std::optional<ClockReference> (*clock_reference)(TRACEHANDLE handle);
 };
 
 extern const TraceFunctions kTraceFunctions;

@@ -18,6 +18,8 @@
 
 #include "e2e_run.h"
 #include "report_json.h"
+#include "etl_writer/code_events.h"
+#include "etl_writer/trace_clock.h"
 #include "support/kernel_trace.h"
 
 namespace dormiscope::testing {
@@ -25,6 +27,9 @@ namespace {
 
 constexpr std::uint32_t kIdle = 0;
 constexpr std::uint64_t kMillisecond = 10'000;
+constexpr std::uint64_t kKernelBase = 0xFFFF'F800'0000'0000;
+constexpr std::uint8_t kKernelPart = kOpcodeStackKeyKernel;
+constexpr std::uint8_t kUserPart = kOpcodeStackKeyUser;
 
 // A kernel trace with per-processor context switches, readies and names.
 class WakeTrace {
@@ -84,6 +89,45 @@ public:
         }
         return *this;
     }
+    // Code events, in the trace's pointer size. Times inside payloads (a
+    // stack's event, a routine's entry) are offsets like `at`.
+    WakeTrace& Image(std::uint64_t at, std::uint8_t opcode, std::uint32_t pid, std::uint64_t base, std::uint64_t size,
+                     const std::u16string& path) {
+        const etl::ImageFields fields{.ImageBase = base, .ImageSize = size, .ProcessId = pid, .FileName = path};
+        trace_.Add(etl::ImageEvent(0, 0, opcode, kImageVersion, PointerSize(), fields), at);
+        return *this;
+    }
+    WakeTrace& Stack(std::uint64_t at, std::uint32_t processor, std::uint64_t event_at, std::uint32_t pid,
+                     std::uint32_t tid, const std::vector<std::uint64_t>& frames) {
+        trace_.Add(etl::StackEvent(processor, 0, Raw(event_at), pid, tid, frames, PointerSize()), at);
+        return *this;
+    }
+    WakeTrace& StackKeyReference(std::uint64_t at, std::uint32_t processor, std::uint8_t opcode,
+                                 std::uint64_t event_at, std::uint32_t pid, std::uint32_t tid, std::uint64_t key) {
+        trace_.Add(etl::StackKeyReferenceEvent(processor, 0, opcode, Raw(event_at), pid, tid, key, PointerSize()), at);
+        return *this;
+    }
+    WakeTrace& StackKeyDefinition(std::uint64_t at, std::uint8_t opcode, std::uint64_t key,
+                                  const std::vector<std::uint64_t>& frames) {
+        trace_.Add(etl::StackKeyDefinitionEvent(0, 0, opcode, key, frames, PointerSize()), at);
+        return *this;
+    }
+    WakeTrace& Routine(std::uint64_t at, std::uint32_t processor, std::uint8_t opcode, std::uint64_t entered_at,
+                       std::uint64_t routine) {
+        trace_.Add(opcode == kOpcodeIsr ? etl::IsrEvent(processor, 0, Raw(entered_at), routine, 0x31, PointerSize())
+                                        : etl::DpcEvent(processor, 0, opcode, Raw(entered_at), routine, PointerSize()),
+                   at);
+        return *this;
+    }
+    // Any event, for the ones the helpers above cannot damage.
+    WakeTrace& Add(etl::Event event, std::uint64_t at) {
+        trace_.Add(std::move(event), at);
+        return *this;
+    }
+    std::uint32_t PointerSize() const { return trace_.options().pointer_size; }
+    std::uint64_t Raw(std::uint64_t at) const {
+        return static_cast<std::uint64_t>(etl::RawFromOffset(trace_.options(), at));
+    }
     std::filesystem::path Write(const std::filesystem::path& file) const { return trace_.Write(file); }
 
 private:
@@ -97,6 +141,18 @@ struct ViewCase {
 
 void PrintTo(const ViewCase& view_case, std::ostream* out) {
     *out << view_case.name;
+}
+
+// The kernel and app.exe, loaded before the trace started.
+void LoadKernelAndApp(WakeTrace& trace) {
+    trace.Image(0, kOpcodeImageDCStart, 0, kKernelBase, 0x10'0000, u"\\SystemRoot\\system32\\ntoskrnl.exe")
+        .Image(0, kOpcodeImageDCStart, 720, 0x40'0000, 0x1'0000, u"C:\\Program Files\\App\\app.exe");
+}
+
+etl::TraceOptions ThirtyTwoBit() {
+    etl::TraceOptions options;
+    options.pointer_size = 4;
+    return options;
 }
 
 etl::TraceOptions LostEvents() {
@@ -191,6 +247,77 @@ const std::vector<ViewCase>& ViewCases() {
                                     cycle[0], cycle[1], cycle[2], cycle[3], cycle[0], cycle[1], cycle[2], cycle[3]});
              return trace;
          }},
+        // Thread 100 waits in two places, A (twice) and B, whose outer frame
+        // no module covers. It is readied by thread 96 (96's stack), by a
+        // timer DPC on idle processor 1 whose event comes only after 100 has
+        // run (the DPC's stack), and by a DPC no routine event covers. An
+        // interrupt and a DPC at an address outside every module run on
+        // processor 3, and one stack names no event.
+        {"wait_and_readying_stacks",
+         [] {
+             WakeTrace trace;
+             trace.Process(720, "app.exe").Thread(720, 96).Thread(720, 100);
+             LoadKernelAndApp(trace);
+             const std::vector<std::uint64_t> place_a = {kKernelBase + 0x1234, 0x40'1000};
+             trace.Switch(1'000, 0, 100, kIdle).Switch(1'100, 0, kIdle, 100).Stack(1'101, 0, 1'100, 720, 100, place_a);
+             trace.Switch(1'900, 1, 96, kIdle).Ready(2'000, 1, 100);
+             trace.Stack(2'001, 1, 2'000, 720, 96, {kKernelBase + 0x4000, 0x40'2000}).Switch(2'050, 1, kIdle, 96);
+             trace.Switch(2'100, 0, 100, kIdle).Switch(2'200, 0, kIdle, 100);
+             trace.Stack(2'201, 0, 2'200, 720, 100, {kKernelBase + 0x5678, 0x7F'F000});
+             trace.Ready(3'000, 1, 100, etl::kReadiedFromDpc);
+             trace.Stack(3'001, 1, 3'000, 0, 0, {kKernelBase + 0x9010, kKernelBase + 0x2000});
+             trace.Switch(3'050, 0, 100, kIdle).Routine(3'100, 1, kOpcodeTimerDpc, 2'950, kKernelBase + 0x9000);
+             trace.Switch(3'150, 0, kIdle, 100).Stack(3'151, 0, 3'150, 720, 100, place_a);
+             trace.Ready(4'000, 1, 100, etl::kReadiedFromDpc).Switch(4'050, 0, 100, kIdle).Switch(4'150, 0, kIdle, 100);
+             trace.Routine(4'500, 3, kOpcodeIsr, 4'480, kKernelBase + 0x7000)
+                 .Routine(4'600, 3, kOpcodeDpc, 4'590, 0x1'2345);
+             trace.Stack(5'000, 3, 4'999, 720, 100, {0x40'1000});
+             return trace;
+         }},
+        // A 32-bit trace: old.dll is unloaded and new.dll loaded at its base;
+        // each address reads as the module loaded when its event came, even
+        // when the wake that shows it comes after the change.
+        {"module_reload_32bit",
+         [] {
+             WakeTrace trace(ThirtyTwoBit());
+             trace.Process(720, "app.exe").Thread(720, 96);
+             trace.Image(0, kOpcodeImageDCStart, 720, 0x1000'0000, 0x1'0000, u"C:\\App\\old.dll");
+             trace.Switch(1'000, 0, 96, kIdle)
+                 .Switch(1'100, 0, kIdle, 96)
+                 .Stack(1'101, 0, 1'100, 720, 96, {0x1000'0100});
+             trace.Switch(1'500, 0, 96, kIdle)
+                 .Switch(1'600, 0, kIdle, 96)
+                 .Stack(1'601, 0, 1'600, 720, 96, {0x1000'0100});
+             trace.Image(2'000, kOpcodeImageUnload, 720, 0x1000'0000, 0x1'0000, u"C:\\App\\old.dll");
+             trace.Image(3'000, kOpcodeImageLoad, 720, 0x1000'0000, 0x8000, u"C:\\App\\new.dll");
+             trace.Switch(3'500, 0, 96, kIdle)
+                 .Switch(3'600, 0, kIdle, 96)
+                 .Stack(3'601, 0, 3'600, 720, 96, {0x1000'0100});
+             trace.Switch(4'000, 0, 96, kIdle).Switch(4'100, 0, kIdle, 96);
+             return trace;
+         }},
+        // Stacks through the kernel's stack cache: a kernel and a user part
+        // defined after the wake that counts them, a user key never defined
+        // (the kernel part alone is shown), and a key reused once dropped.
+        {"cached_stacks",
+         [] {
+             WakeTrace trace;
+             trace.Process(720, "app.exe").Thread(720, 96);
+             LoadKernelAndApp(trace);
+             trace.Switch(1'000, 0, 96, kIdle).Switch(1'100, 0, kIdle, 96);
+             trace.StackKeyReference(1'101, 0, kKernelPart, 1'100, 720, 96, 0xA0)
+                 .StackKeyReference(1'102, 0, kUserPart, 1'100, 720, 96, 0xB0);
+             trace.Switch(1'500, 0, 96, kIdle).Switch(1'600, 0, kIdle, 96);
+             trace.StackKeyReference(1'601, 0, kKernelPart, 1'600, 720, 96, 0xA0)
+                 .StackKeyReference(1'602, 0, kUserPart, 1'600, 720, 96, 0xC0);
+             trace.Switch(2'000, 0, 96, kIdle)
+                 .StackKeyDefinition(2'500, kOpcodeStackKeyDelete, 0xA0, {kKernelBase + 0x1000});
+             trace.Switch(2'600, 0, kIdle, 96).StackKeyReference(2'601, 0, kKernelPart, 2'600, 720, 96, 0xA0);
+             trace.Switch(3'000, 0, 96, kIdle).Switch(3'100, 0, kIdle, 96);
+             trace.StackKeyDefinition(5'000, kOpcodeStackKeyRundown, 0xA0, {kKernelBase + 0x2000})
+                 .StackKeyDefinition(5'000, kOpcodeStackKeyRundown, 0xB0, {0x40'1000});
+             return trace;
+         }},
         // Names that HTML and JSON must escape.
         {"escaped_names",
          [] {
@@ -279,7 +406,8 @@ TEST(ViewPage, CoverageBannerNamesWhatIsMissing) {
         std::vector<std::string> phrases;  // empty: no banner at all
     };
     const std::vector<Expectation> expectations = {
-        {"readiers", {}},
+        {"readiers", {"no stacks on context switches and readies", "-stackwalk CSwitch+ReadyThread",
+                      "no image events", "no DPC or interrupt events", "DPC+INTERRUPT"}},
         {"lost_events", {"lost 12 events and 2 buffers", "no ReadyThread events"}},
         {"no_context_switches", {"no context-switch events", "no ReadyThread events"}},
     };
@@ -365,6 +493,60 @@ TEST(ViewRecordedSample, NamesThreadsFromTheTrailingNamesOfARealTrace) {
     EXPECT_TRUE(has(u"dwm.exe", u"DWM LPC Port Thread"));
     EXPECT_EQ(document->Member(u"trace")->Member(u"context_switches")->text, u"0");
     EXPECT_NE(ReadFile(directory / "wakes.html").find("no context-switch events"), std::string::npos);
+}
+
+// Code events the view cannot use are counted and named in the banner; the
+// rest of the document is still written.
+TEST(ViewBadCodeEvents, AreCountedInTheBanner) {
+    struct BadCase {
+        std::string label;
+        std::function<void(WakeTrace&)> add;
+        std::u16string counter;  // in the trace's "code"
+        std::string phrase;
+    };
+    const auto cut_stack = [](std::size_t keep) {
+        etl::Event stack = etl::StackEvent(0, 0, 0, 720, 96, {kKernelBase + 0x10, 0x40'1000});
+        stack.payload.resize(keep);
+        return stack;
+    };
+    const std::vector<BadCase> cases = {
+        {"a stack cut inside an address", [&](WakeTrace& trace) { trace.Add(cut_stack(16 + 8 + 3), 1'101); },
+         u"stacks_damaged", "1 stack event is truncated, oversized or unreadable"},
+        {"a stack cut inside its ids", [&](WakeTrace& trace) { trace.Add(cut_stack(10), 1'101); }, u"stacks_damaged",
+         "1 stack event is truncated"},
+        {"193 addresses",
+         [](WakeTrace& trace) { trace.Stack(1'101, 0, 1'100, 720, 96, std::vector<std::uint64_t>(193, 0x40'1000)); },
+         u"stacks_damaged", "1 stack event is truncated"},
+        {"a key never defined",
+         [](WakeTrace& trace) { trace.StackKeyReference(1'101, 0, kKernelPart, 1'100, 720, 96, 0xD0); },
+         u"stack_keys_undefined", "1 stack names a cache key the trace never defines"},
+        {"an image of size 0",
+         [](WakeTrace& trace) { trace.Image(0, kOpcodeImageLoad, 720, 0x50'0000, 0, u"empty.dll"); }, u"images_ignored",
+         "1 image event was empty or overlapped a loaded module"},
+        {"overlapping images",
+         [](WakeTrace& trace) { trace.Image(10, kOpcodeImageLoad, 720, 0x40'8000, 0x1'0000, u"over.dll"); },
+         u"images_ignored", "1 image event was empty or overlapped a loaded module"},
+    };
+    for (const BadCase& bad : cases) {
+        SCOPED_TRACE(bad.label);
+        const TemporaryDirectory directory;
+        WakeTrace trace;
+        trace.Process(720, "app.exe").Thread(720, 96);
+        LoadKernelAndApp(trace);
+        trace.Switch(1'000, 0, 96, kIdle).Switch(1'100, 0, kIdle, 96).Switch(1'500, 0, 96, kIdle);
+        bad.add(trace);
+        trace.Write(directory / "trace.etl");
+        const ProcessResult run = RunView(directory, {"-i", "trace.etl", "-o", "wakes.html", "--json", "wakes.json"});
+        ASSERT_EQ(run.exit_code, 0) << run.standard_error;
+        EXPECT_EQ(run.standard_error, "");
+        const auto document = ParseJson(ReadFile(directory / "wakes.json"));
+        ASSERT_TRUE(document.has_value());
+        const JsonValue& trace_figures = *document->Member(u"trace");
+        EXPECT_EQ(trace_figures.Member(u"code")->Member(bad.counter)->text, u"1");
+        const JsonValue& threads = *document->Member(u"processes")->items.front().Member(u"threads");
+        EXPECT_EQ(threads.items.front().Member(u"wakes")->text, u"2");
+        EXPECT_NE(ReadFile(directory / "wakes.html").find(bad.phrase), std::string::npos);
+    }
 }
 
 // Bad input: a clear message, a non-zero exit, and no page left behind.

@@ -36,7 +36,10 @@ protected:
         for (const auto& [time, in] : switches_in_and_out) {
             collector->ContextSwitch(0, time, in ? kThread : kIdle, in ? kIdle : kThread, 1);
         }
-        WakeReading reading{0, {1, 0, 0}, std::move(collector), {}, 10'000'000};
+        WakeReading reading;
+        reading.header.processors = 1;
+        reading.collector = std::move(collector);
+        reading.duration = 10'000'000;
         const TraceFigures figures = BuildFigures(model_, 10'000'000, reading);
         EXPECT_EQ(figures.processes.size(), 1U);
         return figures.processes.front().threads.front();

@@ -35,13 +35,20 @@ WakeCollector::ProcessorState& WakeCollector::Processor(std::uint32_t processor)
     return processors_[processor];
 }
 
+void WakeCollector::SetClock(std::optional<TimeConverter> clock) {
+    stacks_.SetClock(clock);
+    credits_.SetClock(clock);
+}
+
 void WakeCollector::ContextSwitch(std::uint32_t processor, std::int64_t time, std::uint32_t new_thread_id,
                                   std::uint32_t old_thread_id, std::uint8_t previous_cstate) {
     ++context_switches_;
+    credits_.ContextSwitch(processor, time);
     ProcessorState& state = Processor(processor);
     const bool state_is_old_thread = state.known && state.thread_id == old_thread_id;
+    ThreadWakes* outgoing = nullptr;
     if (old_thread_id != kIdleThreadId) {
-        ThreadWakes* const outgoing = state_is_old_thread ? state.running : Lookup(old_thread_id);
+        outgoing = state_is_old_thread ? state.running : Lookup(old_thread_id);
         if (outgoing != nullptr) {
             if (state_is_old_thread && time >= state.since) {
                 outgoing->on_processor += static_cast<std::uint64_t>(time - state.since);
@@ -50,6 +57,9 @@ void WakeCollector::ContextSwitch(std::uint32_t processor, std::int64_t time, st
             outgoing->switched_out = true;
         }
     }
+    // The switch's stack is where the old thread waits.
+    stacks_.Event(processor, time, old_thread_id, false, outgoing != nullptr ? &outgoing->wait_slot : nullptr,
+                  outgoing != nullptr ? &outgoing->wait_stacks : nullptr);
 
     ThreadWakes* incoming = nullptr;
     if (new_thread_id != kIdleThreadId) {
@@ -91,34 +101,54 @@ void WakeCollector::CountWake(ThreadWakes& thread, std::uint32_t thread_id, std:
         thread.timeline.assign(kTimelineSlices, 0);
     }
     ++thread.timeline[TimelineSlice(time, window_)];
+    StackAttribution::Woke(thread.wait_slot, thread.wait_stacks);
     // A ready may precede the switch that takes its thread off a processor;
     // it belongs to the thread's next switch-in, whenever that comes.
     if (pending_readies_.empty()) {
         return;
     }
     if (const auto ready = pending_readies_.find(thread_id); ready != pending_readies_.end()) {
-        ++thread.readiers[ready->second];
+        if (ready->second.readier.kind == ReadierKind::kDpc) {
+            credits_.CountReadier(ready->second.credit, thread.readiers);
+        } else {
+            ++thread.readiers[ready->second.readier];
+        }
+        StackAttribution::Woke(thread.readying_slot, thread.readying_stacks);
     }
 }
 
 void WakeCollector::ReadyThread(std::uint32_t processor, const ReadyThreadEventData& record) {
     ++ready_events_;
-    ReadierId readier;
-    if ((record.Flag & kReadiedFromDpc) != 0) {
-        readier.kind = ReadierKind::kDpc;
+    PendingReady ready;
+    const ProcessorState& state = Processor(processor);
+    const bool from_dpc = (record.Flag & kReadiedFromDpc) != 0;
+    if (from_dpc) {
+        ready.readier.kind = ReadierKind::kDpc;
+        ready.credit = credits_.Ready(processor, record.TimeStamp);
     } else {
         // Without a thread in the header, the readier is whatever runs on the processor.
-        const ProcessorState& state = Processor(processor);
         const bool header_names_thread = record.HeaderThreadId != kNoHeaderThread;
         if (header_names_thread || state.known) {
-            readier.kind = ReadierKind::kThread;
-            readier.thread_id = header_names_thread ? record.HeaderThreadId : state.thread_id;
-            if (const ThreadEntry* const entry = model_.ThreadIndex.Find(readier.thread_id); entry != nullptr) {
-                readier.process_id = entry->ProcessId;
+            ready.readier.kind = ReadierKind::kThread;
+            ready.readier.thread_id = header_names_thread ? record.HeaderThreadId : state.thread_id;
+            if (const ThreadEntry* const entry = model_.ThreadIndex.Find(ready.readier.thread_id); entry != nullptr) {
+                ready.readier.process_id = entry->ProcessId;
             }
         }
     }
-    pending_readies_[record.TThreadId] = readier;
+    pending_readies_[record.TThreadId] = ready;
+    // The ready's stack is the readying code: the running thread's, or a
+    // DPC's, which may name the thread it interrupted or none.
+    ThreadWakes* const readied = Lookup(record.TThreadId);
+    const bool thread_known = !from_dpc && (record.HeaderThreadId != kNoHeaderThread || state.known);
+    stacks_.Event(processor, record.TimeStamp, ready.readier.thread_id, !thread_known,
+                  readied != nullptr ? &readied->readying_slot : nullptr,
+                  readied != nullptr ? &readied->readying_stacks : nullptr);
+}
+
+void WakeCollector::Routine(std::uint32_t processor, const RoutineEventData& record) {
+    const ProcessorState& state = Processor(processor);
+    credits_.Routine(processor, record, state.known && state.thread_id == kIdleThreadId);
 }
 
 void WakeCollector::ThreadName(const ThreadNameEventData& record) {

@@ -1,35 +1,28 @@
 // Collects, event by event, what the wake view shows of each thread: its
 // wakes, the idle wakes among them with the C-state the processor left, its
-// on- and off-processor times, who readied it, and when it woke.
+// on- and off-processor times, who readied it, where it waited and what
+// readied it (stacks), and when it woke; and the runs of DPC and interrupt
+// routines.
 #pragma once
 
-#include <compare>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "etw/stack_event_records.h"
 #include "etw/wake_event_records.h"
 #include "model/trace_model.h"
+#include "platform/etl_reader/time_conversion.h"
+#include "view/dpc_credits.h"
+#include "view/readier_id.h"
+#include "view/stack_attribution.h"
 
 namespace dormiscope::view {
 
 inline constexpr std::size_t kTimelineSlices = 48;
-
-enum class ReadierKind : std::uint8_t { kThread, kDpc, kUnknown };
-
-enum class RoutineKind : std::uint8_t { kDpc, kThreadedDpc, kTimerDpc, kInterrupt };
-
-// Who made a thread ready: a thread (with its process), a DPC or interrupt,
-// or nobody the trace shows (a ready on a processor whose running thread is
-// not yet known).
-struct ReadierId {
-    ReadierKind kind = ReadierKind::kUnknown;
-    std::uint32_t thread_id = 0;
-    std::uint32_t process_id = 0;
-    auto operator<=>(const ReadierId&) const = default;
-};
 
 struct ThreadWakes {
     std::u16string name;
@@ -42,7 +35,11 @@ struct ThreadWakes {
     // Every one seen, in 100-ns units. 32 bits halve what a long trace keeps;
     // a longer interval (over 429 s) is kept as the largest value.
     std::vector<std::uint32_t> off_processor_intervals;
-    std::map<ReadierId, std::uint64_t> readiers;
+    ReadierCounts readiers;
+    StackSlot wait_slot;      // the stack of the latest switch-out
+    StackSlot readying_slot;  // the stack of the latest ready
+    StackCounts wait_stacks;
+    StackCounts readying_stacks;
     std::vector<std::uint32_t> timeline;  // wakes per slice of the trace; empty until the first wake
 };
 
@@ -56,11 +53,20 @@ public:
     explicit WakeCollector(const TraceModel& model) : model_(model) {}
     // The span the timeline slices divide; set before the first event.
     void SetWindow(TraceWindow window) { window_ = window; }
+    // What converts the raw times inside stack and routine events; set
+    // before the first event. Without one, none of them is matched.
+    void SetClock(std::optional<TimeConverter> clock);
 
     void ContextSwitch(std::uint32_t processor, std::int64_t time, std::uint32_t new_thread_id,
                        std::uint32_t old_thread_id, std::uint8_t previous_cstate);
     void ReadyThread(std::uint32_t processor, const ReadyThreadEventData& record);
     void ThreadName(const ThreadNameEventData& record);
+    void Stack(std::uint32_t processor, const StackEventData& record) { stacks_.Stack(processor, record); }
+    void UnreadableStack() { stacks_.Unreadable(); }
+    void ImagesChanged() { stacks_.ImagesChanged(); }
+    void Routine(std::uint32_t processor, const RoutineEventData& record);
+    // After the last event.
+    void Finish() { credits_.Finish(); }
     // A thread start may have given the id to a new thread of the model.
     void ThreadRegistered(std::uint32_t thread_id) { by_id_.erase(thread_id); }
     void CountEvent() { ++events_; }
@@ -76,6 +82,8 @@ public:
     const std::map<std::uint8_t, std::uint64_t>& idle_exit_cstates() const { return idle_exit_cstates_; }
     // Idle wakes by processor index (as long as the highest processor seen).
     std::vector<std::uint64_t> IdleWakesByProcessor() const;
+    const StackAttribution& stacks() const { return stacks_; }
+    const DpcCredits& credits() const { return credits_; }
 
 private:
     struct ProcessorState {
@@ -98,8 +106,14 @@ private:
     // context switch costs one look-up; a thread start drops its id.
     std::unordered_map<std::uint32_t, ThreadWakes*> by_id_;
     std::vector<ProcessorState> processors_;
+    struct PendingReady {
+        ReadierId readier;
+        CreditId credit = 0;  // a DPC's, settled later
+    };
     // The latest ready of each thread id not yet followed by its switch-in.
-    std::unordered_map<std::uint32_t, ReadierId> pending_readies_;
+    std::unordered_map<std::uint32_t, PendingReady> pending_readies_;
+    StackAttribution stacks_;
+    DpcCredits credits_;
     std::map<std::uint8_t, std::uint64_t> idle_exit_cstates_;
     std::uint64_t events_ = 0;
     std::uint64_t context_switches_ = 0;

@@ -23,12 +23,105 @@ std::wstring ProcessName(const TraceModel& model, std::uint32_t process_id) {
     return found == model.ProcessIndex.end() ? std::wstring() : NameText(found->second->ImageFileName);
 }
 
-std::vector<ReadierFigure> TopReadiers(const TraceModel& model, const ThreadWakes& wakes) {
+// What the figures need of the trace's code: the modules, and the routines
+// and stacks by the ids the collector gave them, resolved once each.
+class CodeNames {
+public:
+    CodeNames(const WakeCollector& collector, ModuleMaps& modules) : collector_(collector), modules_(modules) {
+        for (const RoutineRuns& runs : collector.credits().routines()) {
+            routines_.push_back(modules.Resolve(kKernelProcess, runs.address, runs.first_start));
+        }
+    }
+
+    std::optional<ResolvedFrame> Routine(RoutineId id) const {
+        return id < routines_.size() ? std::optional<ResolvedFrame>(routines_[id]) : std::nullopt;
+    }
+    const std::vector<ResolvedFrame>& Stack(StackId id) {
+        auto [found, added] = stacks_.try_emplace(id);
+        if (added) {
+            found->second = collector_.stacks().Frames(id, modules_);
+        }
+        return found->second;
+    }
+
+private:
+    static constexpr std::uint32_t kKernelProcess = 0;
+
+    const WakeCollector& collector_;
+    ModuleMaps& modules_;
+    std::vector<ResolvedFrame> routines_;  // by RoutineId
+    std::unordered_map<StackId, std::vector<ResolvedFrame>> stacks_;
+};
+
+bool SameFrame(const ResolvedFrame& left, const ResolvedFrame& right) {
+    return left.module == right.module && left.offset == right.offset;
+}
+
+bool SameFrames(const std::vector<ResolvedFrame>& left, const std::vector<ResolvedFrame>& right) {
+    return std::equal(left.begin(), left.end(), right.begin(), right.end(), SameFrame);
+}
+
+std::string TextOf(const std::vector<ResolvedFrame>& frames) {
+    std::string text;
+    for (const ResolvedFrame& frame : frames) {
+        text += FrameText(frame);
+        text += '\n';
+    }
+    return text;
+}
+
+// The most frequent stacks, counted per wake; stacks that read the same
+// (the same addresses at other times, or the same cached stack under two
+// keys) are one.
+std::vector<StackFigure> TopStacks(const StackCounts& counts, std::uint64_t wakes, CodeNames& names) {
+    std::vector<StackFigure> stacks;
+    for (const auto& [id, count] : counts) {
+        const std::vector<ResolvedFrame>& frames = names.Stack(id);
+        if (frames.empty()) {
+            continue;
+        }
+        const auto same = std::find_if(stacks.begin(), stacks.end(),
+                                       [&](const StackFigure& stack) { return SameFrames(stack.frames, frames); });
+        if (same != stacks.end()) {
+            same->count += count;
+        } else {
+            stacks.push_back({count, 0, frames});
+        }
+    }
+    std::vector<std::pair<std::string, StackFigure*>> ordered;
+    for (StackFigure& stack : stacks) {
+        stack.share = wakes == 0 ? 0.0 : static_cast<double>(stack.count) / static_cast<double>(wakes);
+        ordered.emplace_back(TextOf(stack.frames), &stack);
+    }
+    std::sort(ordered.begin(), ordered.end(), [](const auto& left, const auto& right) {
+        return left.second->count != right.second->count ? left.second->count > right.second->count
+                                                         : left.first < right.first;
+    });
+    std::vector<StackFigure> top;
+    for (std::size_t index = 0; index < ordered.size() && index < kTopStacks; ++index) {
+        top.push_back(std::move(*ordered[index].second));
+    }
+    return top;
+}
+
+std::vector<ReadierFigure> TopReadiers(const TraceModel& model, const ThreadWakes& wakes, const CodeNames& names) {
     std::vector<ReadierFigure> readiers;
     for (const auto& [id, count] : wakes.readiers) {
         ReadierFigure readier{id.kind, id.thread_id, id.process_id, {}, count, std::nullopt};
         if (id.kind == ReadierKind::kThread) {
             readier.process_name = ProcessName(model, id.process_id);
+        }
+        if (id.kind == ReadierKind::kDpc) {
+            readier.routine = names.Routine(id.routine);
+            // Routine addresses that resolve alike are one readier.
+            const auto same = std::find_if(readiers.begin(), readiers.end(), [&](const ReadierFigure& other) {
+                return other.kind == ReadierKind::kDpc && other.routine.has_value() == readier.routine.has_value() &&
+                       (!readier.routine || SameFrame(*other.routine, *readier.routine));
+            });
+            if (same != readiers.end()) {
+                same->count += count;
+                continue;
+            }
         }
         readiers.push_back(std::move(readier));
     }
@@ -78,7 +171,7 @@ double Regularity(const BucketClasses& classes) {
 }
 
 ThreadFigures FiguresOf(const TraceModel& model, const ThreadEntry& thread, ThreadWakes* wakes,
-                        std::uint64_t duration, bool readies_recorded, bool reported) {
+                        std::uint64_t duration, bool readies_recorded, bool reported, CodeNames& names) {
     ThreadFigures figures;
     figures.thread_id = thread.TThreadId;
     if (thread.period_histogram.GetNumBuckets() != 0) {
@@ -103,8 +196,10 @@ ThreadFigures FiguresOf(const TraceModel& model, const ThreadEntry& thread, Thre
     figures.on_processor = wakes->on_processor;
     figures.intervals = Intervals(wakes->off_processor_intervals);
     if (readies_recorded) {
-        figures.top_readiers = TopReadiers(model, *wakes);
+        figures.top_readiers = TopReadiers(model, *wakes, names);
     }
+    figures.wait_stacks = TopStacks(wakes->wait_stacks, wakes->wakes, names);
+    figures.readying_stacks = TopStacks(wakes->readying_stacks, wakes->wakes, names);
     figures.timeline = wakes->timeline;
     return figures;
 }
@@ -117,7 +212,119 @@ std::string CutShortNote(const TraceCoverage& coverage, std::uint64_t duration) 
            "Rates are over the " + seconds + " s its events cover.";
 }
 
-std::vector<std::string> CoverageNotes(const TraceFigures& figures, const TraceCoverage& coverage) {
+CodeFigures CodeFiguresOf(const WakeReading& reading) {
+    const StackEventCounts& stacks = reading.collector->stacks().counts();
+    const RoutineEventCounts& routines = reading.collector->credits().counts();
+    const ModuleMapDamage& images = reading.modules.damage();
+    CodeFigures code;
+    code.images = reading.images;
+    code.image_identities = reading.image_identities;
+    code.stacks = stacks.stacks;
+    code.stacks_matched = stacks.matched;
+    code.stacks_unmatched = stacks.unmatched;
+    code.stack_keys_undefined = reading.collector->stacks().undefined_references();
+    code.stacks_damaged = stacks.damaged;
+    code.images_ignored = images.empty_images + images.overlapping_images;
+    code.dpcs = routines.dpcs;
+    code.interrupts = routines.interrupts;
+    code.readies_from_dpc = routines.readies_from_dpc;
+    code.readies_from_dpc_not_recorded = routines.readies_not_recorded;
+    return code;
+}
+
+// One figure per routine as it reads (kind, module and offset); most runs first.
+std::vector<RoutineFigure> Routines(const std::vector<RoutineRuns>& all_runs, const CodeNames& names,
+                                    std::uint64_t duration) {
+    std::vector<RoutineFigure> routines;
+    std::vector<std::vector<std::uint32_t>> durations;
+    for (RoutineId id = 0; id < all_runs.size(); ++id) {
+        const RoutineRuns& runs = all_runs[id];
+        const ResolvedFrame frame = *names.Routine(id);
+        auto same = std::find_if(routines.begin(), routines.end(), [&](const RoutineFigure& routine) {
+            return routine.kind == runs.kind && SameFrame(routine.routine, frame);
+        });
+        if (same == routines.end()) {
+            routines.push_back({runs.kind, frame, 0, 0, 0, 0, 0, 0});
+            durations.emplace_back();
+            same = routines.end() - 1;
+        }
+        same->count += runs.count;
+        same->total += runs.total;
+        same->readied += runs.readied;
+        same->started_idle += runs.started_idle;
+        std::vector<std::uint32_t>& kept = durations[static_cast<std::size_t>(same - routines.begin())];
+        kept.insert(kept.end(), runs.durations.begin(), runs.durations.end());
+    }
+    std::vector<std::pair<std::string, std::size_t>> order;
+    for (std::size_t index = 0; index < routines.size(); ++index) {
+        routines[index].per_second = PerSecond(routines[index].count, duration);
+        if (const std::optional<IntervalFigure> runs = Intervals(durations[index])) {
+            routines[index].median = runs->median;
+        }
+        order.emplace_back(FrameText(routines[index].routine), index);
+    }
+    std::sort(order.begin(), order.end(), [&](const auto& left, const auto& right) {
+        const RoutineFigure& a = routines[left.second];
+        const RoutineFigure& b = routines[right.second];
+        if (a.count != b.count) {
+            return a.count > b.count;
+        }
+        return left.first != right.first ? left.first < right.first : a.kind < b.kind;
+    });
+    std::vector<RoutineFigure> sorted;
+    for (const auto& [text, index] : order) {
+        sorted.push_back(routines[index]);
+    }
+    return sorted;
+}
+
+std::string Counted(std::uint64_t count, std::string_view one, std::string_view many) {
+    return std::to_string(count) + " " + std::string(count == 1 ? one : many);
+}
+
+// What of the code the trace did not record (and the switch that records it),
+// and what it recorded but could not be used.
+void AddCodeNotes(std::vector<std::string>& notes, const CodeFigures& code, bool clock_known) {
+    if (code.stacks == 0) {
+        notes.push_back(
+            "The trace has no stacks on context switches and readies: where threads wait and what readies them "
+            "is not recorded. Record with dormiscope.wprp, or add -stackwalk CSwitch+ReadyThread to xperf.");
+    }
+    if (code.images == 0) {
+        notes.push_back(
+            "The trace has no image events: no address is named by its module. Record with dormiscope.wprp, "
+            "or add LOADER to xperf's kernel flags.");
+    }
+    if (code.dpcs == 0 && code.interrupts == 0) {
+        notes.push_back(
+            "The trace has no DPC or interrupt events: which routine readied a thread is not recorded. Record "
+            "with dormiscope.wprp, or add DPC+INTERRUPT to xperf's kernel flags.");
+    }
+    if (!clock_known && (code.stacks > 0 || code.dpcs > 0 || code.interrupts > 0)) {
+        notes.push_back(
+            "The trace reader does not tell the trace's clock: no stack or routine could be matched to its event.");
+    }
+    if (code.stacks_unmatched > 0) {
+        notes.push_back(Counted(code.stacks_unmatched, "stack matches", "stacks match") +
+                        " no context switch or ready: left out.");
+    }
+    if (code.stack_keys_undefined > 0) {
+        notes.push_back(Counted(code.stack_keys_undefined, "stack names a cache key", "stacks name cache keys") +
+                        " the trace never defines: left out.");
+    }
+    if (code.stacks_damaged > 0) {
+        notes.push_back(Counted(code.stacks_damaged, "stack event is", "stack events are") +
+                        " truncated, oversized or unreadable: left out.");
+    }
+    if (code.images_ignored > 0) {
+        notes.push_back(Counted(code.images_ignored, "image event was", "image events were") +
+                        " empty or overlapped a loaded module: empty ones are ignored, and where two overlap the "
+                        "later one names the addresses.");
+    }
+}
+
+std::vector<std::string> CoverageNotes(const TraceFigures& figures, const WakeReading& reading) {
+    const TraceCoverage& coverage = reading.coverage;
     std::vector<std::string> notes;
     if (coverage.CutShort()) {
         notes.push_back(CutShortNote(coverage, figures.duration));
@@ -135,6 +342,7 @@ std::vector<std::string> CoverageNotes(const TraceFigures& figures, const TraceC
     if (figures.ready_events == 0) {
         notes.push_back("The trace has no ReadyThread events: who readied each thread is not recorded.");
     }
+    AddCodeNotes(notes, figures.code, reading.clock_known);
     return notes;
 }
 
@@ -160,7 +368,10 @@ TraceFigures BuildFigures(const TraceModel& model, std::uint64_t duration, WakeR
     figures.events_lost = reading.header.events_lost;
     figures.buffers_lost = reading.header.buffers_lost;
     figures.timer_resolution = reading.header.timer_resolution;
-    figures.coverage_notes = CoverageNotes(figures, reading.coverage);
+    figures.code = CodeFiguresOf(reading);
+    CodeNames names(collector, reading.modules);
+    figures.routines = Routines(collector.credits().routines(), names, duration);
+    figures.coverage_notes = CoverageNotes(figures, reading);
 
     const bool readies_recorded = figures.ready_events > 0;
     for (const ProcessSelection& selection : SelectReportedThreads(model)) {
@@ -173,7 +384,7 @@ TraceFigures BuildFigures(const TraceModel& model, std::uint64_t duration, WakeR
                 continue;
             }
             process.threads.push_back(FiguresOf(model, *thread, collector.WakesOf(*thread), duration,
-                                                readies_recorded, verdict == ReportVerdict::kWritten));
+                                                readies_recorded, verdict == ReportVerdict::kWritten, names));
             process.wakes += process.threads.back().wakes;
         }
         if (process.threads.empty()) {

@@ -17,6 +17,7 @@
 namespace dormiscope::view {
 
 // Names are UTF-16 code units, as the report's name text holds them.
+// DPC readiers are one per routine.
 struct ReadierFigure {
     ReadierKind kind = ReadierKind::kUnknown;
     std::uint32_t thread_id = 0;

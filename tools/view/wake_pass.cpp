@@ -5,6 +5,7 @@
 #include "etw/event_records.h"
 #include "etw/etw_parser.h"
 #include "etw/logfile_header_field.h"
+#include "etw/stack_event_records.h"
 #include "model/trace_passes.h"
 #include "platform/kernel_event_classes.h"
 
@@ -14,6 +15,10 @@ namespace {
 struct PassContext {
     RunContext& run;
     WakeCollector& collector;
+    ModuleMaps& modules;
+    WakeReading& reading;
+    // Reused so that a stack's addresses cost no allocation per event.
+    StackEventData stack;
 };
 
 PassContext& ContextOf(void* context) {
@@ -45,6 +50,46 @@ void OnReadyThread(const EVENT_RECORD& event, const TraceInfo*, void* context) {
     ReadyThreadEventData record;
     if (ReadReadyThreadProperties(event, record)) {
         pass.collector.ReadyThread(ProcessorOf(event), record);
+    }
+}
+
+void OnImage(const EVENT_RECORD& event, const TraceInfo*, void* context) {
+    PassContext& pass = ContextOf(context);
+    pass.collector.CountEvent();
+    ImageEventData record;
+    if (ReadImageProperties(event, record)) {
+        ++pass.reading.images;
+        pass.modules.Add(record);
+        pass.collector.ImagesChanged();
+    }
+}
+
+void OnImageIdentity(const EVENT_RECORD& event, const TraceInfo*, void* context) {
+    PassContext& pass = ContextOf(context);
+    pass.collector.CountEvent();
+    ImageIdentityEventData record;
+    if (ReadImageIdentityProperties(event, record)) {
+        ++pass.reading.image_identities;
+        pass.modules.Add(record);
+    }
+}
+
+void OnStack(const EVENT_RECORD& event, const TraceInfo*, void* context) {
+    PassContext& pass = ContextOf(context);
+    pass.collector.CountEvent();
+    if (ReadStackProperties(event, pass.stack)) {
+        pass.collector.Stack(ProcessorOf(event), pass.stack);
+    } else {
+        pass.collector.UnreadableStack();
+    }
+}
+
+void OnRoutine(const EVENT_RECORD& event, const TraceInfo*, void* context) {
+    PassContext& pass = ContextOf(context);
+    pass.collector.CountEvent();
+    RoutineEventData record;
+    if (ReadRoutineProperties(event, record)) {
+        pass.collector.Routine(ProcessorOf(event), record);
     }
 }
 
@@ -115,7 +160,7 @@ WakeReading ReadWakes(RunContext& run) {
         return reading;
     }
     auto collector = std::make_unique<WakeCollector>(run.model);
-    PassContext context{run, *collector};
+    PassContext context{run, *collector, reading.modules, reading, {}};
     ETWParser parser;
     TRACE_LOGFILE_HEADER header{};
     reading.status = parser.Open(run.input_path, header, &context);
@@ -127,6 +172,10 @@ WakeReading ReadWakes(RunContext& run) {
     reading.duration = run.coverage.CutShort() ? CoveredDuration(run.coverage, parser.Info().StartTime)
                                                : run.trace_duration;
     collector->SetWindow({parser.Info().StartTime, reading.duration});
+    const std::optional<ClockReference> clock = parser.Clock();
+    std::optional<TimeConverter> converter = clock ? TimeConverter::Create(*clock) : std::nullopt;
+    reading.clock_known = converter.has_value();
+    collector->SetClock(converter);
     parser.AddEventCallback({kThreadProvider, kOpcodeCSwitch}, OnContextSwitch);
     parser.AddEventCallback({kThreadProvider, kOpcodeReadyThread}, OnReadyThread);
     parser.AddEventCallback({kThreadProvider, kOpcodeSetName}, OnSetName);
@@ -136,9 +185,23 @@ WakeReading ReadWakes(RunContext& run) {
     parser.AddEventCallback({kThreadProvider, kOpcodeDCEnd}, OnThreadNamed);
     parser.AddEventCallback({kProcessProvider, kOpcodeStart}, OnProcessStarted);
     parser.AddEventCallback({kProcessProvider, kOpcodeEnd}, OnProcessEvent);
+    for (const std::uint8_t opcode : {kOpcodeImageLoad, kOpcodeImageUnload, kOpcodeImageDCStart, kOpcodeImageDCEnd}) {
+        parser.AddEventCallback({kImageProvider, opcode}, OnImage);
+    }
+    for (const std::uint8_t opcode : {kOpcodeImageDebugRecord, kOpcodeImageDebugRecordIl}) {
+        parser.AddEventCallback({kImageIdentityProvider, opcode}, OnImageIdentity);
+    }
+    for (const std::uint8_t opcode : {kOpcodeStack, kOpcodeStackKeyDelete, kOpcodeStackKeyRundown,
+                                      kOpcodeStackKeyKernel, kOpcodeStackKeyUser}) {
+        parser.AddEventCallback({kStackWalkProvider, opcode}, OnStack);
+    }
+    for (const std::uint8_t opcode : {kOpcodeThreadedDpc, kOpcodeIsr, kOpcodeDpc, kOpcodeTimerDpc}) {
+        parser.AddEventCallback({kPerfInfoProvider, opcode}, OnRoutine);
+    }
     reading.status = parser.Process();
     parser.Close();
     if (reading.status == 0) {
+        collector->Finish();
         reading.collector = std::move(collector);
     }
     return reading;

@@ -1,13 +1,15 @@
 // Reads a trace for the wake view: the model's first pass (the processes and
 // threads present at the start), then one pass that keeps the model up to date
 // exactly as the report's second pass does and feeds every context switch,
-// ready and thread name to the collector.
+// ready, thread name, stack and DPC or interrupt to the collector, and every
+// image to the module maps.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
 #include "model/run_context.h"
+#include "view/stacks/module_maps.h"
 #include "view/wake_collector.h"
 
 namespace dormiscope::view {
@@ -23,6 +25,10 @@ struct WakeReading {
     std::uint32_t status = 0;  // 0, or the failing trace operation's code
     TraceHeaderFacts header;
     std::unique_ptr<WakeCollector> collector;  // set when status is 0
+    ModuleMaps modules;
+    std::uint64_t images = 0;                  // image events read
+    std::uint64_t image_identities = 0;
+    bool clock_known = false;  // the consumer told the clock stacks and routines are matched by
     TraceCoverage coverage;
     // What the rates and the timeline divide: the header's length, or the time
     // the events of a file cut short cover.

@@ -9,6 +9,7 @@
 #include "platform/system/native_text.h"
 #include "platform/etl_reader/trace_names.h"
 #include "platform/etl_reader/trace_session.h"
+#include "platform/trace_clock.h"
 #include "platform/trace_damage.h"
 
 namespace dormiscope {
@@ -67,6 +68,11 @@ private:
 
 std::optional<TraceDamage> LastTraceDamage() {
     return last_damage;
+}
+
+std::optional<ClockReference> TraceClockOf(TRACEHANDLE handle) {
+    const std::shared_ptr<TraceSession> session = SessionTable::Instance().Find(handle);
+    return session ? std::optional<ClockReference>(session->Logfile().clock) : std::nullopt;
 }
 
 std::u16string LoggerNameOf(TRACEHANDLE handle) {

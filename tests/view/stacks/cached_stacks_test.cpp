@@ -9,14 +9,6 @@
 namespace dormiscope {
 namespace {
 
-StackEventData Reference(std::uint8_t opcode, std::uint32_t thread, std::uint64_t key) {
-    StackEventData stack;
-    stack.opcode = opcode;
-    stack.StackThread = thread;
-    stack.StackKey = key;
-    return stack;
-}
-
 StackEventData Definition(std::uint8_t opcode, std::uint64_t key, std::vector<std::uint64_t> frames) {
     StackEventData stack;
     stack.opcode = opcode;
@@ -27,16 +19,17 @@ StackEventData Definition(std::uint8_t opcode, std::uint64_t key, std::vector<st
 
 TEST(CachedStacks, EachReferenceTakesTheNextDefinitionOfItsKey) {
     std::vector<std::pair<std::uint32_t, std::vector<std::uint64_t>>> resolved;
-    CachedStacks stacks([&](const StackEventData& reference, const std::vector<std::uint64_t>& frames) {
-        resolved.emplace_back(reference.StackThread, frames);
+    CachedStacks stacks([&](std::uint32_t waiting, const std::vector<std::uint64_t>& frames) {
+        resolved.emplace_back(waiting, frames);
     });
-    stacks.Add(Reference(kOpcodeStackKeyKernel, 1, 0xA0));
-    stacks.Add(Reference(kOpcodeStackKeyUser, 2, 0xA0));
-    stacks.Add(Definition(kOpcodeStackKeyDelete, 0xB0, {9}));  // nobody waits for it
-    stacks.Add(Definition(kOpcodeStackKeyDelete, 0xA0, {1, 2}));
-    stacks.Add(Reference(kOpcodeStackKeyKernel, 3, 0xA0));  // the key, reused for another stack
-    stacks.Add(Definition(kOpcodeStackKeyRundown, 0xA0, {3}));
-    stacks.Add(Reference(kOpcodeStackKeyKernel, 4, 0xC0));  // never defined
+    stacks.Refer(0xA0, 1);
+    stacks.Refer(0xA0, 2);
+    stacks.Define(Definition(kOpcodeStackKeyDelete, 0xB0, {9}));  // nobody waits for it
+    stacks.Define(Definition(kOpcodeStackKeyDelete, 0xA0, {1, 2}));
+    stacks.Refer(0xA0, 3);  // the key, reused for another stack
+    stacks.Define(Definition(kOpcodeStack, 0xA0, {7}));  // a whole stack defines nothing
+    stacks.Define(Definition(kOpcodeStackKeyRundown, 0xA0, {3}));
+    stacks.Refer(0xC0, 4);  // never defined
 
     using Frames = std::vector<std::uint64_t>;
     ASSERT_EQ(resolved.size(), 3U);

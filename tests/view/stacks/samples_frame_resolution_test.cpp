@@ -78,8 +78,9 @@ TEST(SampleFrameResolution, AtLeast95PercentOfFramesFallInAModule) {
         // The kernel logs a stack right after its event, on the same
         // processor: the last other event there, by processor.
         std::unordered_map<std::uint32_t, SampledThread> last_event;
-        CachedStacks cached([&](const StackEventData& reference, const std::vector<std::uint64_t>& frames) {
-            StackEventData& stack = stacks.emplace_back(reference);
+        std::vector<StackEventData> references;
+        CachedStacks cached([&](std::uint32_t waiting, const std::vector<std::uint64_t>& frames) {
+            StackEventData& stack = stacks.emplace_back(references[waiting]);
             stack.frames = frames;
         });
         ForEachEvent(entry.path(), [&](const EVENT_RECORD& event) {
@@ -104,8 +105,11 @@ TEST(SampleFrameResolution, AtLeast95PercentOfFramesFallInAModule) {
                 }
                 if (stack.opcode == kOpcodeStack) {
                     stacks.push_back(std::move(stack));
+                } else if (stack.opcode == kOpcodeStackKeyKernel || stack.opcode == kOpcodeStackKeyUser) {
+                    cached.Refer(stack.StackKey, static_cast<std::uint32_t>(references.size()));
+                    references.push_back(std::move(stack));
                 } else {
-                    cached.Add(stack);
+                    cached.Define(stack);
                 }
                 return;
             }

@@ -4,28 +4,23 @@
 
 namespace dormiscope {
 
-void CachedStacks::Add(const StackEventData& stack) {
-    switch (stack.opcode) {
-        case kOpcodeStackKeyKernel:
-        case kOpcodeStackKeyUser:
-            waiting_[stack.StackKey].push_back(stack);
-            return;
-        case kOpcodeStackKeyDelete:
-        case kOpcodeStackKeyRundown: {
-            const auto found = waiting_.find(stack.StackKey);
-            if (found == waiting_.end()) {
-                return;
-            }
-            for (const StackEventData& reference : found->second) {
-                resolved_(reference, stack.frames);
-            }
-            // The key may be used again for another stack once dropped.
-            waiting_.erase(found);
-            return;
-        }
-        default:
-            return;
+void CachedStacks::Refer(std::uint64_t key, std::uint32_t waiting) {
+    waiting_[key].push_back(waiting);
+}
+
+void CachedStacks::Define(const StackEventData& definition) {
+    if (definition.opcode != kOpcodeStackKeyDelete && definition.opcode != kOpcodeStackKeyRundown) {
+        return;
     }
+    const auto found = waiting_.find(definition.StackKey);
+    if (found == waiting_.end()) {
+        return;
+    }
+    for (const std::uint32_t waiting : found->second) {
+        resolved_(waiting, definition.frames);
+    }
+    // The key may be used again for another stack once dropped.
+    waiting_.erase(found);
 }
 
 std::uint64_t CachedStacks::undefined_references() const {

@@ -15,19 +15,23 @@ namespace dormiscope {
 
 class CachedStacks {
 public:
-    // Called with each reference once its key is defined, in definition order.
-    using Resolved = std::function<void(const StackEventData& reference, const std::vector<std::uint64_t>& frames)>;
+    // Called with what waited on a key once the key is defined, in the order
+    // the references came.
+    using Resolved = std::function<void(std::uint32_t waiting, const std::vector<std::uint64_t>& frames)>;
 
     explicit CachedStacks(Resolved resolved) : resolved_(std::move(resolved)) {}
 
-    void Add(const StackEventData& stack);
+    // A reference to `key`; `waiting` is the caller's name for what needs its frames.
+    void Refer(std::uint64_t key, std::uint32_t waiting);
+    // A key's definition (a key delete or rundown); other stack events are ignored.
+    void Define(const StackEventData& definition);
 
     // References whose key was never defined; they are dropped.
     std::uint64_t undefined_references() const;
 
 private:
     Resolved resolved_;
-    std::unordered_map<std::uint64_t, std::vector<StackEventData>> waiting_;
+    std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> waiting_;
 };
 
 }  // namespace dormiscope

@@ -1,0 +1,121 @@
+// Which stack belongs to which wake. The kernel logs an event's stack right
+// after the event, on the same processor, naming the event by its raw time
+// stamp: a context switch's stack is where the old thread waits, a ready's is
+// the readying code. Each processor keeps a short ring of its latest events
+// to find the one a stack names; the stack then fills the slot the wake
+// collector gave that event, and counts once the wake it explains has come.
+// Stacks are interned (one entry per distinct stack, whole or from the
+// kernel's stack cache) and turned into modules only at the end.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <optional>
+#include <tuple>
+#include <unordered_map>
+#include <vector>
+
+#include "etw/stack_event_records.h"
+#include "platform/etl_reader/time_conversion.h"
+#include "view/stacks/cached_stacks.h"
+#include "view/stacks/module_maps.h"
+
+namespace dormiscope::view {
+
+using StackId = std::uint32_t;
+inline constexpr StackId kNoStack = 0;
+inline constexpr std::int64_t kNoEvent = std::numeric_limits<std::int64_t>::min();
+
+// The stack of one event, on its way to the wake it explains.
+struct StackSlot {
+    std::int64_t event_time = kNoEvent;
+    StackId stack = kNoStack;
+    bool counted = false;  // the wake has come: a later part moves the count
+};
+
+using StackCounts = std::unordered_map<StackId, std::uint64_t>;
+
+struct StackEventCounts {
+    std::uint64_t stacks = 0;  // events carrying a stack or a reference to one
+    std::uint64_t matched = 0;
+    std::uint64_t unmatched = 0;
+    std::uint64_t damaged = 0;  // truncated, oversized or unreadable
+};
+
+class StackAttribution {
+public:
+    StackAttribution();
+
+    // Without a clock no stack can be matched: each is counted unmatched.
+    void SetClock(std::optional<TimeConverter> clock) { clock_ = clock; }
+
+    // A context switch or ready on `processor`. Its stack names `thread_id`
+    // (any thread when `any_thread`) and goes to `slot`, counted in `counts`;
+    // both null when nobody is shown its stack. Resets the slot.
+    void Event(std::uint32_t processor, std::int64_t time, std::uint32_t thread_id, bool any_thread, StackSlot* slot,
+               StackCounts* counts);
+    // Any event of the stack-walk group, read whole or not.
+    void Stack(std::uint32_t processor, const StackEventData& stack);
+    void Unreadable();
+    // A module was loaded or unloaded: the same addresses may mean other code from now on.
+    void ImagesChanged() { ++epoch_; }
+
+    // The wake `slot`'s event precedes has come.
+    static void Woke(StackSlot& slot, StackCounts& counts);
+
+    // After the last event: the frames of a stack, leaf first, kernel part
+    // before user part; empty when no part of it was ever defined.
+    std::vector<ResolvedFrame> Frames(StackId stack, ModuleMaps& modules) const;
+
+    const StackEventCounts& counts() const { return counts_; }
+    // References to cache keys that were never defined.
+    std::uint64_t undefined_references() const;
+
+private:
+    using PartId = std::uint32_t;
+    static constexpr PartId kNoPart = std::numeric_limits<PartId>::max();
+    static constexpr std::size_t kRingSize = 8;
+
+    struct RingEntry {
+        std::int64_t time = kNoEvent;
+        std::uint32_t thread_id = 0;
+        bool any_thread = false;
+        StackSlot* slot = nullptr;
+        StackCounts* counts = nullptr;
+    };
+    struct Ring {
+        std::array<RingEntry, kRingSize> entries;
+        std::size_t next = 0;
+    };
+    // Addresses of one process, looked up as the modules were at `time`.
+    struct Part {
+        std::uint32_t process = 0;
+        std::uint32_t epoch = 0;
+        std::int64_t time = 0;
+        bool defined = false;
+        std::uint64_t references = 0;  // of a cached part
+        std::vector<std::uint64_t> frames;
+    };
+
+    const RingEntry* Find(std::uint32_t processor, std::int64_t time, std::uint32_t thread_id) const;
+    PartId WholePart(const StackEventData& stack, std::int64_t time);
+    PartId CachedPart(const StackEventData& stack, std::int64_t time);
+    void Define(const StackEventData& definition);
+    StackId Compose(StackId stack, PartId part);
+
+    std::optional<TimeConverter> clock_;
+    std::vector<Ring> rings_;
+    std::uint32_t epoch_ = 0;
+    std::vector<Part> parts_;
+    std::unordered_multimap<std::uint64_t, PartId> whole_parts_;  // by hash
+    // Cached parts waiting for their key's definition: key, process, epoch.
+    std::map<std::tuple<std::uint64_t, std::uint32_t, std::uint32_t>, PartId> waiting_parts_;
+    CachedStacks cached_;
+    std::vector<std::pair<PartId, PartId>> stacks_;  // by StackId; the first is kNoStack's
+    std::map<std::pair<PartId, PartId>, StackId> stack_ids_;
+    StackEventCounts counts_;
+};
+
+}  // namespace dormiscope::view
