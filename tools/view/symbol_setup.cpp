@@ -14,10 +14,11 @@ SymbolSetup SetUpSymbols(const std::vector<std::filesystem::path>& given, const 
     }
     const symbols::NtSymbolPathPlaces places =
         nt_symbol_path == nullptr ? symbols::NtSymbolPathPlaces{} : symbols::ReadNtSymbolPath(nt_symbol_path);
-    std::vector<std::filesystem::path> folders = symbols::SymbolFolders(given, places);
+    const std::vector<std::filesystem::path> folders = symbols::SymbolFolders(given, places);
+    // Asked before anything is said about the variable: it is commonly set for
+    // other tools, so a build that reads no PDBs answers only --symbols.
     std::unique_ptr<symbols::SymbolFrameNames> names = new_names(folders);
     if (names == nullptr) {
-        // The variable is commonly set for other tools: only an explicit request is answered.
         if (!given.empty()) {
             setup.notices.push_back("symbols are not available in this build; code is named module+offset");
         }
