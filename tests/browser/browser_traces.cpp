@@ -1,15 +1,20 @@
 // Writes the traces the browser test renders besides the sample: wide.etl,
 // 10 000 threads in 500 processes on 8 processors, each waking 12 to 40 times
 // at its own period, every wake readied by a thread or a DPC;
-// hostile-names.etl, whose names are markup; and details.etl, one processor
+// hostile-names.etl, whose names are markup; details.etl, one processor
 // with a jittering 1 ms thread, an irregular thread, threads that never woke
-// and names that sort differently when case counts.
+// and names that sort differently when case counts; and code.etl, a thread
+// woken by a timer DPC with its stacks, beside an interrupt.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
+#include "etl_writer/code_events.h"
+#include "etl_writer/trace_clock.h"
+#include "platform/kernel_event_classes.h"
 #include "support/kernel_trace.h"
 
 namespace {
@@ -101,6 +106,50 @@ void WriteDetailsTrace(const std::filesystem::path& file) {
     trace.Write(file);
 }
 
+// A player thread on processor 0 woken every 10 ms by a timer DPC (the ready
+// is logged inside the DPC's run, with the idle thread's stack, and the DPC's
+// event when it returns), going off the
+// processor through one of two wait stacks, the longer one deep enough to be
+// folded; an interrupt every 50 ms on processor 1. The kernel and the player's
+// image are loaded before the trace starts.
+void WriteCodeTrace(const std::filesystem::path& file) {
+    constexpr std::uint64_t kKernelBase = 0xFFFF'F800'0000'0000;
+    constexpr std::uint64_t kPlayerBase = 0x40'0000;
+    constexpr std::uint64_t kMs = 10'000;
+    etl::TraceOptions options;
+    options.processors = 2;
+    KernelTrace trace(options);
+    const auto raw = [&options](std::uint64_t at) {
+        return static_cast<std::uint64_t>(etl::RawFromOffset(options, at));
+    };
+    trace.ProcessRundown(0, "Idle").ThreadRundown(0, 0);
+    trace.ProcessRundown(720, "player.exe").ThreadRundown(720, 724);
+    const auto image = [&trace](std::uint32_t pid, std::uint64_t base, std::uint64_t size, std::u16string path) {
+        const etl::ImageFields fields{.ImageBase = base, .ImageSize = size, .ProcessId = pid, .FileName = path};
+        trace.Add(etl::ImageEvent(0, 0, dormiscope::kOpcodeImageDCStart, dormiscope::kImageVersion, 8, fields), 0);
+    };
+    image(0, kKernelBase, 0x10'0000, u"\\SystemRoot\\system32\\ntoskrnl.exe");
+    image(720, kPlayerBase, 0x1'0000, u"C:\\Program Files\\Player\\player.exe");
+    const std::vector<std::uint64_t> deep_wait = {kKernelBase + 0x1100, kKernelBase + 0x1200, kKernelBase + 0x1300,
+                                                  kKernelBase + 0x1400, kPlayerBase + 0x2000, kPlayerBase + 0x2100};
+    const std::vector<std::uint64_t> short_wait = {kKernelBase + 0x1100, kPlayerBase + 0x3000};
+    const std::vector<std::uint64_t> timer_ready = {kKernelBase + 0x9010, kKernelBase + 0x2000};
+    for (std::uint64_t wake = 1; wake <= 100; ++wake) {
+        const std::uint64_t now = wake * 10 * kMs;
+        trace.Add(etl::ReadyThreadEvent(0, 0, {.TThreadId = 724, .Flag = etl::kReadiedFromDpc}), now);
+        trace.Add(etl::StackEvent(0, 0, raw(now), 0, 0, timer_ready), now + 1);
+        trace.Add(etl::CSwitchEvent(0, 0, etl::CSwitchFields{.NewThreadId = 724, .OldThreadId = 0, .PreviousCState = 1}),
+                  now + 50);
+        trace.Add(etl::DpcEvent(0, 0, dormiscope::kOpcodeTimerDpc, raw(now - 20), kKernelBase + 0x9000), now + 30);
+        trace.ContextSwitch(now + 150, 0, 724, 0);
+        trace.Add(etl::StackEvent(0, 0, raw(now + 150), 720, 724, wake % 3 == 0 ? short_wait : deep_wait), now + 151);
+        if (wake % 5 == 0) {
+            trace.Add(etl::IsrEvent(1, 0, raw(now - 5), kKernelBase + 0x7000, 0x31), now);
+        }
+    }
+    trace.Write(file);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -112,5 +161,6 @@ int main(int argc, char** argv) {
     WriteWideTrace(directory / "wide.etl");
     WriteHostileNamesTrace(directory / "hostile-names.etl");
     WriteDetailsTrace(directory / "details.etl");
+    WriteCodeTrace(directory / "code.etl");
     return 0;
 }

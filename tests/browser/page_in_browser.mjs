@@ -3,10 +3,12 @@
 // console error, no network request, the figures of the JSON document in the
 // table, names shown as text, the busiest processes shown however the table
 // is sorted, headings that sort from the mouse and the keyboard, bars and
-// slices named on hover and to a screen reader, and no sideways scrolling at
-// 800 px. Prints each page's size and render time.
+// slices named on hover and to a screen reader, a thread's stacks and the DPC
+// section drawn only from data and worked from the keyboard, and no sideways
+// scrolling at 800 px. Prints each page's size and render time.
 //
-// node page_in_browser.mjs --view BIN --sample TRACE --trace-writer BIN --work DIR [--screenshot PNG]
+// node page_in_browser.mjs --view BIN --sample TRACE --trace-writer BIN --code-page BIN --code-document JSON
+//   --work DIR [--screenshot PNG]
 // Exits 77 (skipped) when no Chromium is installed.
 import { spawn, spawnSync } from "node:child_process";
 import fs from "node:fs";
@@ -271,15 +273,9 @@ async function checkPage(browser, label, file, json, screenshot) {
     `${label}: clicking the name heading did not sort by name, ignoring case`);
 
   // From the keyboard: Tab to the wakes/s heading, then Enter.
-  await page.evaluate("document.activeElement && document.activeElement.blur()");
-  let reached = false;
-  for (let tab = 0; tab < 40 && !reached; ++tab) {
-    await page.press("Tab", "Tab", 9);
-    reached = await page.evaluate('document.activeElement.closest("th") !== null && ' +
-      'document.activeElement.closest("th").dataset.key === "wakes_per_s"');
-  }
-  check(reached, `${label}: the wakes/s heading cannot be reached with Tab`);
-  await page.press("Enter", "Enter", 13, "\r");
+  check(await tabTo(page, '#wake-head th[data-key="wakes_per_s"] button'),
+    `${label}: the wakes/s heading cannot be reached with Tab`);
+  await pressEnter(page);
   const byRate = await page.evaluate(TABLE_ROWS);
   check(sortedByWakesPerSecond(byRate), `${label}: Enter on the wakes/s heading did not sort by wakes/s`);
   check((await page.evaluate('document.querySelector(\'th[data-key="wakes_per_s"]\').getAttribute("aria-sort")')) ===
@@ -315,8 +311,24 @@ async function checkPage(browser, label, file, json, screenshot) {
   const wrongNumber = wording.match(/(^|[^\d.,])1 (threads|processes|processors|intervals|wakes|idle wakes)\b/);
   check(!wrongNumber, `${label}: "${wrongNumber && wrongNumber[0]}": plural after 1`);
   const cards = await page.evaluate('Array.from(document.querySelectorAll(".card b")).map((b) => b.textContent)');
-  check(cards.every((card) => /^\d{1,3}(,\d{3})*(\.\d+)?( s)?$/.test(card)),
+  check(cards.every((card) => /^\d{1,3}(,\d{3})*(\.\d+)?( m?s)?$/.test(card)),
     `${label}: summary cards without thousands separators: ${cards.join(" | ")}`);
+
+  // The parts about code are drawn exactly when the document holds something for them.
+  const routines = json.trace.routines;
+  const code = json.trace.code;
+  const withStacks = json.processes.slice(0, 50).reduce((n, p) => n + p.threads.filter((t) => t.wakes > 0 &&
+    t.wait_stacks.length + t.readying_stacks.length > 0).length, 0);
+  const drawn = await page.evaluate(`({ routines: !document.getElementById("routines").hidden,
+    toggles: document.querySelectorAll("#wake-rows button[data-stacks]").length,
+    details: document.querySelectorAll("#wake-rows tr.stacks").length,
+    routineText: /routine not recorded|DPC [^/]/.test(document.getElementById("wake-rows").textContent) })`);
+  check(drawn.routines === routines.length > 0,
+    `${label}: the DPC section is ${drawn.routines ? "shown" : "hidden"} for ${routines.length} routines`);
+  check(drawn.toggles === withStacks && drawn.details === 0,
+    `${label}: ${drawn.toggles} stack buttons and ${drawn.details} open details for ${withStacks} threads with stacks`);
+  check(drawn.routineText === (code.dpcs + code.interrupts > 0 && json.processes.some((p) => p.threads.some((t) =>
+    (t.readiers || []).some((r) => r.kind === "dpc")))), `${label}: readiers name DPC routines: ${drawn.routineText}`);
 
   if (json.processes.length > 50) {
     await page.click("#show-all");
@@ -362,6 +374,139 @@ async function checkDetails(page) {
     "details: the unfolded row's button lost the focus");
 }
 
+// Tabs until the element matching `selector` has the focus.
+async function tabTo(page, selector) {
+  await page.evaluate("document.activeElement && document.activeElement.blur()");
+  for (let tab = 0; tab < 60; ++tab) {
+    await page.press("Tab", "Tab", 9);
+    if (await page.evaluate(`document.activeElement.matches(${JSON.stringify(selector)})`)) {
+      return true;
+    }
+  }
+  return false;
+}
+const pressEnter = (page) => page.press("Enter", "Enter", 13, "\r");
+
+// The hand-written document with stacks, DPC readiers and routines.
+async function checkCode(page, json) {
+  const resolution = await page.evaluate('document.querySelector("#timer-resolution b").textContent');
+  check(resolution === "15.625 ms", `code: the timer resolution card reads "${resolution}"`);
+
+  // The DPC section: the document's order first, sortable from the mouse and the keyboard.
+  const ROUTINES = `Array.from(document.querySelectorAll("#routine-rows tr")).map((tr) =>
+    Array.from(tr.children).map((td) => td.textContent))`;
+  let routines = await page.evaluate(ROUTINES);
+  check(routines.map((r) => r[2]).join(" | ") === json.trace.routines.map((r) => r.routine).join(" | "),
+    `code: the routines read ${routines.map((r) => r[2]).join(" | ")}`);
+  check(routines[0].join(" | ") === "timer DPC | ntoskrnl.exe | ntoskrnl.exe+0x2f1a0 | 600 | 60.00 | 3.25 | 5.1 | " +
+    "600100 % | 58097 %", `code: the first routine reads ${routines[0].join(" | ")}`);
+  check(routines[2][5] === "0.0900" && routines[2][6] === "0.3", `code: the interrupt's times read ${routines[2]}`);
+  await page.click('#routine-head th[data-key="count"]');
+  routines = await page.evaluate(ROUTINES);
+  check(routines.map((r) => r[3]).join(" ") === "100 100 300 500 600",
+    `code: a click on Runs did not sort ascending: ${routines.map((r) => r[3])}`);
+  check(await tabTo(page, '#routine-head th[data-key="routine"] button'),
+    "code: the routine heading cannot be reached with Tab");
+  await pressEnter(page);
+  routines = await page.evaluate(ROUTINES);
+  const byText = json.trace.routines.map((r) => r.routine).sort((a, b) => a.toLowerCase() < b.toLowerCase() ? -1 : 1);
+  check(routines.map((r) => r[2]).join(" | ") === byText.join(" | "),
+    `code: Enter on the routine heading sorts ${routines.map((r) => r[2]).join(" | ")}`);
+  const routineSort = await page.evaluate(
+    'document.querySelector(\'#routine-head th[data-key="routine"]\').getAttribute("aria-sort")');
+  check(routineSort === "ascending", "code: the routine heading does not show the sort");
+
+  const rows = await page.evaluate(TABLE_ROWS);
+  const poller = (rows.find((r) => r.name.startsWith("tid 404")) || { text: "" }).text;
+  check(poller.includes("DPC ntoskrnl.exe+0x2f1a0 \u00d7400") &&
+    poller.includes("DPC/interrupt (routine not recorded) \u00d750"),
+    `code: the poller's readiers read ${poller}`);
+  check((await page.evaluate('document.querySelectorAll("#wake-rows button[data-stacks]").length')) === 3,
+    "code: a thread without stacks has a stack button, or one with stacks has none");
+
+  // A detail opened from the keyboard, its frames opened too; both survive a sort. Details are keyed by the
+  // thread's place in the document: 0-0 is timer.exe's poller, 1-0 the thread of the process named as markup.
+  check(await tabTo(page, 'button[data-stacks="0-0"]'), "code: the poller's stack button cannot be reached with Tab");
+  check((await page.accessibleName('button[data-stacks="0-0"]')) === "Stacks of tid 404",
+    "code: the stack button has no name for a screen reader");
+  await pressEnter(page);
+  const FRAMES = `Array.from(document.querySelectorAll("#stacks-0-0 .stack-group:first-child .frames")[0].children)
+    .map((li) => li.textContent)`;
+  check((await page.evaluate(`(() => { const button = document.querySelector('button[data-stacks="0-0"]');
+    return button.getAttribute("aria-expanded") === "true" &&
+      document.getElementById(button.getAttribute("aria-controls")) === document.getElementById("stacks-0-0"); })()`)),
+    "code: the opened stack button does not say so, or does not point at its detail");
+  check((await page.accessibleName("#stacks-0-0 .stack-detail")) === "Stacks of tid 404",
+    "code: the stack detail has no name for a screen reader");
+  const detail = await page.evaluate('document.getElementById("stacks-0-0").textContent');
+  check(detail.includes("300 wakes \u00b7 50.0 % of its wakes") &&
+    detail.includes("400 wakes \u00b7 66.7 % of its wakes"),
+    `code: the poller's stacks read ${detail}`);
+  check((await page.evaluate(FRAMES)).join(" ") === "ntoskrnl.exe+0x1000 ntoskrnl.exe+0x1010 ntoskrnl.exe+0x1020",
+    "code: a deep stack does not start with its first three frames");
+  check(await tabTo(page, 'button[data-frames="0-0-w-0"]'), "code: the more-frames button cannot be reached with Tab");
+  check((await page.evaluate("document.activeElement.textContent")) === "+9 more frames",
+    "code: the more-frames button does not count the hidden frames");
+  await pressEnter(page);
+  check((await page.evaluate(FRAMES)).length === 12, "code: Enter on the more-frames button does not show all frames");
+  check((await page.evaluate("document.activeElement.dataset.frames")) === "0-0-w-0",
+    "code: the more-frames button lost the focus");
+  await page.click('th[data-key="name"]');
+  check((await page.evaluate(FRAMES)).length === 12, "code: a sort closed the stack detail or its frames");
+
+  // Frame texts are text, and the longest wraps inside the page at 800 px.
+  await page.click('button[data-stacks="1-0"]');
+  const hostile = await page.evaluate('document.getElementById("stacks-1-0").textContent');
+  check(hostile.includes("<img src=x onerror=alert(4)>.dll+0x10") &&
+    hostile.includes("</script><script>alert(5)</script>"),
+    "code: markup in frames is not shown as text");
+  const markup = await page.evaluate(
+    'document.querySelectorAll("#wake-rows img, #wake-rows script, #routine-rows img").length');
+  check(markup === 0, "code: a frame or routine became markup");
+  await page.resize(800);
+  const overflow = await page.evaluate("document.documentElement.scrollWidth - document.documentElement.clientWidth");
+  check(overflow <= 0, `code: at 800 px with stacks open the page scrolls ${overflow} px sideways`);
+  await page.resize(1280);
+
+  // A process restarted with the same process and thread ids: each row opens its own stacks.
+  await page.click('button[data-stacks="3-0"]');
+  const restarted = await page.evaluate('[document.getElementById("stacks-0-0").textContent, ' +
+    'document.getElementById("stacks-3-0").textContent]');
+  check(!restarted[0].includes("restarted.exe") && restarted[1].includes("restarted.exe+0x10") &&
+    !restarted[1].includes("ntoskrnl"), "code: two threads with the same ids share their stacks");
+
+  await page.click('button[data-stacks="0-0"]');
+  check((await page.evaluate('document.getElementById("stacks-0-0")')) === null, "code: the detail does not close");
+  check(page.seen.errors.length === 0, `code: console errors: ${page.seen.errors.join("; ")}`);
+}
+
+// code.etl, written by the project's trace writer: its document's stacks and
+// routines are what the page draws.
+async function checkWrittenCode(page, json) {
+  const processIndex = json.processes.findIndex((p) => p.name === "player.exe");
+  const thread = processIndex < 0 ? null : json.processes[processIndex].threads[0];
+  check(thread !== null && thread.wait_stacks.length === 2 && thread.readying_stacks.length === 1 &&
+    json.trace.routines.length === 2, "written code trace: the document lacks the stacks or routines written");
+  if (thread === null) {
+    return;
+  }
+  const key = processIndex + "-0";
+  await page.click(`button[data-stacks="${key}"]`);
+  const shown = await page.evaluate(`Array.from(document.querySelectorAll("#stacks-${key} .frames")).map((ol) =>
+    Array.from(ol.children).map((li) => li.textContent))`);
+  const expected = thread.wait_stacks.concat(thread.readying_stacks).map((stack) => stack.frames.slice(0, 3));
+  check(JSON.stringify(shown) === JSON.stringify(expected),
+    `written code trace: the stacks show ${JSON.stringify(shown)}, not ${JSON.stringify(expected)}`);
+  const routines = await page.evaluate(
+    'Array.from(document.querySelectorAll("#routine-rows td:nth-child(3)")).map((td) => td.textContent)');
+  check(routines.join(" | ") === json.trace.routines.map((r) => r.routine).join(" | "),
+    `written code trace: the DPC section lists ${routines.join(" | ")}`);
+  const readiers = await page.evaluate(`document.querySelector('button[data-stacks="${key}"]').closest("tr")
+    .querySelector("td.readiers").textContent`);
+  check(readiers === "DPC ntoskrnl.exe+0x9000 \u00d7100", `written code trace: the readiers read ${readiers}`);
+  check(page.seen.errors.length === 0, `written code trace: console errors: ${page.seen.errors.join("; ")}`);
+}
+
 function viewOf(trace, workDir, name) {
   const html = path.join(workDir, name + ".html");
   const json = path.join(workDir, name + ".json");
@@ -381,6 +526,12 @@ async function main() {
   const wide = viewOf(path.join(args.work, "wide.etl"), args.work, "wide");
   const hostile = viewOf(path.join(args.work, "hostile-names.etl"), args.work, "hostile-names");
   const details = viewOf(path.join(args.work, "details.etl"), args.work, "details");
+  const writtenCode = viewOf(path.join(args.work, "code.etl"), args.work, "written-code");
+  const code = {
+    html: path.join(args.work, "code.html"),
+    json: JSON.parse(fs.readFileSync(args["code-document"], "utf8")),
+  };
+  run(args["code-page"], [args["code-document"], code.html]);
 
   const browser = new Browser(chromium);
   try {
@@ -392,6 +543,9 @@ async function main() {
     check((await page.evaluate('document.querySelectorAll("#wake-rows script, #wake-rows img").length')) === 0,
       "hostile names: a name became markup");
     await checkDetails(await checkPage(browser, "details", details.html, details.json));
+    await checkWrittenCode(await checkPage(browser, "written code trace", writtenCode.html, writtenCode.json),
+      writtenCode.json);
+    await checkCode(await checkPage(browser, "code", code.html, code.json), code.json);
   } finally {
     await browser.close();
   }

@@ -121,24 +121,40 @@ function idleWakes(thread) {
   return number(thread.idle_wakes, 0) + (parts.length ? "<span class=\"by-cstate\">" + parts.join(", ") + "</span>" : "");
 }
 
-function readiers(thread) {
+// With DPC events in the trace a DPC readier names the routine credited with
+// the ready, or says that none covered it; without them it reads as the flag
+// alone tells.
+function dpcReadier(readier, trace) {
+  if (!trace.dpcsRecorded) { return "DPC/interrupt"; }
+  if (readier.routine === "not recorded") {
+    return "DPC/interrupt <span class=\"muted\">(routine not recorded)</span>";
+  }
+  return "DPC <span class=\"frame\">" + escapeHtml(readier.routine) + "</span>";
+}
+
+function readiers(thread, trace) {
   if (thread.readiers === null) { return "<span class=\"muted\">not recorded</span>"; }
   if (!thread.readiers.length) { return "<span class=\"muted\">none seen</span>"; }
   return thread.readiers.map(function (r) {
-    var who = r.kind === "dpc" ? "DPC/interrupt" : r.kind === "unknown" ? "unknown" :
+    var who = r.kind === "dpc" ? dpcReadier(r, trace) : r.kind === "unknown" ? "unknown" :
       escapeHtml(r.process || "pid " + r.pid) + " / tid " + r.tid;
     return who + " \u00d7" + number(r.count, 0);
   }).join("<br>");
 }
 
-function threadRow(thread, durationS) {
+// `trace`: { durationS, dpcsRecorded, columns }, what every row needs of the trace.
+function threadRow(thread, trace) {
   var name = "tid " + thread.tid + (thread.name ? " \u00b7 " + escapeHtml(thread.name) : "");
-  return "<tr class=\"thread\"><td class=\"name\">" + name + "</td><td>" + number(thread.wakes, 0) +
+  var stacks = hasStacks(thread);
+  var key = stacks ? stackKey(thread) : "";
+  return "<tr class=\"thread\"><td class=\"name\">" + name + (stacks ? stacksToggle(thread, key) : "") +
+    "</td><td>" + number(thread.wakes, 0) +
     "</td><td data-wps=\"" + thread.wakes_per_s + "\">" + number(thread.wakes_per_s, 2) + "</td><td>" +
     idleWakes(thread) + "</td><td>" + number(thread.on_processor_ms, magnitudeDigits(thread.on_processor_ms)) +
     "</td><td>" + offProcessor(thread) + "</td><td>" + period(thread) + "</td><td>" +
-    periodClasses(thread.period_classes) + "</td><td>" + timeline(thread.timeline, durationS) +
-    "</td><td class=\"readiers\">" + readiers(thread) + "</td></tr>";
+    periodClasses(thread.period_classes) + "</td><td>" + timeline(thread.timeline, trace.durationS) +
+    "</td><td class=\"readiers\">" + readiers(thread, trace) + "</td></tr>" +
+    (stacks && stackState.open[key] ? stackDetailRow(thread, key, trace.columns) : "");
 }
 )JS";
 

@@ -37,6 +37,22 @@ td.readiers { text-align: left; white-space: normal; overflow-wrap: anywhere; mi
 .muted { color: var(--muted); }
 .by-cstate, .regularity { display: block; font-size: 11px; color: var(--muted); }
 .regularity.irregular { color: var(--odd); font-weight: 600; }
+.stacks-toggle, .more-frames { display: block; font: inherit; font-size: 12px; color: var(--accent); background: none; border: 0; padding: 0; margin-top: 2px; cursor: pointer; }
+.stacks-toggle:focus-visible, .more-frames:focus-visible { outline: 2px solid var(--accent); outline-offset: 2px; }
+tr.stacks td { text-align: left; white-space: normal; background: #fafbfd; padding-left: 22px; }
+/* The row spans the whole table, which may be wider than its box: the detail stays in the visible part. */
+.stack-detail { display: flex; flex-wrap: wrap; gap: 8px 32px; position: sticky; left: 22px; max-width: min(1100px, calc(100vw - 96px)); }
+.stack-group { flex: 1 1 300px; min-width: 0; }
+.stack-group h3 { font-size: 13px; margin: 4px 0 0; }
+.stack-group p { margin: 0 0 4px; font-size: 12px; }
+.stack-list { margin: 0; padding-left: 18px; }
+.stack-list > li { margin-bottom: 6px; }
+.stack-share { font-size: 12px; font-weight: 600; }
+.frames { margin: 0; padding-left: 22px; font-size: 12px; }
+.frames, .frame { font-family: ui-monospace, monospace; overflow-wrap: anywhere; }
+.share { display: block; font-size: 11px; color: var(--muted); }
+#routines .legend { margin: 0; }
+#routine-table td.name, #routine-table th.name { min-width: 90px; }
 #tip { position: absolute; z-index: 2; pointer-events: none; background: var(--ink); color: #fff; font-size: 12px; padding: 2px 6px; border-radius: 4px; white-space: nowrap; }
 #show-all { margin-top: 10px; font: inherit; padding: 4px 12px; }
 )CSS";

@@ -19,6 +19,9 @@ var columns = [
   { key: null, label: "Wakes over 0 \u2192 " + number(durationS, 1) + " s" },
   { key: null, label: "Top readiers", cls: "name" }
 ];
+var rowTrace = {
+  durationS: durationS, dpcsRecorded: data.trace.code.dpcs + data.trace.code.interrupts > 0, columns: columns.length
+};
 
 function threadValue(thread, key) {
   switch (key) {
@@ -39,8 +42,7 @@ function processValue(process, key) {
   return best;
 }
 function compare(left, right) {
-  var order = left < right ? -1 : left > right ? 1 : 0;
-  return state.descending ? -order : order;
+  return compareSorted(state, left, right);
 }
 function sortedThreads(threads) {
   return threads.slice().sort(function (a, b) {
@@ -63,7 +65,7 @@ function neverWokeRows(process, threads) {
     "data-pid=\"" + process.pid + "\" aria-expanded=\"" + open + "\">" + (open ? "\u25BE " : "\u25B8 ") +
     countOf(threads.length, "thread", "threads") + " that never woke</button></td></tr>";
   if (open) {
-    sortedThreads(threads).forEach(function (thread) { html += threadRow(thread, durationS); });
+    sortedThreads(threads).forEach(function (thread) { html += threadRow(thread, rowTrace); });
   }
   return html;
 }
@@ -80,7 +82,7 @@ function render() {
     html += processRow(process);
     var woke = process.threads.filter(function (thread) { return thread.wakes > 0; });
     var never = process.threads.filter(function (thread) { return thread.wakes === 0; });
-    sortedThreads(woke).forEach(function (thread) { html += threadRow(thread, durationS); });
+    sortedThreads(woke).forEach(function (thread) { html += threadRow(thread, rowTrace); });
     if (never.length) {
       html += neverWokeRows(process, never);
     }
@@ -90,37 +92,11 @@ function render() {
   button.hidden = data.processes.length <= SHOWN_PROCESSES;
   button.textContent = state.showAll ? "Show only the " + SHOWN_PROCESSES + " busiest processes" :
     "Show all " + countOf(data.processes.length, "process", "processes");
-  document.querySelectorAll("#wake-table th[data-key]").forEach(function (th) {
-    if (th.dataset.key === state.key) {
-      th.setAttribute("aria-sort", state.descending ? "descending" : "ascending");
-    } else {
-      th.removeAttribute("aria-sort");
-    }
-  });
+  markSortedHeading(document.getElementById("wake-head"), state);
 }
 
-var head = "";
-columns.forEach(function (column) {
-  var cls = column.cls ? " class=\"" + column.cls + "\"" : "";
-  head += column.key ?
-    "<th scope=\"col\"" + cls + " data-key=\"" + column.key + "\"><button type=\"button\">" + column.label +
-      "</button></th>" :
-    "<th scope=\"col\"" + cls + ">" + column.label + "</th>";
-});
-document.getElementById("wake-head").innerHTML = "<tr>" + head + "</tr>";
-// A click anywhere in a heading sorts; its button makes it reachable from the keyboard.
-document.getElementById("wake-head").addEventListener("click", function (event) {
-  var th = event.target.closest("th[data-key]");
-  if (!th) { return; }
-  var column = columns.filter(function (c) { return c.key === th.dataset.key; })[0];
-  if (state.key === column.key) {
-    state.descending = !state.descending;
-  } else {
-    state.key = column.key;
-    state.descending = !column.text;
-  }
-  render();
-});
+document.getElementById("wake-head").innerHTML = sortableHead(columns);
+sortOnHeadingClick(document.getElementById("wake-head"), columns, state, render);
 document.getElementById("wake-rows").addEventListener("click", function (event) {
   var fold = event.target.closest("button[data-pid]");
   if (!fold) { return; }
@@ -134,6 +110,20 @@ document.getElementById("show-all").addEventListener("click", function () {
   render();
 });
 render();
+// What the parts about code mean, said only on a trace that has them.
+var codeLegend = "";
+if (data.processes.some(function (p) { return p.threads.some(hasStacks); })) {
+  codeLegend += "\u201CStacks\u201D under a thread opens its most frequent wait stacks (where it went off the " +
+    "processor before a wake) and readying stacks (the code that made it ready), leaf first: module+offset " +
+    "(module!function+offset where symbols name it), \u201Cunknown\u201D where no loaded image held the address. ";
+}
+if (rowTrace.dpcsRecorded) {
+  codeLegend += "With DPC events recorded, a ready logged by a DPC names the routine that was running, or says " +
+    "that none was recorded.";
+}
+if (codeLegend) {
+  document.getElementById("table-legend").insertAdjacentHTML("beforeend", "<p>" + codeLegend + "</p>");
+}
 document.body.dataset.renderedAtMs = performance.now().toFixed(1);
 )JS";
 

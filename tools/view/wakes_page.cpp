@@ -47,6 +47,16 @@ void AppendThreadSection(std::string& out) {
            "</section>";
 }
 
+// Filled and shown by the page's script only when the trace recorded DPCs or interrupts.
+void AppendRoutineSection(std::string& out) {
+    out += "<section id=\"routines\" hidden><h2>DPCs and interrupts</h2><p class=\"legend\">Deferred procedure "
+           "calls and interrupt service routines by the code they ran (module and routine, "
+           "\xE2\x80\x9Cunknown\xE2\x80\x9D where no loaded image held it): runs, runs per second, the time they "
+           "took in all and the median run, and how many readied a thread or began on a processor that was idle; "
+           "sort by a column with its heading.</p><div class=\"table-box\"><table id=\"routine-table\"><thead id=\"routine-head\"></thead>"
+           "<tbody id=\"routine-rows\"></tbody></table></div></section>";
+}
+
 void AppendData(std::string& out, std::string_view json) {
     out += "<script type=\"application/json\" id=\"wake-data\">";
     // Inside a script element only "<" could end it early; JSON strings take its escape.
@@ -78,10 +88,15 @@ std::string WakesPage(const TraceFigures& figures, std::string_view json, std::s
     AppendCoverageBanner(out, figures);
     AppendSummary(out, figures);
     AppendThreadSection(out);
+    AppendRoutineSection(out);
     AppendData(out, json);
     out += "<script>(function () {\n\"use strict\";\n";
     out += kCellScript;
+    out += kSortingScript;
+    out += kStackScript;
     out += kTableScript;
+    out += kRoutineScript;
+    out += kSummaryScript;
     out += kTooltipScript;
     out += "})();</script></body></html>\n";
     return out;
