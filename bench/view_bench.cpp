@@ -1,6 +1,8 @@
 // dormiscope-view's whole run over the generated traces on one core: the
 // first pass, the wake pass, the periodicity computation, the figures, the
-// JSON document and the page.
+// JSON document and the page; on the idle machine, and on the same machine
+// with a ready before every wake and a 20-address stack after every ready
+// and context switch.
 #include <benchmark/benchmark.h>
 #include <tbb/global_control.h>
 
@@ -23,10 +25,9 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-void BM_ViewEndToEnd(benchmark::State& state) {
+void ViewEndToEnd(benchmark::State& state, const std::filesystem::path& trace) {
     const tbb::global_control one_core(tbb::global_control::max_allowed_parallelism, 1);
     const auto switches = static_cast<std::uint64_t>(state.range(0));
-    const auto trace = bench::IdleMachineTrace(switches);
     const auto page_path = std::filesystem::temp_directory_path() / "dormiscope-bench-wakes.html";
     double reading_seconds = 0;
     double total_seconds = 0;
@@ -56,8 +57,17 @@ void BM_ViewEndToEnd(benchmark::State& state) {
     state.counters["page_kB"] = static_cast<double>(page_bytes) / 1024.0;
 }
 
+void BM_ViewEndToEnd(benchmark::State& state) {
+    ViewEndToEnd(state, bench::IdleMachineTrace(static_cast<std::uint64_t>(state.range(0))));
+}
+
+void BM_ViewEndToEndStacks(benchmark::State& state) {
+    ViewEndToEnd(state, bench::StackedIdleMachineTrace(static_cast<std::uint64_t>(state.range(0))));
+}
+
 BENCHMARK(BM_ViewEndToEnd)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ViewEndToEnd)->Arg(10'000'000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ViewEndToEndStacks)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace dormiscope

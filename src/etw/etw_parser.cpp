@@ -165,8 +165,11 @@ void WINAPI ETWParser::OnEventRecord(PEVENT_RECORD event) {
     if ((parser->registeredOpcodes[opcode / 64] >> (opcode % 64) & 1) == 0) {
         return;
     }
-    const ProviderOpcodeKey key{provider, opcode};
-    if (!parser->hasLastKey || !(key == parser->lastKey)) {
+    // Compared field by field rather than copied into a key first: the
+    // decoder has just stored the header in pieces, and one wide load of them
+    // would wait for every piece to reach memory.
+    if (!parser->hasLastKey || opcode != parser->lastKey.opcode || !SameGuid(provider, parser->lastKey.provider)) {
+        const ProviderOpcodeKey key{provider, opcode};
         const auto found = parser->opcodeCallbacks.find(key);
         parser->lastKey = key;
         parser->lastCallback = found != parser->opcodeCallbacks.end() ? found->second : nullptr;

@@ -495,6 +495,58 @@ TEST(ViewRecordedSample, NamesThreadsFromTheTrailingNamesOfARealTrace) {
     EXPECT_NE(ReadFile(directory / "wakes.html").find("no context-switch events"), std::string::npos);
 }
 
+// Raw times inside payloads convert as the events' own stamps do, whatever
+// the clock: every stack finds its event, including a ready's stack logged
+// after the readied thread ran elsewhere, and the DPC covers its ready.
+TEST(ViewClocks, StacksAndRoutinesMatchTheirEventsUnderEveryClock) {
+    struct ClockCase {
+        std::string label;
+        etl::Clock clock;
+        std::int64_t perf_freq;
+        std::uint32_t cpu_speed_mhz;
+    };
+    const std::vector<ClockCase> cases = {
+        {"performance counter, 10 MHz", etl::Clock::QueryPerformanceCounter, 10'000'000, 0},
+        {"performance counter, 3.579545 MHz", etl::Clock::QueryPerformanceCounter, 3'579'545, 0},
+        {"performance counter, 24 MHz", etl::Clock::QueryPerformanceCounter, 24'000'000, 0},
+        {"system time", etl::Clock::SystemTime, 0, 0},
+        {"processor cycles, 2 893 MHz", etl::Clock::CpuCycles, 0, 2'893},
+    };
+    for (const ClockCase& clock : cases) {
+        SCOPED_TRACE(clock.label);
+        etl::TraceOptions options;
+        options.clock = clock.clock;
+        if (clock.perf_freq != 0) {
+            options.perf_freq = clock.perf_freq;
+        }
+        if (clock.cpu_speed_mhz != 0) {
+            options.cpu_speed_mhz = clock.cpu_speed_mhz;
+        }
+        const TemporaryDirectory directory;
+        WakeTrace trace(options);
+        trace.Process(720, "app.exe").Thread(720, 96).Thread(720, 100);
+        LoadKernelAndApp(trace);
+        trace.Switch(1'000, 0, 100, kIdle).Switch(1'333, 0, kIdle, 100).Stack(1'334, 0, 1'333, 720, 100, {0x40'1000});
+        // Thread 100 runs on processor 0 before the DPC's stack and event come on processor 1.
+        trace.Ready(2'017, 1, 100, etl::kReadiedFromDpc).Switch(2'018, 0, 100, kIdle);
+        trace.Stack(2'019, 1, 2'017, 0, 0, {kKernelBase + 0x9010});
+        trace.Routine(2'031, 1, kOpcodeTimerDpc, 2'003, kKernelBase + 0x9000).Switch(2'100, 0, kIdle, 100);
+        trace.Write(directory / "trace.etl");
+        ASSERT_EQ(RunView(directory, {"-i", "trace.etl", "-o", "wakes.html", "--json", "wakes.json"}).exit_code, 0);
+        const auto document = ParseJson(ReadFile(directory / "wakes.json"));
+        ASSERT_TRUE(document.has_value());
+        const JsonValue& code = *document->Member(u"trace")->Member(u"code");
+        EXPECT_EQ(code.Member(u"stacks_matched")->text, u"2");
+        EXPECT_EQ(code.Member(u"readies_from_dpc_not_recorded")->text, u"0");
+        const JsonValue& thread = document->Member(u"processes")->items.front().Member(u"threads")->items.front();
+        ASSERT_EQ(thread.Member(u"wait_stacks")->items.size(), 1U);
+        ASSERT_EQ(thread.Member(u"readying_stacks")->items.size(), 1U);
+        EXPECT_EQ(thread.Member(u"readying_stacks")->items.front().Member(u"frames")->items.front().text,
+                  u"ntoskrnl.exe+0x9010");
+        EXPECT_EQ(thread.Member(u"readiers")->items.front().Member(u"routine")->text, u"ntoskrnl.exe+0x9000");
+    }
+}
+
 // Code events the view cannot use are counted and named in the banner; the
 // rest of the document is still written.
 TEST(ViewBadCodeEvents, AreCountedInTheBanner) {

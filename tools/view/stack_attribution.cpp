@@ -32,7 +32,9 @@ void StackAttribution::Event(std::uint32_t processor, std::int64_t time, std::ui
     ring.entries[ring.next] = {time, thread_id, any_thread, slot, counts};
     ring.next = (ring.next + 1) % kRingSize;
     if (slot != nullptr) {
-        *slot = {time, kNoStack, false};
+        slot->event_time = time;
+        slot->stack = kNoStack;
+        slot->counted = false;
     }
 }
 
@@ -87,8 +89,15 @@ void StackAttribution::Stack(std::uint32_t processor, const StackEventData& stac
         return;
     }
     ++counts_.matched;
-    const PartId part = stack.opcode == kOpcodeStack ? WholePart(stack, time) : CachedPart(stack, time);
     StackSlot* const slot = event->slot;
+    PartId part = kNoPart;
+    if (stack.opcode == kOpcodeStack) {
+        PartId& last = slot != nullptr ? slot->last_whole : rings_[processor].last_whole;
+        part = WholePart(stack, time, last);
+        last = part;
+    } else {
+        part = CachedPart(stack, time);
+    }
     // A later event of the thread has taken the slot over.
     if (slot == nullptr || slot->event_time != time) {
         return;
@@ -104,12 +113,19 @@ void StackAttribution::Stack(std::uint32_t processor, const StackEventData& stac
     }
 }
 
-StackAttribution::PartId StackAttribution::WholePart(const StackEventData& stack, std::int64_t time) {
+bool StackAttribution::SamePart(PartId id, const StackEventData& stack) const {
+    const Part& part = parts_[id];
+    return part.process == stack.StackProcess && part.epoch == epoch_ && part.frames == stack.frames;
+}
+
+StackAttribution::PartId StackAttribution::WholePart(const StackEventData& stack, std::int64_t time, PartId last) {
+    if (last != kNoPart && SamePart(last, stack)) {
+        return last;
+    }
     const std::uint64_t hash = HashOf(stack.StackProcess, epoch_, stack.frames);
-    const auto [first, last] = whole_parts_.equal_range(hash);
-    for (auto candidate = first; candidate != last; ++candidate) {
-        const Part& part = parts_[candidate->second];
-        if (part.process == stack.StackProcess && part.epoch == epoch_ && part.frames == stack.frames) {
+    const auto [first, end] = whole_parts_.equal_range(hash);
+    for (auto candidate = first; candidate != end; ++candidate) {
+        if (SamePart(candidate->second, stack)) {
             return candidate->second;
         }
     }
@@ -142,9 +158,18 @@ void StackAttribution::Define(const StackEventData& definition) {
 }
 
 StackId StackAttribution::Compose(StackId stack, PartId part) {
+    if (stack == kNoStack) {
+        if (part >= alone_.size()) {
+            alone_.resize(static_cast<std::size_t>(part) + 1, kNoStack);
+        }
+        if (alone_[part] == kNoStack) {
+            alone_[part] = static_cast<StackId>(stacks_.size());
+            stacks_.emplace_back(part, kNoPart);
+        }
+        return alone_[part];
+    }
     // An event has at most a kernel and a user part; a third replaces the second.
-    const std::pair<PartId, PartId> parts =
-        stack == kNoStack ? std::pair{part, kNoPart} : std::pair{stacks_[stack].first, part};
+    const std::pair<PartId, PartId> parts{stacks_[stack].first, part};
     const auto [found, added] = stack_ids_.try_emplace(parts, static_cast<StackId>(stacks_.size()));
     if (added) {
         stacks_.push_back(parts);

@@ -26,6 +26,9 @@ namespace dormiscope::view {
 
 using StackId = std::uint32_t;
 inline constexpr StackId kNoStack = 0;
+// Addresses of one process at one time: a whole stack, or one part of a cached one.
+using StackPartId = std::uint32_t;
+inline constexpr StackPartId kNoStackPart = std::numeric_limits<StackPartId>::max();
 inline constexpr std::int64_t kNoEvent = std::numeric_limits<std::int64_t>::min();
 
 // The stack of one event, on its way to the wake it explains.
@@ -33,6 +36,9 @@ struct StackSlot {
     std::int64_t event_time = kNoEvent;
     StackId stack = kNoStack;
     bool counted = false;  // the wake has come: a later part moves the count
+    // The whole stack last seen here: a thread mostly waits, and is readied,
+    // where it was the time before, which is checked before any look-up.
+    StackPartId last_whole = kNoStackPart;
 };
 
 using StackCounts = std::unordered_map<StackId, std::uint64_t>;
@@ -74,8 +80,8 @@ public:
     std::uint64_t undefined_references() const;
 
 private:
-    using PartId = std::uint32_t;
-    static constexpr PartId kNoPart = std::numeric_limits<PartId>::max();
+    using PartId = StackPartId;
+    static constexpr PartId kNoPart = kNoStackPart;
     static constexpr std::size_t kRingSize = 8;
 
     struct RingEntry {
@@ -88,6 +94,7 @@ private:
     struct Ring {
         std::array<RingEntry, kRingSize> entries;
         std::size_t next = 0;
+        PartId last_whole = kNoPart;  // of the events nobody is shown the stack of
     };
     // Addresses of one process, looked up as the modules were at `time`.
     struct Part {
@@ -100,7 +107,8 @@ private:
     };
 
     const RingEntry* Find(std::uint32_t processor, std::int64_t time, std::uint32_t thread_id) const;
-    PartId WholePart(const StackEventData& stack, std::int64_t time);
+    bool SamePart(PartId id, const StackEventData& stack) const;
+    PartId WholePart(const StackEventData& stack, std::int64_t time, PartId last);
     PartId CachedPart(const StackEventData& stack, std::int64_t time);
     void Define(const StackEventData& definition);
     StackId Compose(StackId stack, PartId part);
@@ -114,7 +122,8 @@ private:
     std::map<std::tuple<std::uint64_t, std::uint32_t, std::uint32_t>, PartId> waiting_parts_;
     CachedStacks cached_;
     std::vector<std::pair<PartId, PartId>> stacks_;  // by StackId; the first is kNoStack's
-    std::map<std::pair<PartId, PartId>, StackId> stack_ids_;
+    std::vector<StackId> alone_;  // by PartId: the stack of that part alone
+    std::map<std::pair<PartId, PartId>, StackId> stack_ids_;  // of two parts
     StackEventCounts counts_;
 };
 

@@ -53,12 +53,9 @@ private:
     std::unordered_map<StackId, std::vector<ResolvedFrame>> stacks_;
 };
 
+// Addresses no module covered all read "unknown", and are one.
 bool SameFrame(const ResolvedFrame& left, const ResolvedFrame& right) {
-    return left.module == right.module && left.offset == right.offset;
-}
-
-bool SameFrames(const std::vector<ResolvedFrame>& left, const std::vector<ResolvedFrame>& right) {
-    return std::equal(left.begin(), left.end(), right.begin(), right.end(), SameFrame);
+    return left.module == right.module && (left.module == nullptr || left.offset == right.offset);
 }
 
 std::string TextOf(const std::vector<ResolvedFrame>& frames) {
@@ -71,35 +68,29 @@ std::string TextOf(const std::vector<ResolvedFrame>& frames) {
 }
 
 // The most frequent stacks, counted per wake; stacks that read the same
-// (the same addresses at other times, or the same cached stack under two
-// keys) are one.
+// (the same addresses at other times, the same cached stack under two keys,
+// addresses no module covered) are one.
 std::vector<StackFigure> TopStacks(const StackCounts& counts, std::uint64_t wakes, CodeNames& names) {
-    std::vector<StackFigure> stacks;
+    std::unordered_map<std::string, StackFigure> by_text;
     for (const auto& [id, count] : counts) {
         const std::vector<ResolvedFrame>& frames = names.Stack(id);
         if (frames.empty()) {
             continue;
         }
-        const auto same = std::find_if(stacks.begin(), stacks.end(),
-                                       [&](const StackFigure& stack) { return SameFrames(stack.frames, frames); });
-        if (same != stacks.end()) {
-            same->count += count;
-        } else {
-            stacks.push_back({count, 0, frames});
-        }
+        const auto [stack, added] = by_text.try_emplace(TextOf(frames), StackFigure{0, 0, frames});
+        stack->second.count += count;
     }
-    std::vector<std::pair<std::string, StackFigure*>> ordered;
-    for (StackFigure& stack : stacks) {
-        stack.share = wakes == 0 ? 0.0 : static_cast<double>(stack.count) / static_cast<double>(wakes);
-        ordered.emplace_back(TextOf(stack.frames), &stack);
-    }
+    std::vector<std::pair<std::string, StackFigure>> ordered(std::make_move_iterator(by_text.begin()),
+                                                             std::make_move_iterator(by_text.end()));
     std::sort(ordered.begin(), ordered.end(), [](const auto& left, const auto& right) {
-        return left.second->count != right.second->count ? left.second->count > right.second->count
-                                                         : left.first < right.first;
+        return left.second.count != right.second.count ? left.second.count > right.second.count
+                                                       : left.first < right.first;
     });
     std::vector<StackFigure> top;
     for (std::size_t index = 0; index < ordered.size() && index < kTopStacks; ++index) {
-        top.push_back(std::move(*ordered[index].second));
+        StackFigure& stack = ordered[index].second;
+        stack.share = wakes == 0 ? 0.0 : static_cast<double>(stack.count) / static_cast<double>(wakes);
+        top.push_back(std::move(stack));
     }
     return top;
 }

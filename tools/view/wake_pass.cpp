@@ -15,8 +15,7 @@ namespace {
 struct PassContext {
     RunContext& run;
     WakeCollector& collector;
-    ModuleMaps& modules;
-    WakeReading& reading;
+    WakeReading& reading;  // its module maps and image counts
     // Reused so that a stack's addresses cost no allocation per event.
     StackEventData stack;
 };
@@ -59,7 +58,7 @@ void OnImage(const EVENT_RECORD& event, const TraceInfo*, void* context) {
     ImageEventData record;
     if (ReadImageProperties(event, record)) {
         ++pass.reading.images;
-        pass.modules.Add(record);
+        pass.reading.modules.Add(record);
         pass.collector.ImagesChanged();
     }
 }
@@ -70,7 +69,7 @@ void OnImageIdentity(const EVENT_RECORD& event, const TraceInfo*, void* context)
     ImageIdentityEventData record;
     if (ReadImageIdentityProperties(event, record)) {
         ++pass.reading.image_identities;
-        pass.modules.Add(record);
+        pass.reading.modules.Add(record);
     }
 }
 
@@ -160,7 +159,7 @@ WakeReading ReadWakes(RunContext& run) {
         return reading;
     }
     auto collector = std::make_unique<WakeCollector>(run.model);
-    PassContext context{run, *collector, reading.modules, reading, {}};
+    PassContext context{run, *collector, reading, {}};
     ETWParser parser;
     TRACE_LOGFILE_HEADER header{};
     reading.status = parser.Open(run.input_path, header, &context);

@@ -64,7 +64,14 @@ void SetClassicHeader(EVENT_HEADER& header, std::size_t size, std::uint8_t type,
     header.Flags = static_cast<USHORT>(EVENT_HEADER_FLAG_CLASSIC_HEADER | BitnessFlag(type));
     header.EventProperty = 0;
     header.ProviderId = provider;
-    header.EventDescriptor = EVENT_DESCRIPTOR{0, version, 0, level, opcode, 0, 0};
+    // Consumers compare the descriptor a word at a time right after this: a
+    // word load over bytes stored one by one would wait for all of them to
+    // reach the cache, so the word is put together first and stored whole.
+    const EVENT_DESCRIPTOR descriptor{0, version, 0, level, opcode, 0, 0};
+    std::uint64_t leading_word = 0;
+    std::memcpy(&leading_word, &descriptor, sizeof leading_word);
+    std::memcpy(&header.EventDescriptor, &leading_word, sizeof leading_word);
+    header.EventDescriptor.Keyword = 0;
     header.ActivityId = GUID{};
 }
 

@@ -1,14 +1,15 @@
 // Delivery of the events of all processors oldest first: a k-way merge of the
-// per-processor streams by raw time stamp. Up to kScanLimit processors the
-// earliest is found by a plain scan, beyond that with a heap: in a busy trace
-// the processors take turns every event or two, so the heap's comparisons
-// are mispredicted about every other time, while the scan's compile to
-// conditional moves (on 8 processors it delivers 15 % faster).
+// per-processor streams by raw time stamp, through a tournament tree of
+// losers. In a busy trace the processors take turns every event or two, so
+// the next event is rarely the same stream's: the tree finds it in log2(k)
+// comparisons without a branch, where scanning every head takes k - 1.
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -17,51 +18,21 @@
 
 namespace dormiscope {
 
-// A stream in the merge, with the order key of its next event kept beside it,
-// so that comparing two streams touches only the heap's own array.
-struct MergeHead {
-    std::int64_t time;
-    std::uint16_t processor;
-    ProcessorStream* stream;
-};
+// The order key of a stream's next event as one unsigned number: the stamp
+// (its sign bit flipped, so that unsigned order is the stamp's order) above
+// the rank. The rank is the processor, so equal stamps go to the lower
+// processor first; a stream at its end ranks after every event, its rank
+// above any processor keeping the keys of different streams distinct.
+__extension__ using MergeKey = unsigned __int128;
 
-// Whether `a`'s next event comes after `b`'s: later stamp, or the same stamp
-// on a higher processor (equal stamps go to the lower processor first).
-inline bool DeliveredAfter(const MergeHead& a, const MergeHead& b) {
-    return (a.time > b.time) | ((a.time == b.time) & (a.processor > b.processor));
+inline constexpr std::uint64_t kLastProcessorRank = std::numeric_limits<std::uint16_t>::max();
+
+inline MergeKey KeyOf(std::int64_t time, std::uint64_t rank) {
+    return (MergeKey{static_cast<std::uint64_t>(time) ^ (std::uint64_t{1} << 63)} << 64) | rank;
 }
 
-inline constexpr std::size_t kScanLimit = 32;
-
-inline std::size_t EarliestByScan(const std::vector<MergeHead>& heads) {
-    std::size_t earliest = 0;
-    for (std::size_t index = 1; index < heads.size(); ++index) {
-        earliest = DeliveredAfter(heads[earliest], heads[index]) ? index : earliest;
-    }
-    return earliest;
-}
-
-// Restores the heap after the head at the top took its stream's next event;
-// usually that event is still the earliest, and this costs two comparisons.
-// Inline: it runs for every event.
-inline void SiftTopDown(std::vector<MergeHead>& heap) {
-    const std::size_t count = heap.size();
-    std::size_t parent = 0;
-    for (;;) {
-        const std::size_t left = 2 * parent + 1;
-        if (left >= count) {
-            return;
-        }
-        std::size_t earliest_child = left;
-        if (left + 1 < count && DeliveredAfter(heap[left], heap[left + 1])) {
-            earliest_child = left + 1;
-        }
-        if (!DeliveredAfter(heap[parent], heap[earliest_child])) {
-            return;
-        }
-        std::swap(heap[parent], heap[earliest_child]);
-        parent = earliest_child;
-    }
+inline bool Ended(MergeKey key) {
+    return static_cast<std::uint64_t>(key) > kLastProcessorRank;
 }
 
 // Calls `deliver(const ProcessorStream&)` for every event of every stream, the
@@ -72,40 +43,60 @@ inline void SiftTopDown(std::vector<MergeHead>& heap) {
 template <typename Deliver>
 ULONG MergeStreams(std::span<ProcessorStream> streams, Deliver&& deliver) {
     ULONG first_failure = ERROR_SUCCESS;
-    const auto advance = [&](ProcessorStream& stream) {
+    // Leaves beyond the streams, and streams that ended, hold an ended key.
+    const std::size_t leaves = std::bit_ceil(std::max<std::size_t>(streams.size(), 1));
+    const auto ended = [](std::size_t leaf) {
+        return KeyOf(std::numeric_limits<std::int64_t>::max(), kLastProcessorRank + 1 + leaf);
+    };
+    const auto advance = [&](std::size_t leaf) {
+        ProcessorStream& stream = streams[leaf];
         const ULONG status = stream.Advance();
         if (status != ERROR_SUCCESS && first_failure == ERROR_SUCCESS) {
             first_failure = status;
         }
-        return stream.HasEvent();
+        return stream.HasEvent() ? KeyOf(stream.RawTime(), stream.Processor()) : ended(leaf);
     };
-    std::vector<MergeHead> heads;
-    heads.reserve(streams.size());
-    for (ProcessorStream& stream : streams) {
-        if (advance(stream)) {
-            heads.push_back({stream.RawTime(), stream.Processor(), &stream});
+    std::vector<MergeKey> keys(leaves);
+    for (std::size_t leaf = 0; leaf < leaves; ++leaf) {
+        keys[leaf] = leaf < streams.size() ? advance(leaf) : ended(leaf);
+    }
+    // losers[node] is the leaf that lost the match played at that inner node
+    // (nodes 1 .. leaves-1, children 2n and 2n+1, leaf i at node leaves+i).
+    std::vector<std::uint32_t> losers(leaves);
+    std::uint32_t winner = 0;
+    {
+        std::vector<std::uint32_t> winners(2 * leaves);
+        for (std::size_t leaf = 0; leaf < leaves; ++leaf) {
+            winners[leaves + leaf] = static_cast<std::uint32_t>(leaf);
         }
+        for (std::size_t node = leaves - 1; node >= 1; --node) {
+            const std::uint32_t left = winners[2 * node];
+            const std::uint32_t right = winners[2 * node + 1];
+            const bool left_loses = keys[left] > keys[right];
+            losers[node] = left_loses ? left : right;
+            winners[node] = left_loses ? right : left;
+        }
+        winner = winners[1];
     }
-    const bool scan = heads.size() <= kScanLimit;
-    if (!scan) {
-        std::make_heap(heads.begin(), heads.end(), DeliveredAfter);
-    }
-    while (!heads.empty()) {
-        MergeHead& earliest = scan ? heads[EarliestByScan(heads)] : heads.front();
-        if (const ULONG status = deliver(*earliest.stream); status != ERROR_SUCCESS) {
+    MergeKey winning = keys[winner];
+    while (!Ended(winning)) {
+        if (const ULONG status = deliver(streams[winner]); status != ERROR_SUCCESS) {
             return status;
         }
-        if (advance(*earliest.stream)) {
-            earliest.time = earliest.stream->RawTime();
-            if (!scan) {
-                SiftTopDown(heads);
-            }
-        } else if (scan) {
-            earliest = heads.back();
-            heads.pop_back();
-        } else {
-            std::pop_heap(heads.begin(), heads.end(), DeliveredAfter);
-            heads.pop_back();
+        winning = advance(winner);
+        keys[winner] = winning;
+        // Replays the winner's path to the root against the losers stored on
+        // it. Which side wins is a coin toss in a busy trace: selected by
+        // masks, since a branch would be mispredicted half the time.
+        for (std::size_t node = (leaves + winner) / 2; node >= 1; node /= 2) {
+            const std::uint32_t loser = losers[node];
+            const MergeKey challenger = keys[loser];
+            const bool winner_loses = winning > challenger;
+            const std::uint32_t mask = 0U - static_cast<std::uint32_t>(winner_loses);
+            const MergeKey wide_mask = MergeKey{0} - static_cast<MergeKey>(winner_loses);
+            losers[node] = loser ^ ((loser ^ winner) & mask);
+            winner ^= (winner ^ loser) & mask;
+            winning ^= (winning ^ challenger) & wide_mask;
         }
     }
     return first_failure;

@@ -48,9 +48,21 @@ TimeConverter::TimeConverter(const ClockReference& reference, std::int64_t numer
       denominator_(denominator / std::gcd(numerator, denominator)) {}
 
 std::int64_t TimeConverter::ToSystemTime(std::int64_t raw) const {
+    // Every common clock reduces to a whole number of units per tick, and its
+    // stamps stay far from the 64-bit limits: then 64-bit arithmetic gives the
+    // exact result, and the 128-bit way is kept for the rest.
+    std::int64_t ticks = 0;
+    std::int64_t units = 0;
+    std::int64_t time = 0;
+    if (denominator_ == 1 && !__builtin_sub_overflow(raw, reference_raw_, &ticks) &&
+        !__builtin_mul_overflow(ticks, numerator_, &units) && !__builtin_add_overflow(start_time_, units, &time)) {
+        return time;
+    }
+    return ToSystemTimeWide(raw);
+}
+
+std::int64_t TimeConverter::ToSystemTimeWide(std::int64_t raw) const {
     const Int128 scaled = (Int128{raw} - reference_raw_) * numerator_;
-    // Every common clock reduces to a whole number of units per tick; the
-    // 128-bit division is left for the rare fractional rates.
     const Int128 time = start_time_ + (denominator_ == 1 ? scaled : FloorDivide(scaled, denominator_));
     if (time > std::numeric_limits<std::int64_t>::max()) {
         return std::numeric_limits<std::int64_t>::max();

@@ -35,6 +35,8 @@ public:
 
 private:
     TimeConverter(const ClockReference& reference, std::int64_t numerator, std::int64_t denominator);
+    // The same in 128-bit arithmetic, for any rate and any stamp.
+    std::int64_t ToSystemTimeWide(std::int64_t raw) const;
 
     std::int64_t start_time_;
     std::int64_t reference_raw_;

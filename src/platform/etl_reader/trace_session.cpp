@@ -4,6 +4,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <span>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -78,6 +79,18 @@ bool FitsInTheQueue(std::span<const BufferInfo> buffers) {
         }
     }
     return true;
+}
+
+// How many events ahead of delivery their bytes are fetched: enough to cover
+// a fetch from another core's cache while the events before are delivered.
+constexpr std::size_t kPrefetchDistance = 4;
+
+// An event's header and the start of its payload, which usually spill into a
+// second cache line.
+void PrefetchEvent(const OrderedEvent& event) {
+    const std::uint8_t* const bytes = event.buffer->bytes.data() + event.offset;
+    __builtin_prefetch(bytes);
+    __builtin_prefetch(bytes + 63);
 }
 
 // The reading thread of one Process() call. However delivery ends (the last
@@ -192,7 +205,14 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
     EVENT_RECORD record{};
     std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM> extended;
     while (EventBatch* const batch = queue.TakeFull()) {
-        for (const OrderedEvent& ordered : batch->events) {
+        const std::span<const OrderedEvent> events = batch->events;
+        for (std::size_t index = 0; index < events.size(); ++index) {
+            const OrderedEvent& ordered = events[index];
+            // The reading thread, on another core, was the last to touch the
+            // bytes of the events ahead: have them on their way meanwhile.
+            if (index + kPrefetchDistance < events.size()) {
+                PrefetchEvent(events[index + kPrefetchDistance]);
+            }
             // The reader measured this event: it decodes.
             std::int64_t time = ordered.raw_time;
             if (!Admit(time, window)) {
