@@ -9,15 +9,6 @@
 
 namespace dormiscope::symbols {
 
-std::string SymbolSummaryLine(const SymbolSummary& summary) {
-    std::string line = "Symbols: " + std::to_string(summary.modules_with_symbols) + " of " +
-                       std::to_string(summary.modules) + " modules";
-    for (std::size_t index = 0; index < summary.missing.size(); ++index) {
-        line += (index == 0 ? "; missing: " : ", ") + DescribePdb(summary.missing[index]);
-    }
-    return line;
-}
-
 SymbolResolver::SymbolResolver(std::vector<std::filesystem::path> folders)
     : folders_(std::move(folders)),
       reader_(std::make_unique<PdbReadingProcess>(
