@@ -73,4 +73,28 @@ std::optional<std::span<const std::uint8_t>> FetchProperty(const EVENT_RECORD& e
     return std::span<const std::uint8_t>(value.data(), size);
 }
 
+std::optional<std::size_t> DescribedLength(const EVENT_RECORD& event) {
+    const std::optional<EventSchema> schema = EventSchema::Of(event);
+    if (!schema) {
+        return std::nullopt;
+    }
+    auto* const record = const_cast<EVENT_RECORD*>(&event);
+    std::size_t length = 0;
+    for (ULONG index = 0; index < schema->PropertyCount(); ++index) {
+        const std::optional<PropertyName> name = schema->NameOf(index);
+        if (!name) {
+            return std::nullopt;
+        }
+        PROPERTY_DATA_DESCRIPTOR descriptor{};
+        descriptor.PropertyName = reinterpret_cast<ULONGLONG>(name->text);
+        descriptor.ArrayIndex = 0;
+        ULONG size = 0;
+        if (kTraceFunctions.get_property_size(record, 0, nullptr, 1, &descriptor, &size) != ERROR_SUCCESS) {
+            return std::nullopt;
+        }
+        length += size;
+    }
+    return length;
+}
+
 }  // namespace dormiscope

@@ -48,4 +48,8 @@ private:
 std::optional<std::span<const std::uint8_t>> FetchProperty(const EVENT_RECORD& event, const PropertyName& name,
                                                            std::vector<std::uint8_t>& value);
 
+// How many payload bytes the properties the schema describes take, by the
+// sizes the helper gives this event. Empty when the helper cannot tell.
+std::optional<std::size_t> DescribedLength(const EVENT_RECORD& event);
+
 }  // namespace dormiscope

@@ -2,8 +2,10 @@
 #include "etw/wake_event_records.h"
 
 #include <array>
+#include <optional>
 #include <span>
 
+#include "etw/property_walk.h"
 #include "etw/record_layout.h"
 #include "platform/etl_reader/little_endian.h"
 #include "platform/kernel_event_classes.h"
@@ -41,10 +43,6 @@ constexpr std::array<PropertyText, 1> kThreadNameTexts = {{{u"ThreadName", TextF
 constexpr RecordLayout kReadyThreadLayout{kReadyThreadSlots, {}};
 constexpr RecordLayout kSetNameLayout{kSetNameSlots, kSetNameTexts};
 constexpr RecordLayout kThreadNameLayout{kThreadIdSlots, kThreadNameTexts};
-
-// Where version 3's described properties end, by pointer size; a name may follow.
-constexpr std::size_t kThreadV3FixedPart64 = 72;
-constexpr std::size_t kThreadV3FixedPart32 = 44;
 
 std::span<const std::uint8_t> UserData(const EVENT_RECORD& event) {
     if (event.UserData == nullptr) {
@@ -107,13 +105,14 @@ bool ReadThreadName(const EVENT_RECORD& event, ThreadNameEventData& record) {
     if (event.EventHeader.EventDescriptor.Version != kThreadVersionWithTrailingName) {
         return false;
     }
-    const bool four_byte_pointers = (event.EventHeader.Flags & EVENT_HEADER_FLAG_32_BIT_HEADER) != 0;
-    const std::size_t fixed_part = four_byte_pointers ? kThreadV3FixedPart32 : kThreadV3FixedPart64;
+    // Version 3 describes no name, yet some writers append one after the
+    // described properties; the helper says where those end.
+    const std::optional<std::size_t> described = DescribedLength(event);
     const std::span<const std::uint8_t> payload = UserData(event);
-    if (payload.size() <= fixed_part) {
+    if (!described || payload.size() <= *described) {
         return false;
     }
-    record.name = Utf16Prefix(payload.subspan(fixed_part));
+    record.name = Utf16Prefix(payload.subspan(*described));
     return true;
 }
 

@@ -1,6 +1,7 @@
 // Cuts small seed traces for the trace-reader fuzzer out of real .etl files:
 // the header buffer and the first data buffers of each, every uncompressed
-// buffer cut after its first events so that seeds stay a few KiB.
+// buffer cut after its first events so that seeds stay a few KiB. Written
+// traces and single events add the code-event forms the samples lack.
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <iterator>
 #include <vector>
 
+#include "code_event_seeds.h"
 #include "platform/etl_reader/etl_layout.h"
 
 namespace {
@@ -81,8 +83,8 @@ std::vector<std::uint8_t> CutSeed(const std::vector<std::uint8_t>& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::cerr << "usage: fuzz_seed_maker <samples directory> <corpus directory>\n";
+    if (argc != 4) {
+        std::cerr << "usage: fuzz_seed_maker <samples directory> <corpus directory> <record plan corpus directory>\n";
         return 2;
     }
     const std::filesystem::path corpus = argv[2];
@@ -97,5 +99,6 @@ int main(int argc, char** argv) {
         std::ofstream out(corpus / entry.path().stem().concat(".seed"), std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(seed.data()), static_cast<std::streamsize>(seed.size()));
     }
+    dormiscope::fuzz::WriteCodeEventSeeds(corpus, argv[3]);
     return 0;
 }

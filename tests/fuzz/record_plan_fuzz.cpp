@@ -1,8 +1,9 @@
 // Reads arbitrary events with every record reader twice, from the decoding
 // plans and through the Trace Data Helper alone, and stops at the first
 // record or result that differs. An input is a run of events, each
-// [kind][opcode][version][flags][length][payload...], so one input can teach
-// a plan and then hand it events it must not vouch for.
+// [kind][opcode][version][flags][length, 2 bytes little-endian][payload...],
+// long enough for a stack beyond the kernel's 192 frames, so one input can
+// teach a plan and then hand it events it must not vouch for.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -98,11 +99,11 @@ void CheckAllReaders(const EVENT_RECORD& event) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    constexpr std::size_t kHeader = 5;
+    constexpr std::size_t kHeader = 6;
     std::size_t position = 0;
     while (size - position >= kHeader) {
         const std::uint8_t* const header = data + position;
-        const std::size_t length = std::min<std::size_t>(header[4], size - position - kHeader);
+        const std::size_t length = std::min<std::size_t>(header[4] | header[5] << 8, size - position - kHeader);
         // An exact copy, so the sanitizer catches any read past the payload.
         const std::vector<std::uint8_t> payload(data + position + kHeader, data + position + kHeader + length);
         position += kHeader + length;

@@ -31,6 +31,9 @@ TEST(ViewOptionsTest, HelpAndVersionStandAloneAndSwitchesIgnoreLetterCase) {
         {{L"-I", L"t.etl", L"-O", L"w.html", L"--JSON", L"w.json"}, Request::kRun},
         {{L"-i", L"t.etl", L"-o", L"w.html", L"-I", L"u.etl"}, std::nullopt},
         {{L"--versions"}, std::nullopt},
+        {{L"-i", L"t.etl", L"-o", L"w.html", L"--symbols"}, std::nullopt},
+        {{L"-i", L"t.etl", L"-o", L"w.html", L"--symbols", L""}, std::nullopt},
+        {{L"-i", L"t.etl", L"--Symbols", L"s", L"-o", L"w.html", L"--SYMBOLS", L"s"}, Request::kRun},
     };
     for (const Case& test : cases) {
         const std::optional<ViewOptions> options = Parse(test.arguments);
@@ -45,6 +48,15 @@ TEST(ViewOptionsTest, HelpAndVersionStandAloneAndSwitchesIgnoreLetterCase) {
     EXPECT_EQ(run->trace_path, L"t.etl");
     EXPECT_EQ(run->page_path, L"w.html");
     EXPECT_EQ(run->json_path, L"w.json");
+    EXPECT_TRUE(run->symbol_folders.empty());
+}
+
+TEST(ViewOptionsTest, SymbolFoldersRepeatInTheOrderGiven) {
+    const std::optional<ViewOptions> options =
+        Parse({L"--symbols", L"C:\\symbols", L"-i", L"t.etl", L"--SYMBOLS", L"/srv/pdb", L"-o", L"w.html",
+               L"--Symbols", L"C:\\symbols"});
+    ASSERT_TRUE(options.has_value());
+    EXPECT_EQ(options->symbol_folders, (std::vector<std::wstring>{L"C:\\symbols", L"/srv/pdb", L"C:\\symbols"}));
 }
 
 }  // namespace

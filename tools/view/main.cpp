@@ -2,8 +2,11 @@
 // state, as one HTML page (and, if asked, the same figures as JSON).
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "analysis/periodic_disturbances.h"
 #include "model/run_context.h"
@@ -12,6 +15,7 @@
 #include "trace_problem/trace_problem.h"
 #include "version/version.h"
 #include "view/output_file.h"
+#include "view/symbol_setup.h"
 #include "view/view_options.h"
 #include "view/wake_figures.h"
 #include "view/wake_pass.h"
@@ -58,6 +62,17 @@ int WriteOutputs(const ViewOptions& options, const std::string& page, const std:
     return 0;
 }
 
+// One line of ours on standard error; texts from the trace or a PDB may hold
+// line ends of their own.
+void PrintLine(std::string text) {
+    for (char& character : text) {
+        if (static_cast<unsigned char>(character) < 0x20 || character == 0x7F) {
+            character = ' ';
+        }
+    }
+    std::fprintf(stderr, "dormiscope-view: %s\n", text.c_str());
+}
+
 // Neither output may replace the trace: the page is renamed over its path.
 bool NamesTheTrace(const std::wstring& output, const ViewOptions& options) {
     return !output.empty() && IsSameFile(PathFromWide(output), PathFromWide(options.trace_path));
@@ -84,6 +99,18 @@ int RunView(const std::vector<std::wstring>& arguments) {
             return kExitUsage;
         }
     }
+    std::vector<std::filesystem::path> symbol_folders;
+    for (const std::wstring& folder : options->symbol_folders) {
+        symbol_folders.push_back(PathFromWide(folder));
+    }
+    SymbolSetup symbol_setup = SetUpSymbols(symbol_folders, std::getenv("_NT_SYMBOL_PATH"));
+    if (symbol_setup.refusal) {
+        PrintLine(*symbol_setup.refusal);
+        return kExitUsage;
+    }
+    for (const std::string& notice : symbol_setup.notices) {
+        PrintLine(notice);
+    }
     const std::string trace_name = Shown(options->trace_path);
     if (const std::optional<std::string> why = WhyTraceDoesNotOpen(options->trace_path)) {
         std::fprintf(stderr, "dormiscope-view: cannot read the trace %s: %s\n", trace_name.c_str(), why->c_str());
@@ -103,9 +130,16 @@ int RunView(const std::vector<std::wstring>& arguments) {
         return kExitTrace;
     }
     ComputePeriodicDisturbances(run.model.ThreadList);
-    const TraceFigures figures = BuildFigures(run.model, reading.duration, reading);
-    ModuleOffsetNames frame_names;
+    TraceFigures figures = BuildFigures(run.model, reading.duration, reading);
+    ModuleOffsetNames module_offsets;
+    FrameNames& frame_names = symbol_setup.names ? *symbol_setup.names : static_cast<FrameNames&>(module_offsets);
     const std::string json = WakesJson(figures, frame_names);
+    if (symbol_setup.names) {
+        for (const std::string& warning : symbol_setup.names->warnings()) {
+            PrintLine(warning);
+        }
+        figures.summary_notes.push_back(symbols::SymbolSummaryLine(*symbol_setup.names->Summary()));
+    }
     const std::string page = WakesPage(figures, json, PathFromWide(options->trace_path).filename().string());
     return WriteOutputs(*options, page, json);
 }

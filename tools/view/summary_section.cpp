@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "report/name_text.h"
 #include "view/page_text.h"
 
 namespace dormiscope::view {
@@ -103,7 +104,11 @@ void AppendSummary(std::string& out, const TraceFigures& figures) {
     Card(out, Grouped(figures.wakes_per_second, 1), "wakes per second");
     Card(out, Grouped(per_processor, 1), "idle wakes per second per processor");
     CountCard(out, figures.ready_events, "ReadyThread event", "ReadyThread events");
-    out += "</div><div class=\"charts\">";
+    out += "</div>";
+    for (const std::string& note : figures.summary_notes) {
+        out += "<p>" + HtmlText(NameText(note)) + "</p>";
+    }
+    out += "<div class=\"charts\">";
     CStateChart(out, figures);
     ProcessorChart(out, figures);
     out += "</div></section>";

@@ -38,6 +38,12 @@ std::optional<ViewOptions> ParseViewOptions(const std::vector<std::wstring>& arg
             target = &options.trace_path;
         } else if (IsSwitch(name, L"-o")) {
             target = &options.page_path;
+        } else if (IsSwitch(name, L"--symbols")) {
+            if (value.empty()) {
+                return std::nullopt;
+            }
+            options.symbol_folders.push_back(value);
+            continue;
         } else if (IsSwitch(name, L"--json")) {
             target = &options.json_path;
             if (has_json) {

@@ -1,5 +1,5 @@
-// The wake view's command line: -i trace.etl -o wakes.html [--json wakes.json],
-// or --help (-h) or --version alone.
+// The wake view's command line: -i trace.etl -o wakes.html [--json wakes.json]
+// [--symbols DIR]..., or --help (-h) or --version alone.
 #pragma once
 
 #include <optional>
@@ -15,23 +15,28 @@ struct ViewOptions {
     std::wstring trace_path;
     std::wstring page_path;
     std::wstring json_path;  // empty: no JSON document
+    std::vector<std::wstring> symbol_folders;  // in the order given
 };
 
-inline constexpr const char* kViewUsage = "usage: dormiscope-view -i trace.etl -o wakes.html [--json wakes.json]\n";
+inline constexpr const char* kViewUsage =
+    "usage: dormiscope-view -i trace.etl -o wakes.html [--json wakes.json] [--symbols DIR]...\n";
 
 inline constexpr const char* kViewHelp =
-    "usage: dormiscope-view -i trace.etl -o wakes.html [--json wakes.json]\n"
+    "usage: dormiscope-view -i trace.etl -o wakes.html [--json wakes.json] [--symbols DIR]...\n"
     "       dormiscope-view --help | --version\n"
     "\n"
     "Reads a kernel trace (.etl) and writes one HTML page of who wakes the machine,\n"
     "how often and from which idle state; --json writes the same figures for scripts.\n"
+    "--symbols names code by function from the PDBs in DIR (a symbol store or a\n"
+    "folder of .pdb files; may be repeated), searched before the local folders of\n"
+    "_NT_SYMBOL_PATH. Symbol servers are never contacted.\n"
     "Switches ignore letter case. Neither output may be the trace itself.\n"
     "\n"
     "Exit codes: 0 written; 2 command line refused; 3 the trace cannot be read;\n"
     "4 a file cannot be written.\n";
 
-// The options, or nothing when a switch is unknown, repeated or without its
-// value, a stray argument is given, or -i or -o is missing. --help, -h and
+// The options, or nothing when a switch is unknown, repeated (but --symbols)
+// or without its value, a stray argument is given, or -i or -o is missing. --help, -h and
 // --version count only as the one argument. Switches ignore ASCII letter case.
 // Element 0 is the program path.
 std::optional<ViewOptions> ParseViewOptions(const std::vector<std::wstring>& arguments);

@@ -116,6 +116,7 @@ struct TraceFigures {
     CodeFigures code;
     std::vector<RoutineFigure> routines;      // most runs first
     std::vector<std::string> coverage_notes;  // what the page cannot show, and why
+    std::vector<std::string> summary_notes;   // lines under the summary's cards, e.g. which PDBs named code
     std::vector<ProcessFigures> processes;    // most wakes first
 };
 

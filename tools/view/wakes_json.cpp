@@ -2,6 +2,8 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <optional>
+#include <string_view>
 
 #include "report/name_text.h"
 
@@ -274,6 +276,21 @@ void WriteRoutines(JsonOut& json, const std::vector<RoutineFigure>& routines, Fr
     json.Close(']');
 }
 
+std::string SymbolsJson(const symbols::SymbolSummary& summary) {
+    std::string out;
+    JsonOut json(out);
+    json.Open('{').Key("modules").Unsigned(summary.modules);
+    json.Key("modules_with_symbols").Unsigned(summary.modules_with_symbols);
+    json.Key("missing").Open('[');
+    for (const symbols::PdbIdentity& pdb : summary.missing) {
+        json.Open('{').Key("pdb").Utf8(symbols::PdbFileName(pdb));
+        json.Key("guid").Ascii(symbols::GuidText(pdb));
+        json.Key("age").Unsigned(pdb.age).Close('}');
+    }
+    json.Close(']').Close('}');
+    return out;
+}
+
 }  // namespace
 
 std::string WakesJson(const TraceFigures& figures, FrameNames& frame_names) {
@@ -300,6 +317,9 @@ std::string WakesJson(const TraceFigures& figures, FrameNames& frame_names) {
     json.Key("timeline_slices").Unsigned(kTimelineSlices);
     json.Key("timer_resolution_ms").Milliseconds(figures.timer_resolution);
     WriteCode(json, figures.code);
+    // A stand-in until every frame below is named: the summary covers them all.
+    json.Key("symbols").Null();
+    const std::size_t symbols_end = out.size();
     json.Key("routines");
     WriteRoutines(json, figures.routines, frame_names);
     json.Key("coverage").Open('[');
@@ -323,6 +343,10 @@ std::string WakesJson(const TraceFigures& figures, FrameNames& frame_names) {
     }
     json.Close(']').Close('}');
     out += '\n';
+    if (const std::optional<symbols::SymbolSummary> summary = frame_names.Summary()) {
+        constexpr std::string_view kStandIn = "null";
+        out.replace(symbols_end - kStandIn.size(), kStandIn.size(), SymbolsJson(*summary));
+    }
     return out;
 }
 

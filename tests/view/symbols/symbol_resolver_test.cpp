@@ -229,6 +229,26 @@ TEST_F(PdbSymbolsTest, ADamagedOrTruncatedPdbGivesAWarningAndNoNames) {
     }
 }
 
+// LLVM's reader dereferences null on this file (a PDB stream marked deleted):
+// the reading process dies, the view goes on with the other modules.
+TEST_F(PdbSymbolsTest, APdbThatCrashesTheReaderCostsOnlyItsOwnNames) {
+    const std::filesystem::path crashing = symbols_ / "functions.pdb";
+    std::filesystem::copy_file(std::filesystem::path(DORMISCOPE_PDB_REGRESSIONS_DIR) / "nil-pdb-stream.pdb", crashing);
+    Store(public_only_.pdb, public_only_.identity);
+    SymbolResolver resolver({symbols_ / "store", symbols_.path()});
+    const MappedFunction function = ReadMappedFunctions(with_private_.map).front();
+
+    EXPECT_EQ(resolver.Resolve(with_private_.identity, function.start), nullptr);
+    EXPECT_EQ(resolver.Resolve(with_private_.identity, function.start + 1), nullptr);
+    const FunctionOffset* other = resolver.Resolve(public_only_.identity, ReadMappedFunctions(public_only_.map)[1].start);
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(resolver.warnings(), std::vector<std::string>{"the PDB " + crashing.string() +
+                                                            " could not be read (its reading process ended by "
+                                                            "signal 11: Segmentation fault)"});
+    EXPECT_EQ(resolver.Summary().missing, std::vector<PdbIdentity>{with_private_.identity});
+    EXPECT_EQ(resolver.Summary().modules_with_symbols, 1u);
+}
+
 TEST_F(PdbSymbolsTest, EachAddressIsLookedUpOnceAndItsNameStaysPut) {
     Store(with_private_.pdb, with_private_.identity);
     SymbolResolver resolver({symbols_ / "store"});

@@ -36,6 +36,10 @@ public:
 
     std::size_t size() const { return functions_.size() + publics_.size(); }
 
+    // By start, as given to the constructor again to rebuild the same table.
+    const std::vector<FunctionRange>& functions() const { return functions_; }
+    const std::vector<PublicSymbol>& publics() const { return publics_; }
+
 private:
     std::vector<FunctionRange> functions_;  // by start
     std::vector<PublicSymbol> publics_;     // by start

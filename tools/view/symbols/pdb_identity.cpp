@@ -40,13 +40,17 @@ std::string SymbolStoreKey(const PdbIdentity& identity) {
     return key + Hex("%X", identity.age);
 }
 
-std::string DescribePdb(const PdbIdentity& identity) {
+std::string GuidText(const PdbIdentity& identity) {
     const GuidFields fields = ReadGuidFields(identity.guid);
     const auto& tail = identity.guid;
-    char guid[40];
-    std::snprintf(guid, sizeof guid, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", fields.data1, fields.data2,
+    char guid[48];
+    std::snprintf(guid, sizeof guid, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", fields.data1, fields.data2,
                   fields.data3, tail[8], tail[9], tail[10], tail[11], tail[12], tail[13], tail[14], tail[15]);
-    return PdbFileName(identity) + " {" + guid + "} age " + std::to_string(identity.age);
+    return guid;
+}
+
+std::string DescribePdb(const PdbIdentity& identity) {
+    return PdbFileName(identity) + " " + GuidText(identity) + " age " + std::to_string(identity.age);
 }
 
 }  // namespace dormiscope::symbols

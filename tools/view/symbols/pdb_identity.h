@@ -25,6 +25,9 @@ std::string PdbFileName(const PdbIdentity& identity);
 // without dashes, Data1..Data3 as numbers, then the age in hex.
 std::string SymbolStoreKey(const PdbIdentity& identity);
 
+// "{12345678-9ABC-DEF0-1234-56789ABCDEF0}": the GUID as Windows tools print it.
+std::string GuidText(const PdbIdentity& identity);
+
 // "name.pdb {GUID} age N", for messages telling the user what to fetch.
 std::string DescribePdb(const PdbIdentity& identity);
 

@@ -14,7 +14,9 @@
 namespace dormiscope::symbols {
 
 struct PdbReading {
-    enum class Outcome { kRead, kOtherIdentity, kUnreadable };
+    // kReaderFailed: the reading process crashed, hung or answered garbage
+    // (only a reading in a child process ends so).
+    enum class Outcome { kRead, kOtherIdentity, kUnreadable, kReaderFailed };
     Outcome outcome = Outcome::kUnreadable;
     std::string problem;  // why it could not be read
     PdbIdentity found;    // its GUID and age, once its headers were read (no name)

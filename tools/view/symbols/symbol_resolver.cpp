@@ -5,19 +5,18 @@
 
 #include "view/symbols/pdb_locator.h"
 #include "view/symbols/pdb_reader.h"
+#include "view/symbols/pdb_reading_process.h"
 
 namespace dormiscope::symbols {
 
-std::string SymbolSummaryLine(const SymbolSummary& summary) {
-    std::string line = "Symbols: " + std::to_string(summary.modules_with_symbols) + " of " +
-                       std::to_string(summary.modules) + " modules";
-    for (std::size_t index = 0; index < summary.missing.size(); ++index) {
-        line += (index == 0 ? "; missing: " : ", ") + DescribePdb(summary.missing[index]);
-    }
-    return line;
-}
+SymbolResolver::SymbolResolver(std::vector<std::filesystem::path> folders)
+    : folders_(std::move(folders)),
+      reader_(std::make_unique<PdbReadingProcess>(
+          [](const PdbReadingRequest& request) { return ReadPdb(request.source, request.wanted); })) {}
 
-SymbolResolver::SymbolResolver(std::vector<std::filesystem::path> folders) : folders_(std::move(folders)) {}
+SymbolResolver::~SymbolResolver() = default;
+SymbolResolver::SymbolResolver(SymbolResolver&&) noexcept = default;
+SymbolResolver& SymbolResolver::operator=(SymbolResolver&&) noexcept = default;
 
 const FunctionOffset* SymbolResolver::Resolve(const PdbIdentity& identity, std::uint64_t module_offset) {
     Module& module = ModuleFor(identity);
@@ -46,7 +45,7 @@ SymbolResolver::Module& SymbolResolver::ModuleFor(const PdbIdentity& identity) {
 
 std::optional<FunctionTable> SymbolResolver::LoadFunctions(const PdbIdentity& identity) {
     for (const std::filesystem::path& candidate : PdbCandidates(folders_, identity)) {
-        PdbReading reading = ReadPdb(candidate, identity);
+        PdbReading reading = reader_->Read({candidate.string(), identity});
         switch (reading.outcome) {
         case PdbReading::Outcome::kRead:
             return std::move(reading.functions);
@@ -57,6 +56,9 @@ std::optional<FunctionTable> SymbolResolver::LoadFunctions(const PdbIdentity& id
             break;
         case PdbReading::Outcome::kUnreadable:
             warnings_.push_back("cannot read the PDB " + candidate.string() + ": " + reading.problem);
+            break;
+        case PdbReading::Outcome::kReaderFailed:
+            warnings_.push_back("the PDB " + candidate.string() + " could not be read (" + reading.problem + ")");
             break;
         }
     }

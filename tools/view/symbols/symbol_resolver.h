@@ -8,6 +8,7 @@
 #include <deque>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -17,21 +18,20 @@
 #include "view/symbols/frame_text.h"
 #include "view/symbols/function_table.h"
 #include "view/symbols/pdb_identity.h"
+#include "view/symbols/symbol_summary.h"
 
 namespace dormiscope::symbols {
 
-struct SymbolSummary {
-    std::size_t modules = 0;               // distinct PDB identities asked for
-    std::size_t modules_with_symbols = 0;  // of those, the ones whose PDB was read
-    std::vector<PdbIdentity> missing;      // not found, another GUID or age only, or unreadable; in order asked
-};
-
-// "Symbols: 3 of 5 modules; missing: a.pdb {GUID} age 1, ..." for the page and the JSON.
-std::string SymbolSummaryLine(const SymbolSummary& summary);
+class PdbReadingProcess;
 
 class SymbolResolver {
 public:
+    // PDBs are read in a child process: one that crashes or hangs on a file
+    // costs that module's names, with a warning, never the caller.
     explicit SymbolResolver(std::vector<std::filesystem::path> folders);
+    ~SymbolResolver();
+    SymbolResolver(SymbolResolver&&) noexcept;
+    SymbolResolver& operator=(SymbolResolver&&) noexcept;
 
     // The function holding the address, or null when the module's PDB was
     // not found or names no function there. Valid as long as the resolver.
@@ -58,6 +58,7 @@ private:
     std::deque<Module> modules_;  // in order asked; never moved, so resolved names stay put
     std::map<ModuleKey, std::size_t> module_index_;
     std::vector<std::string> warnings_;
+    std::unique_ptr<PdbReadingProcess> reader_;
 };
 
 }  // namespace dormiscope::symbols

@@ -1,0 +1,139 @@
+#include "code_event_seeds.h"
+
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "etl_writer/code_events.h"
+#include "etl_writer/etl_writer.h"
+#include "platform/kernel_event_classes.h"
+
+namespace dormiscope::fuzz {
+
+namespace {
+
+using etl::Event;
+
+struct NamedEvent {
+    std::string name;
+    Event event;
+};
+
+std::vector<std::uint64_t> Frames(std::size_t count, std::uint32_t pointer_size) {
+    std::vector<std::uint64_t> frames;
+    const std::uint64_t base = pointer_size == 4 ? 0x7710'0000 : 0xFFFF'F800'0100'0000;
+    for (std::size_t index = 0; index < count; ++index) {
+        frames.push_back(base + index * 0x31);
+    }
+    return frames;
+}
+
+// Every form, in time order on one processor.
+std::vector<NamedEvent> CodeEvents(std::uint32_t pointer_size) {
+    std::vector<NamedEvent> events;
+    std::int64_t raw = 2'000'000;
+    const auto add = [&](std::string name, Event event) {
+        event.raw_timestamp = raw;
+        raw += 1000;
+        events.push_back({std::move(name), std::move(event)});
+    };
+    etl::ImageFields image;
+    image.ImageBase = pointer_size == 4 ? 0x7710'0000 : 0x7FF8'1234'0000;
+    image.ImageSize = 0x2'0000;
+    image.ProcessId = 1234;
+    image.DefaultBase = image.ImageBase;
+    image.FileName = u"\\Windows\\System32\\ntdll.dll";
+    for (const std::uint16_t version : {kImageVersionWin7, kImageVersion}) {
+        for (const std::uint8_t opcode : {kOpcodeImageLoad, kOpcodeImageUnload, kOpcodeImageDCStart, kOpcodeImageDCEnd}) {
+            add("image-v" + std::to_string(version) + "-op" + std::to_string(opcode),
+                etl::ImageEvent(0, raw, opcode, version, pointer_size, image));
+        }
+    }
+    etl::ImageIdentityFields identity;
+    identity.ImageBase = image.ImageBase;
+    identity.ProcessId = image.ProcessId;
+    identity.PdbGuid = {0x1234'5678, 0x9abc, 0xdef0, {1, 2, 3, 4, 5, 6, 7, 8}};
+    identity.Age = 2;
+    identity.PdbFileName = "ntdll.pdb";
+    add("identity", etl::ImageIdentityEvent(0, raw, pointer_size, identity));
+
+    for (const std::size_t count : {std::size_t{0}, std::size_t{1}, kMaxStackFrames, kMaxStackFrames + 1, std::size_t{250}}) {
+        const std::string frames = std::to_string(count);
+        add("stack-" + frames, etl::StackEvent(0, raw, raw - 10, 1234, 5678, Frames(count, pointer_size), pointer_size));
+        for (const std::uint8_t opcode : {kOpcodeStackKeyDelete, kOpcodeStackKeyRundown}) {
+            add("stack-key-op" + std::to_string(opcode) + "-" + frames,
+                etl::StackKeyDefinitionEvent(0, raw, opcode, 0xFFFF'A000'0000'0040 + count,
+                                             Frames(count, pointer_size), pointer_size));
+        }
+    }
+    for (const std::uint8_t opcode : {kOpcodeStackKeyKernel, kOpcodeStackKeyUser}) {
+        add("stack-reference-op" + std::to_string(opcode),
+            etl::StackKeyReferenceEvent(0, raw, opcode, raw - 10, 1234, 5678, 0xFFFF'A000'0000'0041, pointer_size));
+    }
+    for (const std::uint8_t opcode : {kOpcodeThreadedDpc, kOpcodeDpc, kOpcodeTimerDpc}) {
+        add("dpc-op" + std::to_string(opcode),
+            etl::DpcEvent(0, raw, opcode, raw - 500, Frames(1, pointer_size)[0], pointer_size));
+    }
+    add("isr", etl::IsrEvent(0, raw, raw - 300, Frames(1, pointer_size)[0], 0x81, pointer_size));
+
+    // Cut: half an address, inside the ids, inside a DPC's routine.
+    Event partial = etl::StackEvent(0, raw, raw - 10, 1234, 5678, Frames(3, pointer_size), pointer_size);
+    partial.payload.resize(partial.payload.size() - pointer_size / 2);
+    add("stack-partial-address", std::move(partial));
+    Event ids = etl::StackEvent(0, raw, raw - 10, 1234, 5678, Frames(3, pointer_size), pointer_size);
+    ids.payload.resize(10);
+    add("stack-cut-in-ids", std::move(ids));
+    Event dpc = etl::DpcEvent(0, raw, kOpcodeDpc, raw - 500, Frames(1, pointer_size)[0], pointer_size);
+    dpc.payload.resize(dpc.payload.size() - 1);
+    add("dpc-cut", std::move(dpc));
+    return events;
+}
+
+void WriteTrace(const std::filesystem::path& file, std::uint32_t pointer_size, const std::vector<NamedEvent>& events) {
+    etl::TraceOptions options;
+    options.pointer_size = pointer_size;
+    options.processors = 1;
+    options.buffer_size = 16384;
+    etl::EtlWriter writer(file, options);
+    for (const NamedEvent& event : events) {
+        writer.Add(event.event);
+    }
+    writer.Finish();
+}
+
+// The decoding-plan target's form: [provider][opcode][version][flags][length, 2 bytes][payload].
+std::string RecordPlanInput(const Event& event, std::uint32_t pointer_size) {
+    std::uint8_t provider = 6;  // PerfInfo
+    if (SameGuid(event.provider, kImageIdentityProvider)) {
+        provider = 4;
+    } else if (event.group == kGroupImage) {
+        provider = 3;
+    } else if (event.group == kGroupStackWalk) {
+        provider = 5;
+    }
+    const std::uint8_t flags = pointer_size == 8 ? 0 : 1;  // the 64-bit or 32-bit header flag
+    std::string input{static_cast<char>(provider), static_cast<char>(event.type),
+                      static_cast<char>(event.version & 0xFF), static_cast<char>(flags),
+                      static_cast<char>(event.payload.size() & 0xFF), static_cast<char>(event.payload.size() >> 8)};
+    input.append(event.payload.begin(), event.payload.end());
+    return input;
+}
+
+}  // namespace
+
+void WriteCodeEventSeeds(const std::filesystem::path& trace_corpus, const std::filesystem::path& record_plan_corpus) {
+    std::filesystem::create_directories(record_plan_corpus);
+    for (const std::uint32_t pointer_size : {4u, 8u}) {
+        const std::string bits = pointer_size == 4 ? "32" : "64";
+        const std::vector<NamedEvent> events = CodeEvents(pointer_size);
+        WriteTrace(trace_corpus / ("code-events-" + bits + ".seed"), pointer_size, events);
+        for (const NamedEvent& event : events) {
+            std::ofstream(record_plan_corpus / (event.name + "-" + bits + ".seed"), std::ios::binary | std::ios::trunc)
+                << RecordPlanInput(event.event, pointer_size);
+        }
+    }
+}
+
+}  // namespace dormiscope::fuzz
