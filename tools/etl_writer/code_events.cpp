@@ -1,27 +1,9 @@
 #include "etl_writer/code_events.h"
 
-#include <utility>
-
 #include "etl_writer/kernel_events.h"
 #include "platform/kernel_event_classes.h"
 
 namespace dormiscope::etl {
-namespace {
-
-Event GroupEvent(std::uint32_t processor, std::int64_t raw, HeaderForm form, std::uint8_t group, std::uint8_t type,
-                 std::uint16_t version, std::vector<std::uint8_t> payload) {
-    Event event;
-    event.processor = processor;
-    event.raw_timestamp = raw;
-    event.form = form;
-    event.group = group;
-    event.type = type;
-    event.version = version;
-    event.payload = std::move(payload);
-    return event;
-}
-
-}  // namespace
 
 Event ImageEvent(std::uint32_t processor, std::int64_t raw, std::uint8_t opcode, std::uint16_t version,
                  std::uint32_t pointer_size, const ImageFields& fields) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "etl_writer/etl_writer.h"
 #include "etl_writer/kernel_payloads.h"
@@ -17,6 +18,10 @@ namespace dormiscope::etl {
 // SYSTEM or PERFINFO form of the given pointer size.
 HeaderForm SystemForm(std::uint32_t pointer_size);
 HeaderForm PerfinfoForm(std::uint32_t pointer_size);
+
+// An event of a kernel group (classic header) with the given payload.
+Event GroupEvent(std::uint32_t processor, std::int64_t raw, HeaderForm form, std::uint8_t group, std::uint8_t type,
+                 std::uint16_t version, std::vector<std::uint8_t> payload);
 
 // A Process event (group 3). SYSTEM-form events carry the process's own id and
 // thread id 0 in their header; change `pid`/`tid` of the result to mimic a
