@@ -5,6 +5,7 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,13 @@ void StoreLE(Bytes& out, std::size_t offset, T value) {
 }
 
 // A pointer-sized field: the low 4 or all 8 bytes of `value`.
+// Payload builders take 4 or 8; anything else is a test's mistake.
+inline void CheckPointerSize(std::uint32_t pointer_size) {
+    if (pointer_size != 4 && pointer_size != 8) {
+        throw std::invalid_argument("pointer size must be 4 or 8");
+    }
+}
+
 inline void PutPointer(Bytes& out, std::uint64_t value, std::uint32_t pointer_size) {
     if (pointer_size == 4) {
         PutLE(out, static_cast<std::uint32_t>(value));

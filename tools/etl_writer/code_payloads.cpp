@@ -7,12 +7,6 @@
 namespace dormiscope::etl {
 namespace {
 
-void CheckPointerSize(std::uint32_t pointer_size) {
-    if (pointer_size != 4 && pointer_size != 8) {
-        throw std::invalid_argument("pointer size must be 4 or 8");
-    }
-}
-
 void PutFrames(Bytes& out, const std::vector<std::uint64_t>& frames, std::uint32_t pointer_size) {
     for (const std::uint64_t frame : frames) {
         PutPointer(out, frame, pointer_size);

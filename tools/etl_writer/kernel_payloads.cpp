@@ -13,12 +13,6 @@ namespace {
 // ignore them, and real traces hold stale pointers there.
 constexpr std::uint64_t kTokenUserSidPointer = 0xFFFF'B488'FCD4'4B60;
 
-void CheckPointerSize(std::uint32_t pointer_size) {
-    if (pointer_size != 4 && pointer_size != 8) {
-        throw std::invalid_argument("pointer size must be 4 or 8");
-    }
-}
-
 // The UserSID property: TOKEN_USER (2 × pointer size) then the SID, or a
 // single zero ULONG when there is no SID.
 void PutUserSid(Bytes& out, const std::vector<std::uint8_t>& sid, std::uint32_t pointer_size) {
