@@ -70,7 +70,7 @@ void ETWParser::AddEventCallback(const ProviderOpcodeKey& key, EventCallback cal
     }
     opcodeCallbacks.emplace(key, callback);
     registeredOpcodes[key.opcode / 64] |= std::uint64_t{1} << (key.opcode % 64);
-    hasLastKey = false;
+    lastLookUps[key.opcode].known = false;
 }
 
 std::uint32_t ETWParser::Open(const std::wstring& path, TRACE_LOGFILE_HEADER& header, void* owner_context) {
@@ -168,15 +168,13 @@ void WINAPI ETWParser::OnEventRecord(PEVENT_RECORD event) {
     // Compared field by field rather than copied into a key first: the
     // decoder has just stored the header in pieces, and one wide load of them
     // would wait for every piece to reach memory.
-    if (!parser->hasLastKey || opcode != parser->lastKey.opcode || !SameGuid(provider, parser->lastKey.provider)) {
-        const ProviderOpcodeKey key{provider, opcode};
-        const auto found = parser->opcodeCallbacks.find(key);
-        parser->lastKey = key;
-        parser->lastCallback = found != parser->opcodeCallbacks.end() ? found->second : nullptr;
-        parser->hasLastKey = true;
+    RememberedLookUp& remembered = parser->lastLookUps[opcode];
+    if (!remembered.known || !SameGuid(provider, remembered.provider)) {
+        const auto found = parser->opcodeCallbacks.find(ProviderOpcodeKey{provider, opcode});
+        remembered = {provider, found != parser->opcodeCallbacks.end() ? found->second : nullptr, true};
     }
-    if (parser->lastCallback != nullptr) {
-        parser->lastCallback(*event, &parser->traceInfo, parser->context);
+    if (remembered.callback != nullptr) {
+        remembered.callback(*event, &parser->traceInfo, parser->context);
     }
 }
 

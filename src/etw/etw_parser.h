@@ -78,13 +78,17 @@ private:
     TraceInfo traceInfo{};
     void* context = nullptr;
 
-    // Most events of a trace match no registration, and the rest come in long
-    // runs of one kind: opcodes nobody registered for are turned away by one
-    // bit test, and the last look-up's answer is kept for the next event.
+    // Most events of a trace match no registration, and the rest come from a
+    // few classes, interleaved (a context switch, its stack, a ready, its
+    // stack): opcodes nobody registered for are turned away by one bit test,
+    // and each opcode keeps the answer of its last look-up for the next event.
+    struct RememberedLookUp {
+        GUID provider{};
+        EventCallback callback = nullptr;
+        bool known = false;
+    };
     std::array<std::uint64_t, 4> registeredOpcodes{};
-    ProviderOpcodeKey lastKey{};
-    EventCallback lastCallback = nullptr;
-    bool hasLastKey = false;
+    std::array<RememberedLookUp, 256> lastLookUps{};
 
     std::optional<ProgressLine> progress;
 };

@@ -44,7 +44,9 @@ std::string CurrentTimeText() {
 }
 
 std::string CurrentThreadKey() {
-    return std::to_string(GetCurrentThreadId());
+    // A thread keeps its id: asking the system once spares a call per fragment.
+    thread_local const std::string key = std::to_string(GetCurrentThreadId());
+    return key;
 }
 
 Logger& Logger::Instance() {

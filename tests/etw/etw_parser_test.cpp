@@ -71,6 +71,33 @@ TEST_F(ETWParserTest, DispatchesByProviderAndOpcodeWithTheEventsTimeStamp) {
     EXPECT_EQ(seen.event_stamps, (std::vector<std::int64_t>{start + 100, start + 300, start + 400}));
 }
 
+// Each opcode remembers its last look-up: two providers taking turns with one
+// opcode, and a registration added between passes, must still find their own.
+TEST_F(ETWParserTest, OneOpcodeOfTwoProvidersInTurnAndALaterRegistrationReachTheirOwnCallbacks) {
+    const auto path = KernelTrace()
+                          .ThreadStart(720, 8, 100)
+                          .ProcessStart(724, "b.exe", 200)
+                          .ThreadStart(724, 12, 300)
+                          .Write(directory_ / "t.etl");
+    ETWParser parser;
+    Seen seen;
+    TRACE_LOGFILE_HEADER header{};
+    ASSERT_EQ(parser.Open(path.wstring(), header, &seen), 0U);
+    parser.AddEventCallback({kProcessProvider, kOpcodeStart}, Record<1>);
+    EXPECT_EQ(parser.Process(), 0U);
+    EXPECT_EQ(parser.Close(), 0U);
+    ASSERT_EQ(parser.Open(path.wstring(), header, &seen), 0U);
+    parser.AddEventCallback({kThreadProvider, kOpcodeStart}, Record<2>);
+    EXPECT_EQ(parser.Process(), 0U);
+    EXPECT_EQ(parser.Close(), 0U);
+
+    std::vector<int> callbacks;
+    for (const auto& [callback, stamp] : seen.calls) {
+        callbacks.push_back(callback);
+    }
+    EXPECT_EQ(callbacks, (std::vector<int>{1, 2, 1, 2}));
+}
+
 TEST_F(ETWParserTest, SecondRegistrationOfAKeyIsRefusedAndTheFirstKept) {
     const auto path = KernelTrace().ProcessRundown(4, "System", 10).Write(directory_ / "t.etl");
     ETWParser parser;
