@@ -47,6 +47,12 @@ LoadedBuffer* ReadAheadQueue::TakeBuffer() {
     return buffer;
 }
 
+void ReadAheadQueue::GiveBackBuffers(std::vector<LoadedBuffer*>& buffers) {
+    const std::lock_guard lock(mutex_);
+    free_buffers_.insert(free_buffers_.end(), buffers.begin(), buffers.end());
+    buffers.clear();
+}
+
 EventBatch* ReadAheadQueue::TakeFull() {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return finished_ || !full_.empty(); });

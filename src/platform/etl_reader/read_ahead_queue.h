@@ -45,6 +45,8 @@ public:
     void Finish(ULONG status);
     // A buffer to load into: one given back, or a new one.
     LoadedBuffer* TakeBuffer();
+    // Buffers whose events were all delivered without a batch, for reuse; empties `buffers`.
+    void GiveBackBuffers(std::vector<LoadedBuffer*>& buffers);
 
     // Deliverer side. The next full batch, or null after the last one.
     EventBatch* TakeFull();

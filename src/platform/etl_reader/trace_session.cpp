@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -18,6 +19,7 @@
 #include "platform/etl_reader/loaded_buffer.h"
 #include "platform/etl_reader/processor_stream.h"
 #include "platform/etl_reader/read_ahead_queue.h"
+#include "platform/system/processors.h"
 
 namespace dormiscope {
 namespace {
@@ -196,44 +198,40 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
 
     // Buffers take the header's size, so that a buffer given back holds any
     // other, unless the file is smaller than that (a damaged header, or a
-    // trace cut short): then what it can hold. Ordered at once, no buffer is
-    // given back before the last is loaded: each takes only what it holds.
-    const bool at_once = FitsInTheQueue(scan.buffers);
-    const std::size_t usual_buffer_size = at_once ? 0 : std::min<std::uint64_t>(max_decompressed, file_.Size());
-    ReadAheadQueue queue;
+    // trace cut short): then what it can hold. A trace whose events the
+    // queue would hold at once gives no buffer back before the last is
+    // loaded: each takes only what it holds.
+    const bool small = FitsInTheQueue(scan.buffers);
+    const std::size_t usual_buffer_size = small ? 0 : std::min<std::uint64_t>(max_decompressed, file_.Size());
     std::optional<TraceDamage> read_damage;
-    const auto order = [&] {
-        queue.Finish(OrderEventsOrFail(scan.buffers, usual_buffer_size, queue, read_damage));
-    };
-    std::optional<ReaderThread> reader;
-    if (at_once) {
-        order();
-    } else {
-        reader.emplace(queue, order);
+    // Reading ahead pays only while delivery runs on another processor; a
+    // small trace is ordered before a second thread would have started.
+    if (small || ProcessorsToRunOn() == 1) {
+        const ULONG status = OrderAndDeliver(scan.buffers, usual_buffer_size, window, read_damage);
+        if (status != ERROR_SUCCESS) {
+            damage_ = read_damage;
+            return status;
+        }
+        return scan.status;
     }
+    ReadAheadQueue queue;
+    const ReaderThread reader(queue, [&] {
+        queue.Finish(OrderEventsOrFail(scan.buffers, usual_buffer_size, queue, read_damage));
+    });
     EVENT_RECORD record{};
     std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM> extended;
     while (EventBatch* const batch = queue.TakeFull()) {
         const std::span<const OrderedEvent> events = batch->events;
         for (std::size_t index = 0; index < events.size(); ++index) {
-            const OrderedEvent& ordered = events[index];
             // The reading thread, on another core, was the last to touch the
             // bytes of the events ahead: have them on their way meanwhile.
             if (index + kPrefetchDistance < events.size()) {
                 PrefetchEvent(events[index + kPrefetchDistance]);
             }
-            // The reader measured this event: it decodes.
-            std::int64_t time = ordered.raw_time;
-            if (!Admit(time, window)) {
-                continue;
-            }
-            DecodeEvent(ordered.buffer->bytes, ordered.offset, record, extended);
-            const BufferInfo& info = *ordered.buffer->info;
-            record.EventHeader.TimeStamp.QuadPart = time;
-            record.EventHeader.Flags |= info.has_processor_index ? EVENT_HEADER_FLAG_PROCESSOR_INDEX : 0;
-            record.BufferContext = info.client_context;
-            record.UserContext = context_;
-            if (const ULONG status = Deliver(record); status != ERROR_SUCCESS) {
+            const OrderedEvent& ordered = events[index];
+            if (const ULONG status =
+                    DecodeAndDeliver(*ordered.buffer, ordered.offset, ordered.raw_time, window, record, extended);
+                status != ERROR_SUCCESS) {
                 return status;
             }
         }
@@ -262,6 +260,21 @@ bool TraceSession::Admit(std::int64_t& stamp, const Window& window) const {
     return true;
 }
 
+ULONG TraceSession::DecodeAndDeliver(const LoadedBuffer& buffer, std::uint32_t offset, std::int64_t raw_time,
+                                    const Window& window, EVENT_RECORD& record,
+                                    std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM>& extended) {
+    if (!Admit(raw_time, window)) {
+        return ERROR_SUCCESS;
+    }
+    // The buffer's load measured this event: it decodes.
+    DecodeEvent(buffer.bytes, offset, record, extended);
+    record.EventHeader.TimeStamp.QuadPart = raw_time;
+    record.EventHeader.Flags |= buffer.info->has_processor_index ? EVENT_HEADER_FLAG_PROCESSOR_INDEX : 0;
+    record.BufferContext = buffer.info->client_context;
+    record.UserContext = context_;
+    return Deliver(record);
+}
+
 ULONG TraceSession::Deliver(EVENT_RECORD& record) {
     if (callback_ != nullptr) {
         callback_(&record);
@@ -278,6 +291,51 @@ ULONG TraceSession::OrderEventsOrFail(std::span<BufferInfo> buffers, std::size_t
     } catch (...) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
+}
+
+ULONG TraceSession::OrderAndDeliver(std::span<BufferInfo> buffers, std::size_t usual_buffer_size,
+                                   const Window& window, std::optional<TraceDamage>& damage) {
+    // The queue only lends buffers here: each goes back once the streams
+    // moved past it, its events delivered.
+    ReadAheadQueue queue;
+    std::vector<LoadedBuffer*> finished;
+    StreamShared shared{file_, queue, kMemoryBudget, usual_buffer_size, {}, &finished, {}};
+    EVENT_RECORD record{};
+    std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM> extended;
+    // What a callback throws passes through untouched; what reading throws
+    // (a list or a buffer that cannot grow) ends the pass.
+    std::exception_ptr thrown_by_callback;
+    ULONG stopped_by_delivery = ERROR_SUCCESS;
+    ULONG status = ERROR_SUCCESS;
+    try {
+        std::vector<ProcessorStream> streams;
+        for (const std::span<const BufferInfo> group : GroupByProcessor(buffers)) {
+            streams.emplace_back(shared, group);
+        }
+        status = MergeStreams(std::span<ProcessorStream>(streams), [&](const ProcessorStream& stream) -> ULONG {
+            if (!finished.empty()) {
+                queue.GiveBackBuffers(finished);
+            }
+            try {
+                stopped_by_delivery =
+                    DecodeAndDeliver(stream.Buffer(), stream.Offset(), stream.RawTime(), window, record, extended);
+            } catch (...) {
+                thrown_by_callback = std::current_exception();
+                stopped_by_delivery = ERROR_CANCELLED;
+            }
+            return stopped_by_delivery;
+        });
+    } catch (...) {
+        status = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    if (thrown_by_callback) {
+        std::rethrow_exception(thrown_by_callback);
+    }
+    if (stopped_by_delivery != ERROR_SUCCESS) {
+        return stopped_by_delivery;
+    }
+    damage = shared.damage;
+    return status;
 }
 
 ULONG TraceSession::OrderEvents(std::span<BufferInfo> buffers, std::size_t usual_buffer_size,

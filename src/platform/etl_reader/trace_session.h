@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "platform/etw_api.h"
 #include "platform/etl_reader/buffer_walker.h"
@@ -55,11 +56,19 @@ private:
     // Converts a raw stamp as the window asks; false when it falls outside.
     bool Admit(std::int64_t& stamp, const Window& window) const;
     ULONG Deliver(EVENT_RECORD& record);
-    // Reads the buffers after the header event and puts their events in time
-    // order into `queue`; runs on the reading thread, or on the calling one
-    // for a trace whose events the queue holds at once. Buffer memory grows to
+    // Decodes the event at `offset` of `buffer`, stamped `raw_time`, into
+    // `record` and delivers it, when `window` admits it.
+    ULONG DecodeAndDeliver(const LoadedBuffer& buffer, std::uint32_t offset, std::int64_t raw_time,
+                           const Window& window, EVENT_RECORD& record,
+                           std::vector<EVENT_HEADER_EXTENDED_DATA_ITEM>& extended);
+    // Reads the buffers after the header event and delivers their events in
+    // time order, on the calling thread alone. Buffer memory grows to
     // `usual_buffer_size` at once when that holds the buffer. `damage` tells
     // where a buffer could not be loaded.
+    ULONG OrderAndDeliver(std::span<BufferInfo> buffers, std::size_t usual_buffer_size, const Window& window,
+                          std::optional<TraceDamage>& damage);
+    // Reads the buffers after the header event and puts their events in time
+    // order into `queue`, on the reading thread; otherwise as OrderAndDeliver.
     ULONG OrderEvents(std::span<BufferInfo> buffers, std::size_t usual_buffer_size, class ReadAheadQueue& queue,
                       std::optional<TraceDamage>& damage) const;
     // The same, with what it throws turned into ERROR_NOT_ENOUGH_MEMORY.
