@@ -318,6 +318,22 @@ const std::vector<ViewCase>& ViewCases() {
                  .StackKeyDefinition(5'000, kOpcodeStackKeyRundown, 0xB0, {0x40'1000});
              return trace;
          }},
+        // The user part of a wait stack arrives after the wake, as the kernel
+        // logs it once the thread is back in user mode: the wake moves from
+        // the kernel part alone to the whole stack, and only that is shown.
+        {"user_part_after_the_wake",
+         [] {
+             WakeTrace trace;
+             trace.Process(720, "app.exe").Thread(720, 96);
+             LoadKernelAndApp(trace);
+             trace.Switch(1'000, 0, 96, kIdle).Switch(1'100, 0, kIdle, 96);
+             trace.StackKeyReference(1'101, 0, kKernelPart, 1'100, 720, 96, 0xA0);
+             trace.Switch(1'500, 0, 96, kIdle);
+             trace.StackKeyReference(1'501, 0, kUserPart, 1'100, 720, 96, 0xB0);
+             trace.StackKeyDefinition(5'000, kOpcodeStackKeyRundown, 0xA0, {kKernelBase + 0x2000})
+                 .StackKeyDefinition(5'000, kOpcodeStackKeyRundown, 0xB0, {0x40'1000});
+             return trace;
+         }},
         // Names that HTML and JSON must escape.
         {"escaped_names",
          [] {

@@ -105,9 +105,11 @@ void StackAttribution::Stack(std::uint32_t processor, const StackEventData& stac
     const StackId before = slot->stack;
     slot->stack = Compose(before, part);
     if (slot->counted) {
+        // A count that falls to zero stays: most are taken again by the next
+        // wake, and erasing would free and allocate a node each time.
         StackCounts& counts = *event->counts;
-        if (before != kNoStack && --counts[before] == 0) {
-            counts.erase(before);
+        if (before != kNoStack) {
+            --counts[before];
         }
         ++counts[slot->stack];
     }

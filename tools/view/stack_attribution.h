@@ -41,6 +41,7 @@ struct StackSlot {
     StackPartId last_whole = kNoStackPart;
 };
 
+// Wakes per stack; a stack whose wakes all moved to a longer one counts 0.
 using StackCounts = std::unordered_map<StackId, std::uint64_t>;
 
 struct StackEventCounts {

@@ -73,6 +73,9 @@ std::string TextOf(const std::vector<ResolvedFrame>& frames) {
 std::vector<StackFigure> TopStacks(const StackCounts& counts, std::uint64_t wakes, CodeNames& names) {
     std::unordered_map<std::string, StackFigure> by_text;
     for (const auto& [id, count] : counts) {
+        if (count == 0) {
+            continue;
+        }
         const std::vector<ResolvedFrame>& frames = names.Stack(id);
         if (frames.empty()) {
             continue;
