@@ -198,9 +198,8 @@ ULONG TraceSession::Process(const FILETIME* start, const FILETIME* end) {
 
     // Buffers take the header's size, so that a buffer given back holds any
     // other, unless the file is smaller than that (a damaged header, or a
-    // trace cut short): then what it can hold. A trace whose events the
-    // queue would hold at once gives no buffer back before the last is
-    // loaded: each takes only what it holds.
+    // trace cut short): then what it can hold. In a small trace (its events
+    // would fill the queue's batches at once) each takes only what it holds.
     const bool small = FitsInTheQueue(scan.buffers);
     const std::size_t usual_buffer_size = small ? 0 : std::min<std::uint64_t>(max_decompressed, file_.Size());
     std::optional<TraceDamage> read_damage;
