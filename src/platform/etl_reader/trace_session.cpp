@@ -28,21 +28,21 @@ std::int64_t FileTimeValue(const FILETIME& time) {
     return static_cast<std::int64_t>((std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime);
 }
 
-// Buffers grouped by processor, each group in sequence order (file order on ties).
-std::vector<std::span<const BufferInfo>> GroupByProcessor(std::span<BufferInfo> buffers) {
+// One stream per processor over `buffers`, each in sequence order (file order on ties).
+std::vector<ProcessorStream> StreamsByProcessor(StreamShared& shared, std::span<BufferInfo> buffers) {
     std::sort(buffers.begin(), buffers.end(), [](const BufferInfo& a, const BufferInfo& b) {
         return std::tie(a.processor, a.sequence_number, a.file_offset) <
                std::tie(b.processor, b.sequence_number, b.file_offset);
     });
-    std::vector<std::span<const BufferInfo>> groups;
+    std::vector<ProcessorStream> streams;
     std::size_t begin = 0;
     for (std::size_t index = 1; index <= buffers.size(); ++index) {
         if (index == buffers.size() || buffers[index].processor != buffers[begin].processor) {
-            groups.emplace_back(buffers.data() + begin, index - begin);
+            streams.emplace_back(shared, std::span<const BufferInfo>(buffers.data() + begin, index - begin));
             begin = index;
         }
     }
-    return groups;
+    return streams;
 }
 
 // The file's first buffer, as far as the file holds it; empty when unreadable.
@@ -307,10 +307,7 @@ ULONG TraceSession::OrderAndDeliver(std::span<BufferInfo> buffers, std::size_t u
     ULONG stopped_by_delivery = ERROR_SUCCESS;
     ULONG status = ERROR_SUCCESS;
     try {
-        std::vector<ProcessorStream> streams;
-        for (const std::span<const BufferInfo> group : GroupByProcessor(buffers)) {
-            streams.emplace_back(shared, group);
-        }
+        std::vector<ProcessorStream> streams = StreamsByProcessor(shared, buffers);
         status = MergeStreams(std::span<ProcessorStream>(streams), [&](const ProcessorStream& stream) -> ULONG {
             if (!finished.empty()) {
                 queue.GiveBackBuffers(finished);
@@ -344,10 +341,7 @@ ULONG TraceSession::OrderEvents(std::span<BufferInfo> buffers, std::size_t usual
         return ERROR_CANCELLED;
     }
     StreamShared shared{file_, queue, kMemoryBudget, usual_buffer_size, {}, &batch->finished, {}};
-    std::vector<ProcessorStream> streams;
-    for (const std::span<const BufferInfo> group : GroupByProcessor(buffers)) {
-        streams.emplace_back(shared, group);
-    }
+    std::vector<ProcessorStream> streams = StreamsByProcessor(shared, buffers);
     const ULONG status = MergeStreams(std::span<ProcessorStream>(streams), [&](const ProcessorStream& stream) -> ULONG {
         batch->events.push_back({&stream.Buffer(), stream.Offset(), stream.RawTime()});
         if (batch->events.size() == EventBatch::kEvents) {
