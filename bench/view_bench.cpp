@@ -11,10 +11,10 @@
 
 #include "analysis/periodic_disturbances.h"
 #include "bench_trace.h"
-#include "view/wake_figures.h"
-#include "view/wake_pass.h"
-#include "view/wakes_json.h"
-#include "view/wakes_page.h"
+#include "view/collect/build_figures.h"
+#include "view/collect/wake_pass.h"
+#include "view/json/wakes_json.h"
+#include "view/page/wakes_page.h"
 
 namespace dormiscope {
 namespace {

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <string>
 
-#include "view/wakes_page.h"
+#include "view/page/wakes_page.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {

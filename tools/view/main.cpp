@@ -14,13 +14,13 @@
 #include "platform/system/same_file.h"
 #include "trace_problem/trace_problem.h"
 #include "version/version.h"
-#include "view/output_file.h"
-#include "view/symbol_setup.h"
-#include "view/view_options.h"
-#include "view/wake_figures.h"
-#include "view/wake_pass.h"
-#include "view/wakes_json.h"
-#include "view/wakes_page.h"
+#include "view/collect/build_figures.h"
+#include "view/collect/wake_pass.h"
+#include "view/json/wakes_json.h"
+#include "view/page/wakes_page.h"
+#include "view/program/output_file.h"
+#include "view/program/symbol_setup.h"
+#include "view/program/view_options.h"
 
 namespace {
 

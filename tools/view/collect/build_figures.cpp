@@ -1,0 +1,399 @@
+#include "view/collect/build_figures.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <unordered_map>
+
+#include "analysis/period_class.h"
+#include "report/name_text.h"
+#include "report/report_selection.h"
+
+namespace dormiscope::view {
+namespace {
+
+constexpr std::uint32_t kIdleThreadId = 0;
+
+double PerSecond(std::uint64_t count, std::uint64_t duration) {
+    return duration == 0 ? 0.0 : static_cast<double>(count) * 1e7 / static_cast<double>(duration);
+}
+
+std::wstring ProcessName(const TraceModel& model, std::uint32_t process_id) {
+    const auto found = model.ProcessIndex.find(process_id);
+    return found == model.ProcessIndex.end() ? std::wstring() : NameText(found->second->ImageFileName);
+}
+
+// What the figures need of the trace's code: the modules, and the routines
+// and stacks by the ids the collector gave them, resolved once each.
+class CodeNames {
+public:
+    CodeNames(const WakeCollector& collector, ModuleMaps& modules) : collector_(collector), modules_(modules) {
+        for (const RoutineRuns& runs : collector.credits().routines()) {
+            routines_.push_back(modules.Resolve(kKernelProcess, runs.address, runs.first_start));
+        }
+    }
+
+    std::optional<ResolvedFrame> Routine(RoutineId id) const {
+        return id < routines_.size() ? std::optional<ResolvedFrame>(routines_[id]) : std::nullopt;
+    }
+    const std::vector<ResolvedFrame>& Stack(StackId id) {
+        auto [found, added] = stacks_.try_emplace(id);
+        if (added) {
+            found->second = collector_.stacks().Frames(id, modules_);
+        }
+        return found->second;
+    }
+
+private:
+    static constexpr std::uint32_t kKernelProcess = 0;
+
+    const WakeCollector& collector_;
+    ModuleMaps& modules_;
+    std::vector<ResolvedFrame> routines_;  // by RoutineId
+    std::unordered_map<StackId, std::vector<ResolvedFrame>> stacks_;
+};
+
+// Addresses no module covered all read "unknown", and are one.
+bool SameFrame(const ResolvedFrame& left, const ResolvedFrame& right) {
+    return left.module == right.module && (left.module == nullptr || left.offset == right.offset);
+}
+
+std::string TextOf(const std::vector<ResolvedFrame>& frames) {
+    std::string text;
+    for (const ResolvedFrame& frame : frames) {
+        text += FrameText(frame);
+        text += '\n';
+    }
+    return text;
+}
+
+// The most frequent stacks, counted per wake; stacks that read the same
+// (the same addresses at other times, the same cached stack under two keys,
+// addresses no module covered) are one.
+std::vector<StackFigure> TopStacks(const StackCounts& counts, std::uint64_t wakes, CodeNames& names) {
+    std::unordered_map<std::string, StackFigure> by_text;
+    for (const auto& [id, count] : counts) {
+        if (count == 0) {
+            continue;
+        }
+        const std::vector<ResolvedFrame>& frames = names.Stack(id);
+        if (frames.empty()) {
+            continue;
+        }
+        const auto [stack, added] = by_text.try_emplace(TextOf(frames), StackFigure{0, 0, frames});
+        stack->second.count += count;
+    }
+    std::vector<std::pair<std::string, StackFigure>> ordered(std::make_move_iterator(by_text.begin()),
+                                                             std::make_move_iterator(by_text.end()));
+    std::sort(ordered.begin(), ordered.end(), [](const auto& left, const auto& right) {
+        return left.second.count != right.second.count ? left.second.count > right.second.count
+                                                       : left.first < right.first;
+    });
+    std::vector<StackFigure> top;
+    for (std::size_t index = 0; index < ordered.size() && index < kTopStacks; ++index) {
+        StackFigure& stack = ordered[index].second;
+        stack.share = wakes == 0 ? 0.0 : static_cast<double>(stack.count) / static_cast<double>(wakes);
+        top.push_back(std::move(stack));
+    }
+    return top;
+}
+
+std::vector<ReadierFigure> TopReadiers(const TraceModel& model, const ThreadWakes& wakes, const CodeNames& names) {
+    std::vector<ReadierFigure> readiers;
+    for (const auto& [id, count] : wakes.readiers) {
+        ReadierFigure readier{id.kind, id.thread_id, id.process_id, {}, count, std::nullopt};
+        if (id.kind == ReadierKind::kThread) {
+            readier.process_name = ProcessName(model, id.process_id);
+        }
+        if (id.kind == ReadierKind::kDpc) {
+            readier.routine = names.Routine(id.routine);
+            // Routine addresses that resolve alike are one readier.
+            const auto same = std::find_if(readiers.begin(), readiers.end(), [&](const ReadierFigure& other) {
+                return other.kind == ReadierKind::kDpc && other.routine.has_value() == readier.routine.has_value() &&
+                       (!readier.routine || SameFrame(*other.routine, *readier.routine));
+            });
+            if (same != readiers.end()) {
+                same->count += count;
+                continue;
+            }
+        }
+        readiers.push_back(std::move(readier));
+    }
+    // Most readies first; the map's order settles ties.
+    std::stable_sort(readiers.begin(), readiers.end(),
+                     [](const ReadierFigure& left, const ReadierFigure& right) { return left.count > right.count; });
+    if (readiers.size() > kTopReadiers) {
+        readiers.resize(kTopReadiers);
+    }
+    return readiers;
+}
+
+// The index of the p-th percentile (0 < p ≤ 100) by nearest rank among `count` sorted values.
+std::size_t RankIndex(std::size_t count, unsigned percent) {
+    const std::size_t rank = (count * percent + 99) / 100;
+    return rank == 0 ? 0 : rank - 1;
+}
+
+// Reorders the values.
+std::optional<IntervalFigure> Intervals(std::vector<std::uint32_t>& values) {
+    if (values.empty()) {
+        return std::nullopt;
+    }
+    const std::size_t p10 = RankIndex(values.size(), 10);
+    const std::size_t median = RankIndex(values.size(), 50);
+    const std::size_t p90 = RankIndex(values.size(), 90);
+    const auto at = [&](std::size_t index) { return values.begin() + static_cast<std::ptrdiff_t>(index); };
+    // Once the median is in place, the other two are looked for on their side of it.
+    std::nth_element(values.begin(), at(median), values.end());
+    std::nth_element(values.begin(), at(p10), at(median));
+    if (p90 > median) {
+        std::nth_element(at(median + 1), at(p90), values.end());
+    }
+    return IntervalFigure{values.size(), values[p10], values[median], values[p90]};
+}
+
+double Regularity(const BucketClasses& classes) {
+    std::uint64_t total = 0;
+    for (const auto& [period_class, count] : classes.class_bins) {
+        total += count;
+    }
+    const auto in_class = classes.class_bins.find(classes.periodicity);
+    if (total == 0 || in_class == classes.class_bins.end()) {
+        return 0.0;
+    }
+    return static_cast<double>(in_class->second) / static_cast<double>(total);
+}
+
+ThreadFigures FiguresOf(const TraceModel& model, const ThreadEntry& thread, ThreadWakes* wakes,
+                        std::uint64_t duration, bool readies_recorded, bool reported, CodeNames& names) {
+    ThreadFigures figures;
+    figures.thread_id = thread.TThreadId;
+    if (thread.period_histogram.GetNumBuckets() != 0) {
+        const BucketClasses classes = ClassifyBuckets(thread.period_histogram.Buckets());
+        figures.period_classes = classes.class_bins;
+        if (reported) {
+            figures.periodicity_ms = classes.periodicity;
+            figures.regularity = Regularity(classes);
+        }
+    }
+    if (readies_recorded) {
+        figures.top_readiers.emplace();
+    }
+    if (wakes == nullptr) {
+        return figures;
+    }
+    figures.name.assign(wakes->name.begin(), wakes->name.end());
+    figures.wakes = wakes->wakes;
+    figures.wakes_per_second = PerSecond(wakes->wakes, duration);
+    figures.idle_wakes = wakes->idle_wakes;
+    figures.idle_wakes_by_cstate = wakes->idle_wakes_by_cstate;
+    figures.on_processor = wakes->on_processor;
+    figures.intervals = Intervals(wakes->off_processor_intervals);
+    if (readies_recorded) {
+        figures.top_readiers = TopReadiers(model, *wakes, names);
+    }
+    figures.wait_stacks = TopStacks(wakes->wait_stacks, wakes->wakes, names);
+    figures.readying_stacks = TopStacks(wakes->readying_stacks, wakes->wakes, names);
+    figures.timeline = wakes->timeline;
+    return figures;
+}
+
+std::string CutShortNote(const TraceCoverage& coverage, std::uint64_t duration) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", static_cast<double>(duration) / 1e7);
+    return "The file holds " + std::to_string(coverage.buffers_read) + " of the " +
+           std::to_string(coverage.buffers_written) + " buffers its header counts: the recording was cut short. " +
+           "Rates are over the " + seconds + " s its events cover.";
+}
+
+CodeFigures CodeFiguresOf(const WakeReading& reading) {
+    const StackEventCounts& stacks = reading.collector->stacks().counts();
+    const RoutineEventCounts& routines = reading.collector->credits().counts();
+    const ModuleMapDamage& images = reading.modules.damage();
+    CodeFigures code;
+    code.images = reading.images;
+    code.image_identities = reading.image_identities;
+    code.stacks = stacks.stacks;
+    code.stacks_matched = stacks.matched;
+    code.stacks_unmatched = stacks.unmatched;
+    code.stack_keys_undefined = reading.collector->stacks().undefined_references();
+    code.stacks_damaged = stacks.damaged;
+    code.images_ignored = images.empty_images + images.overlapping_images;
+    code.dpcs = routines.dpcs;
+    code.interrupts = routines.interrupts;
+    code.readies_from_dpc = routines.readies_from_dpc;
+    code.readies_from_dpc_not_recorded = routines.readies_not_recorded;
+    return code;
+}
+
+// One figure per routine as it reads (kind, module and offset); most runs first.
+std::vector<RoutineFigure> Routines(const std::vector<RoutineRuns>& all_runs, const CodeNames& names,
+                                    std::uint64_t duration) {
+    std::vector<RoutineFigure> routines;
+    std::vector<std::vector<std::uint32_t>> durations;
+    for (RoutineId id = 0; id < all_runs.size(); ++id) {
+        const RoutineRuns& runs = all_runs[id];
+        const ResolvedFrame frame = *names.Routine(id);
+        auto same = std::find_if(routines.begin(), routines.end(), [&](const RoutineFigure& routine) {
+            return routine.kind == runs.kind && SameFrame(routine.routine, frame);
+        });
+        if (same == routines.end()) {
+            routines.push_back({runs.kind, frame, 0, 0, 0, 0, 0, 0});
+            durations.emplace_back();
+            same = routines.end() - 1;
+        }
+        same->count += runs.count;
+        same->total += runs.total;
+        same->readied += runs.readied;
+        same->started_idle += runs.started_idle;
+        std::vector<std::uint32_t>& kept = durations[static_cast<std::size_t>(same - routines.begin())];
+        kept.insert(kept.end(), runs.durations.begin(), runs.durations.end());
+    }
+    std::vector<std::pair<std::string, std::size_t>> order;
+    for (std::size_t index = 0; index < routines.size(); ++index) {
+        routines[index].per_second = PerSecond(routines[index].count, duration);
+        if (const std::optional<IntervalFigure> runs = Intervals(durations[index])) {
+            routines[index].median = runs->median;
+        }
+        order.emplace_back(FrameText(routines[index].routine), index);
+    }
+    std::sort(order.begin(), order.end(), [&](const auto& left, const auto& right) {
+        const RoutineFigure& a = routines[left.second];
+        const RoutineFigure& b = routines[right.second];
+        if (a.count != b.count) {
+            return a.count > b.count;
+        }
+        return left.first != right.first ? left.first < right.first : a.kind < b.kind;
+    });
+    std::vector<RoutineFigure> sorted;
+    for (const auto& [text, index] : order) {
+        sorted.push_back(routines[index]);
+    }
+    return sorted;
+}
+
+std::string Counted(std::uint64_t count, std::string_view one, std::string_view many) {
+    return std::to_string(count) + " " + std::string(count == 1 ? one : many);
+}
+
+// What of the code the trace did not record (and the switch that records it),
+// and what it recorded but could not be used.
+void AddCodeNotes(std::vector<std::string>& notes, const CodeFigures& code, bool clock_known) {
+    if (code.stacks == 0) {
+        notes.push_back(
+            "The trace has no stacks on context switches and readies: where threads wait and what readies them "
+            "is not recorded. Record with dormiscope.wprp, or add -stackwalk CSwitch+ReadyThread to xperf.");
+    }
+    if (code.images == 0) {
+        notes.push_back(
+            "The trace has no image events: no address is named by its module. Record with dormiscope.wprp, "
+            "or add LOADER to xperf's kernel flags.");
+    }
+    if (code.dpcs == 0 && code.interrupts == 0) {
+        notes.push_back(
+            "The trace has no DPC or interrupt events: which routine readied a thread is not recorded. Record "
+            "with dormiscope.wprp, or add DPC+INTERRUPT to xperf's kernel flags.");
+    }
+    if (!clock_known && (code.stacks > 0 || code.dpcs > 0 || code.interrupts > 0)) {
+        notes.push_back(
+            "The trace reader does not tell the trace's clock: no stack or routine could be matched to its event.");
+    }
+    if (code.stacks_unmatched > 0) {
+        notes.push_back(Counted(code.stacks_unmatched, "stack matches", "stacks match") +
+                        " no context switch or ready: left out.");
+    }
+    if (code.stack_keys_undefined > 0) {
+        notes.push_back(Counted(code.stack_keys_undefined, "stack names a cache key", "stacks name cache keys") +
+                        " the trace never defines: left out.");
+    }
+    if (code.stacks_damaged > 0) {
+        notes.push_back(Counted(code.stacks_damaged, "stack event is", "stack events are") +
+                        " truncated, oversized or unreadable: left out.");
+    }
+    if (code.images_ignored > 0) {
+        notes.push_back(Counted(code.images_ignored, "image event was", "image events were") +
+                        " empty or overlapped a loaded module: empty ones are ignored, and where two overlap the "
+                        "later one names the addresses.");
+    }
+}
+
+std::vector<std::string> CoverageNotes(const TraceFigures& figures, const WakeReading& reading) {
+    const TraceCoverage& coverage = reading.coverage;
+    std::vector<std::string> notes;
+    if (coverage.CutShort()) {
+        notes.push_back(CutShortNote(coverage, figures.duration));
+    }
+    if (figures.events_lost > 0 || figures.buffers_lost > 0) {
+        notes.push_back("The trace lost " + std::to_string(figures.events_lost) + " events and " +
+                        std::to_string(figures.buffers_lost) +
+                        " buffers: every count is a lower bound, and intervals may span the gaps.");
+    }
+    if (figures.context_switches == 0) {
+        notes.push_back(
+            "The trace has no context-switch events: wakes, idle wakes, C-states, on-processor time, "
+            "intervals, periodicity and timelines are missing.");
+    }
+    if (figures.ready_events == 0) {
+        notes.push_back("The trace has no ReadyThread events: who readied each thread is not recorded.");
+    }
+    AddCodeNotes(notes, figures.code, reading.clock_known);
+    return notes;
+}
+
+}  // namespace
+
+TraceFigures BuildFigures(const TraceModel& model, std::uint64_t duration, WakeReading& reading) {
+    WakeCollector& collector = *reading.collector;
+    TraceFigures figures;
+    figures.duration = duration;
+    figures.processors = reading.header.processors;
+    figures.events = collector.events();
+    figures.context_switches = collector.context_switches();
+    figures.ready_events = collector.ready_events();
+    figures.wakes = collector.wakes();
+    figures.wakes_per_second = PerSecond(collector.wakes(), duration);
+    figures.idle_wakes = collector.idle_wakes();
+    std::vector<std::uint64_t> idle_wakes = collector.IdleWakesByProcessor();
+    idle_wakes.resize(std::max<std::size_t>(idle_wakes.size(), figures.processors), 0);
+    for (const std::uint64_t count : idle_wakes) {
+        figures.idle_wakes_per_second_by_processor.push_back(PerSecond(count, duration));
+    }
+    figures.idle_exit_cstates = collector.idle_exit_cstates();
+    figures.events_lost = reading.header.events_lost;
+    figures.buffers_lost = reading.header.buffers_lost;
+    figures.timer_resolution = reading.header.timer_resolution;
+    figures.code = CodeFiguresOf(reading);
+    CodeNames names(collector, reading.modules);
+    figures.routines = Routines(collector.credits().routines(), names, duration);
+    figures.coverage_notes = CoverageNotes(figures, reading);
+
+    const bool readies_recorded = figures.ready_events > 0;
+    for (const ProcessSelection& selection : SelectReportedThreads(model)) {
+        ProcessFigures process;
+        process.process_id = selection.process->ProcessId;
+        process.name = NameText(selection.process->ImageFileName);
+        for (const auto& [thread, verdict] : selection.threads) {
+            // Each processor's idle thread has id 0; leaving idle is not a wake.
+            if (thread->TThreadId == kIdleThreadId) {
+                continue;
+            }
+            process.threads.push_back(FiguresOf(model, *thread, collector.WakesOf(*thread), duration,
+                                                readies_recorded, verdict == ReportVerdict::kWritten, names));
+            process.wakes += process.threads.back().wakes;
+        }
+        if (process.threads.empty()) {
+            continue;
+        }
+        process.wakes_per_second = PerSecond(process.wakes, duration);
+        std::stable_sort(process.threads.begin(), process.threads.end(), [](const auto& left, const auto& right) {
+            return left.wakes != right.wakes ? left.wakes > right.wakes : left.thread_id < right.thread_id;
+        });
+        figures.processes.push_back(std::move(process));
+    }
+    std::stable_sort(figures.processes.begin(), figures.processes.end(), [](const auto& left, const auto& right) {
+        return left.wakes != right.wakes ? left.wakes > right.wakes : left.process_id < right.process_id;
+    });
+    return figures;
+}
+
+}  // namespace dormiscope::view

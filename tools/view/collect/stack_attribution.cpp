@@ -1,0 +1,219 @@
+#include "view/collect/stack_attribution.h"
+
+#include "platform/kernel_event_classes.h"
+
+namespace dormiscope::view {
+namespace {
+
+std::uint64_t HashOf(std::uint32_t process, std::uint32_t epoch, const std::vector<std::uint64_t>& frames) {
+    std::uint64_t hash = (std::uint64_t{process} << 32 | epoch) * 0x9E3779B97F4A7C15ULL;
+    for (const std::uint64_t frame : frames) {
+        hash = (hash ^ frame) * 0x100000001B3ULL;
+        hash ^= hash >> 29;
+    }
+    return hash;
+}
+
+}  // namespace
+
+StackAttribution::StackAttribution()
+    : cached_([this](std::uint32_t waiting, const std::vector<std::uint64_t>& frames) {
+          parts_[waiting].frames = frames;
+          parts_[waiting].defined = true;
+      }),
+      stacks_(1, {kNoPart, kNoPart}) {}
+
+void StackAttribution::Event(std::uint32_t processor, std::int64_t time, std::uint32_t thread_id, bool any_thread,
+                             StackSlot* slot, StackCounts* counts) {
+    if (processor >= rings_.size()) {
+        rings_.resize(static_cast<std::size_t>(processor) + 1);
+    }
+    Ring& ring = rings_[processor];
+    ring.entries[ring.next] = {time, thread_id, any_thread, slot, counts};
+    ring.next = (ring.next + 1) % kRingSize;
+    if (slot != nullptr) {
+        slot->event_time = time;
+        slot->stack = kNoStack;
+        slot->counted = false;
+    }
+}
+
+const StackAttribution::RingEntry* StackAttribution::Find(std::uint32_t processor, std::int64_t time,
+                                                          std::uint32_t thread_id) const {
+    if (processor >= rings_.size()) {
+        return nullptr;
+    }
+    const Ring& ring = rings_[processor];
+    // Newest first: the stack follows its event closely.
+    for (std::size_t age = 1; age <= kRingSize; ++age) {
+        const RingEntry& entry = ring.entries[(ring.next + kRingSize - age) % kRingSize];
+        if (entry.time == time && (entry.any_thread || entry.thread_id == thread_id)) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+void StackAttribution::Unreadable() {
+    ++counts_.stacks;
+    ++counts_.damaged;
+}
+
+void StackAttribution::Stack(std::uint32_t processor, const StackEventData& stack) {
+    const bool definition = stack.opcode == kOpcodeStackKeyDelete || stack.opcode == kOpcodeStackKeyRundown;
+    if (definition) {
+        // A damaged definition leaves its references undefined.
+        if (stack.frames_read != StackFrames::kWhole) {
+            ++counts_.damaged;
+            return;
+        }
+        Define(stack);
+        return;
+    }
+    if (stack.opcode != kOpcodeStack && stack.opcode != kOpcodeStackKeyKernel && stack.opcode != kOpcodeStackKeyUser) {
+        return;
+    }
+    ++counts_.stacks;
+    if (stack.frames_read != StackFrames::kWhole) {
+        ++counts_.damaged;
+        return;
+    }
+    if (!clock_) {
+        ++counts_.unmatched;
+        return;
+    }
+    const std::int64_t time = clock_->ToSystemTime(static_cast<std::int64_t>(stack.EventTimeStamp));
+    const RingEntry* const event = Find(processor, time, stack.StackThread);
+    if (event == nullptr) {
+        ++counts_.unmatched;
+        return;
+    }
+    ++counts_.matched;
+    StackSlot* const slot = event->slot;
+    PartId part = kNoPart;
+    if (stack.opcode == kOpcodeStack) {
+        PartId& last = slot != nullptr ? slot->last_whole : rings_[processor].last_whole;
+        part = WholePart(stack, time, last);
+        last = part;
+    } else {
+        part = CachedPart(stack, time);
+    }
+    // A later event of the thread has taken the slot over.
+    if (slot == nullptr || slot->event_time != time) {
+        return;
+    }
+    const StackId before = slot->stack;
+    slot->stack = Compose(before, part);
+    if (slot->counted) {
+        // A count that falls to zero stays: most are taken again by the next
+        // wake, and erasing would free and allocate a node each time.
+        StackCounts& counts = *event->counts;
+        if (before != kNoStack) {
+            --counts[before];
+        }
+        ++counts[slot->stack];
+    }
+}
+
+bool StackAttribution::SamePart(PartId id, const StackEventData& stack) const {
+    const Part& part = parts_[id];
+    return part.process == stack.StackProcess && part.epoch == epoch_ && part.frames == stack.frames;
+}
+
+StackAttribution::PartId StackAttribution::WholePart(const StackEventData& stack, std::int64_t time, PartId last) {
+    if (last != kNoPart && SamePart(last, stack)) {
+        return last;
+    }
+    const std::uint64_t hash = HashOf(stack.StackProcess, epoch_, stack.frames);
+    const auto [first, end] = whole_parts_.equal_range(hash);
+    for (auto candidate = first; candidate != end; ++candidate) {
+        if (SamePart(candidate->second, stack)) {
+            return candidate->second;
+        }
+    }
+    const auto id = static_cast<PartId>(parts_.size());
+    parts_.push_back({stack.StackProcess, epoch_, time, true, 0, stack.frames});
+    whole_parts_.emplace(hash, id);
+    return id;
+}
+
+StackAttribution::PartId StackAttribution::CachedPart(const StackEventData& stack, std::int64_t time) {
+    const auto [found, added] =
+        waiting_parts_.try_emplace({stack.StackKey, stack.StackProcess, epoch_}, static_cast<PartId>(parts_.size()));
+    if (added) {
+        parts_.push_back({stack.StackProcess, epoch_, time, false, 0, {}});
+        cached_.Refer(stack.StackKey, found->second);
+    }
+    ++parts_[found->second].references;
+    return found->second;
+}
+
+void StackAttribution::Define(const StackEventData& definition) {
+    cached_.Define(definition);
+    // Later references to the key are to another stack.
+    const auto first = waiting_parts_.lower_bound({definition.StackKey, 0, 0});
+    auto last = first;
+    while (last != waiting_parts_.end() && std::get<0>(last->first) == definition.StackKey) {
+        ++last;
+    }
+    waiting_parts_.erase(first, last);
+}
+
+StackId StackAttribution::Compose(StackId stack, PartId part) {
+    if (stack == kNoStack) {
+        if (part >= alone_.size()) {
+            alone_.resize(static_cast<std::size_t>(part) + 1, kNoStack);
+        }
+        if (alone_[part] == kNoStack) {
+            alone_[part] = static_cast<StackId>(stacks_.size());
+            stacks_.emplace_back(part, kNoPart);
+        }
+        return alone_[part];
+    }
+    // An event has at most a kernel and a user part; a third replaces the second.
+    const std::pair<PartId, PartId> parts{stacks_[stack].first, part};
+    const auto [found, added] = stack_ids_.try_emplace(parts, static_cast<StackId>(stacks_.size()));
+    if (added) {
+        stacks_.push_back(parts);
+    }
+    return found->second;
+}
+
+void StackAttribution::Woke(StackSlot& slot, StackCounts& counts) {
+    if (slot.event_time == kNoEvent || slot.counted) {
+        return;
+    }
+    slot.counted = true;
+    if (slot.stack != kNoStack) {
+        ++counts[slot.stack];
+    }
+}
+
+std::vector<ResolvedFrame> StackAttribution::Frames(StackId stack, ModuleMaps& modules) const {
+    std::vector<ResolvedFrame> frames;
+    if (stack >= stacks_.size()) {
+        return frames;
+    }
+    for (const PartId id : {stacks_[stack].first, stacks_[stack].second}) {
+        if (id == kNoPart) {
+            continue;
+        }
+        const Part& part = parts_[id];
+        for (const std::uint64_t address : part.frames) {
+            frames.push_back(modules.Resolve(part.process, address, part.time));
+        }
+    }
+    return frames;
+}
+
+std::uint64_t StackAttribution::undefined_references() const {
+    std::uint64_t count = 0;
+    for (const Part& part : parts_) {
+        if (!part.defined) {
+            count += part.references;
+        }
+    }
+    return count;
+}
+
+}  // namespace dormiscope::view

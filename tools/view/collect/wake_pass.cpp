@@ -1,0 +1,209 @@
+#include "view/collect/wake_pass.h"
+
+#include <cstddef>
+
+#include "etw/etw_parser.h"
+#include "etw/event_records.h"
+#include "etw/logfile_header_field.h"
+#include "etw/stack_event_records.h"
+#include "model/trace_passes.h"
+#include "platform/kernel_event_classes.h"
+
+namespace dormiscope::view {
+namespace {
+
+struct PassContext {
+    RunContext& run;
+    WakeCollector& collector;
+    WakeReading& reading;  // its module maps and image counts
+    // Reused so that a stack's addresses cost no allocation per event.
+    StackEventData stack;
+};
+
+PassContext& ContextOf(void* context) {
+    return *static_cast<PassContext*>(context);
+}
+
+std::uint32_t ProcessorOf(const EVENT_RECORD& event) {
+    return (event.EventHeader.Flags & EVENT_HEADER_FLAG_PROCESSOR_INDEX) != 0 ? event.BufferContext.ProcessorIndex
+                                                                             : event.BufferContext.ProcessorNumber;
+}
+
+void OnContextSwitch(const EVENT_RECORD& event, const TraceInfo* info, void* context) {
+    PassContext& pass = ContextOf(context);
+    pass.collector.CountEvent();
+    CSwitchEventData record;
+    if (!ReadEventProperties(event, record)) {
+        return;
+    }
+    pass.run.model.CSwitchEvent(record, static_cast<std::uint64_t>(info->StartTime));
+    pass.collector.ContextSwitch(ProcessorOf(event), record.TimeStamp,
+                                 ReadField(record.payload, cswitch_field::kNewThreadId),
+                                 ReadField(record.payload, cswitch_field::kOldThreadId),
+                                 ReadField(record.payload, cswitch_field::kPreviousCState));
+}
+
+void OnReadyThread(const EVENT_RECORD& event, const TraceInfo*, void* context) {
+    PassContext& pass = ContextOf(context);
+    pass.collector.CountEvent();
+    ReadyThreadEventData record;
+    if (ReadReadyThreadProperties(event, record)) {
+        pass.collector.ReadyThread(ProcessorOf(event), record);
+    }
+}
+
+void OnImage(const EVENT_RECORD& event, const TraceInfo*, void* context) {
+    PassContext& pass = ContextOf(context);
+    pass.collector.CountEvent();
+    ImageEventData record;
+    if (ReadImageProperties(event, record)) {
+        ++pass.reading.images;
+        pass.reading.modules.Add(record);
+        pass.collector.ImagesChanged();
+    }
+}
+
+void OnImageIdentity(const EVENT_RECORD& event, const TraceInfo*, void* context) {
+    PassContext& pass = ContextOf(context);
+    pass.collector.CountEvent();
+    ImageIdentityEventData record;
+    if (ReadImageIdentityProperties(event, record)) {
+        ++pass.reading.image_identities;
+        pass.reading.modules.Add(record);
+    }
+}
+
+void OnStack(const EVENT_RECORD& event, const TraceInfo*, void* context) {
+    PassContext& pass = ContextOf(context);
+    pass.collector.CountEvent();
+    if (ReadStackProperties(event, pass.stack)) {
+        pass.collector.Stack(ProcessorOf(event), pass.stack);
+    } else {
+        pass.collector.UnreadableStack();
+    }
+}
+
+void OnRoutine(const EVENT_RECORD& event, const TraceInfo*, void* context) {
+    PassContext& pass = ContextOf(context);
+    pass.collector.CountEvent();
+    RoutineEventData record;
+    if (ReadRoutineProperties(event, record)) {
+        pass.collector.Routine(ProcessorOf(event), record);
+    }
+}
+
+void OnSetName(const EVENT_RECORD& event, const TraceInfo*, void* context) {
+    PassContext& pass = ContextOf(context);
+    pass.collector.CountEvent();
+    ThreadNameEventData record;
+    if (ReadSetNameProperties(event, record)) {
+        pass.collector.ThreadName(record);
+    }
+}
+
+void TakeThreadName(const EVENT_RECORD& event, PassContext& pass) {
+    ThreadNameEventData record;
+    if (ReadThreadEventName(event, record)) {
+        pass.collector.ThreadName(record);
+    }
+}
+
+// Starts register the thread as the report's second pass does, then name it.
+void OnThreadStarted(const EVENT_RECORD& event, const TraceInfo* info, void* context) {
+    PassContext& pass = ContextOf(context);
+    pass.collector.CountEvent();
+    OnThreadStart(event, info, &pass.run);
+    ThreadEventData record;
+    if (ReadEventProperties(event, record)) {
+        pass.collector.ThreadRegistered(ReadField(record.payload, thread_field::kTThreadId));
+    }
+    TakeThreadName(event, pass);
+}
+
+// Rundowns and ends only name threads: the first pass registered the rundown.
+void OnThreadNamed(const EVENT_RECORD& event, const TraceInfo*, void* context) {
+    PassContext& pass = ContextOf(context);
+    pass.collector.CountEvent();
+    TakeThreadName(event, pass);
+}
+
+void OnProcessStarted(const EVENT_RECORD& event, const TraceInfo* info, void* context) {
+    PassContext& pass = ContextOf(context);
+    pass.collector.CountEvent();
+    OnProcessStart(event, info, &pass.run);
+}
+
+void OnProcessEvent(const EVENT_RECORD&, const TraceInfo*, void* context) {
+    ContextOf(context).collector.CountEvent();
+}
+
+TraceHeaderFacts FactsOf(const TRACE_LOGFILE_HEADER& header) {
+    TraceHeaderFacts facts;
+    facts.processors = header.NumberOfProcessors;
+    facts.events_lost = header.EventsLost;
+    facts.timer_resolution = header.TimerResolution;
+    facts.buffers_lost = ReadLogfileHeaderField<std::uint32_t>(header, offsetof(TRACE_LOGFILE_HEADER, BuffersLost));
+    return facts;
+}
+
+std::uint64_t CoveredDuration(const TraceCoverage& coverage, std::int64_t start) {
+    return coverage.last_event_time > start ? static_cast<std::uint64_t>(coverage.last_event_time - start) : 0;
+}
+
+}  // namespace
+
+WakeReading ReadWakes(RunContext& run) {
+    WakeReading reading;
+    reading.status = FirstPassParsing(run);
+    if (reading.status != 0) {
+        return reading;
+    }
+    auto collector = std::make_unique<WakeCollector>(run.model);
+    PassContext context{run, *collector, reading, {}};
+    ETWParser parser;
+    TRACE_LOGFILE_HEADER header{};
+    reading.status = parser.Open(run.input_path, header, &context);
+    if (reading.status != 0) {
+        return reading;
+    }
+    reading.header = FactsOf(header);
+    reading.coverage = run.coverage;
+    reading.duration = run.coverage.CutShort() ? CoveredDuration(run.coverage, parser.Info().StartTime)
+                                               : run.trace_duration;
+    collector->SetWindow({parser.Info().StartTime, reading.duration});
+    const std::optional<ClockReference> clock = parser.Clock();
+    std::optional<TimeConverter> converter = clock ? TimeConverter::Create(*clock) : std::nullopt;
+    reading.clock_known = converter.has_value();
+    collector->SetClock(converter);
+    parser.AddEventCallback({kThreadProvider, kOpcodeCSwitch}, OnContextSwitch);
+    parser.AddEventCallback({kThreadProvider, kOpcodeReadyThread}, OnReadyThread);
+    parser.AddEventCallback({kThreadProvider, kOpcodeSetName}, OnSetName);
+    parser.AddEventCallback({kThreadProvider, kOpcodeStart}, OnThreadStarted);
+    parser.AddEventCallback({kThreadProvider, kOpcodeEnd}, OnThreadNamed);
+    parser.AddEventCallback({kThreadProvider, kOpcodeDCStart}, OnThreadNamed);
+    parser.AddEventCallback({kThreadProvider, kOpcodeDCEnd}, OnThreadNamed);
+    parser.AddEventCallback({kProcessProvider, kOpcodeStart}, OnProcessStarted);
+    parser.AddEventCallback({kProcessProvider, kOpcodeEnd}, OnProcessEvent);
+    for (const std::uint8_t opcode : {kOpcodeImageLoad, kOpcodeImageUnload, kOpcodeImageDCStart, kOpcodeImageDCEnd}) {
+        parser.AddEventCallback({kImageProvider, opcode}, OnImage);
+    }
+    for (const std::uint8_t opcode : {kOpcodeImageDebugRecord, kOpcodeImageDebugRecordIl}) {
+        parser.AddEventCallback({kImageIdentityProvider, opcode}, OnImageIdentity);
+    }
+    for (const std::uint8_t opcode : {kOpcodeStack, kOpcodeStackKeyDelete, kOpcodeStackKeyRundown,
+                                      kOpcodeStackKeyKernel, kOpcodeStackKeyUser}) {
+        parser.AddEventCallback({kStackWalkProvider, opcode}, OnStack);
+    }
+    for (const std::uint8_t opcode : {kOpcodeThreadedDpc, kOpcodeIsr, kOpcodeDpc, kOpcodeTimerDpc}) {
+        parser.AddEventCallback({kPerfInfoProvider, opcode}, OnRoutine);
+    }
+    reading.status = parser.Process();
+    parser.Close();
+    if (reading.status == 0) {
+        collector->Finish();
+        reading.collector = std::move(collector);
+    }
+    return reading;
+}
+
+}  // namespace dormiscope::view

@@ -1,0 +1,120 @@
+// The figures the wake view shows, for the whole trace and per thread grouped
+// by process: what the JSON document and the page are made from.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "view/figures/wake_kinds.h"
+#include "view/stacks/module_maps.h"
+
+namespace dormiscope::view {
+
+// Names are UTF-16 code units, as the report's name text holds them.
+// DPC readiers are one per routine.
+struct ReadierFigure {
+    ReadierKind kind = ReadierKind::kUnknown;
+    std::uint32_t thread_id = 0;
+    std::uint32_t process_id = 0;
+    std::wstring process_name;  // empty when the process is not in the model
+    std::uint64_t count = 0;
+    std::optional<ResolvedFrame> routine;  // a DPC's routine; none when no DPC event covered the ready
+};
+
+// A stack seen on a thread's wakes, frames leaf first.
+struct StackFigure {
+    std::uint64_t count = 0;
+    double share = 0;  // of the thread's wakes
+    std::vector<ResolvedFrame> frames;
+};
+
+// Off-processor intervals by nearest rank, in 100-ns units.
+struct IntervalFigure {
+    std::uint64_t count = 0;
+    std::uint64_t p10 = 0;
+    std::uint64_t median = 0;
+    std::uint64_t p90 = 0;
+};
+
+struct ThreadFigures {
+    std::uint32_t thread_id = 0;
+    std::wstring name;
+    std::uint64_t wakes = 0;
+    double wakes_per_second = 0;
+    std::uint64_t idle_wakes = 0;
+    std::map<std::uint8_t, std::uint64_t> idle_wakes_by_cstate;
+    std::uint64_t on_processor = 0;  // 100-ns units
+    std::optional<IntervalFigure> intervals;
+    std::optional<std::int32_t> periodicity_ms;         // only where the report gives one
+    // The share of the period-class intervals that lie in the periodicity's
+    // class: near 1 for a steady timer, low for a thread whose intervals spread
+    // over many classes. Set with the periodicity.
+    std::optional<double> regularity;
+    std::map<std::int64_t, std::uint64_t> period_classes;  // class (ms) → intervals
+    std::optional<std::vector<ReadierFigure>> top_readiers;  // none: the trace records no readies
+    std::vector<StackFigure> wait_stacks;      // of the switch-out before each wake
+    std::vector<StackFigure> readying_stacks;  // of the ready before each wake
+    std::vector<std::uint32_t> timeline;
+};
+
+struct ProcessFigures {
+    std::uint32_t process_id = 0;
+    std::wstring name;
+    std::uint64_t wakes = 0;
+    double wakes_per_second = 0;
+    std::vector<ThreadFigures> threads;  // most wakes first
+};
+
+// The code events read, and those that could not be used.
+struct CodeFigures {
+    std::uint64_t images = 0;
+    std::uint64_t image_identities = 0;
+    std::uint64_t stacks = 0;
+    std::uint64_t stacks_matched = 0;
+    std::uint64_t stacks_unmatched = 0;
+    std::uint64_t stack_keys_undefined = 0;
+    std::uint64_t stacks_damaged = 0;  // truncated or oversized
+    std::uint64_t images_ignored = 0;  // size 0 or overlapping
+    std::uint64_t dpcs = 0;
+    std::uint64_t interrupts = 0;
+    std::uint64_t readies_from_dpc = 0;
+    std::uint64_t readies_from_dpc_not_recorded = 0;
+};
+
+// The runs of one DPC or interrupt routine; times in 100-ns units.
+struct RoutineFigure {
+    RoutineKind kind = RoutineKind::kDpc;
+    ResolvedFrame routine;
+    std::uint64_t count = 0;
+    double per_second = 0;
+    std::uint64_t total = 0;
+    std::uint64_t median = 0;
+    std::uint64_t readied = 0;       // runs that readied at least one thread
+    std::uint64_t started_idle = 0;  // runs entered while the processor was idle
+};
+
+struct TraceFigures {
+    std::uint64_t duration = 0;  // 100-ns units
+    std::uint32_t processors = 0;
+    std::uint64_t events = 0;
+    std::uint64_t context_switches = 0;
+    std::uint64_t ready_events = 0;
+    std::uint64_t wakes = 0;
+    double wakes_per_second = 0;
+    std::uint64_t idle_wakes = 0;
+    std::vector<double> idle_wakes_per_second_by_processor;
+    std::map<std::uint8_t, std::uint64_t> idle_exit_cstates;
+    std::uint32_t events_lost = 0;
+    std::uint32_t buffers_lost = 0;
+    std::uint64_t timer_resolution = 0;  // 100-ns units
+    CodeFigures code;
+    std::vector<RoutineFigure> routines;      // most runs first
+    std::vector<std::string> coverage_notes;  // what the page cannot show, and why
+    std::vector<std::string> summary_notes;   // lines under the summary's cards, e.g. which PDBs named code
+    std::vector<ProcessFigures> processes;    // most wakes first
+};
+
+}  // namespace dormiscope::view

@@ -1,0 +1,82 @@
+#include "view/page/page_text.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+namespace dormiscope::view {
+
+std::string HtmlText(std::wstring_view utf16) {
+    std::string out;
+    for (std::size_t index = 0; index < utf16.size(); ++index) {
+        std::uint32_t code = static_cast<std::uint32_t>(utf16[index]);
+        if (code >= 0xD800 && code < 0xDC00 && index + 1 < utf16.size()) {
+            const auto low = static_cast<std::uint32_t>(utf16[index + 1]);
+            if (low >= 0xDC00 && low < 0xE000) {
+                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                ++index;
+            }
+        }
+        // Lone surrogates and control characters have no character of their own.
+        const bool lone_surrogate = code >= 0xD800 && code < 0xE000;
+        if (code < 0x20 || code == 0x7F || lone_surrogate) {
+            out += "&#xFFFD;";
+        } else if (code == '&') {
+            out += "&amp;";
+        } else if (code == '<') {
+            out += "&lt;";
+        } else if (code == '>') {
+            out += "&gt;";
+        } else if (code == '"') {
+            out += "&quot;";
+        } else if (code == '\'') {
+            out += "&#39;";
+        } else if (code < 0x80) {
+            out += static_cast<char>(code);
+        } else {
+            char reference[16];
+            std::snprintf(reference, sizeof reference, "&#x%" PRIX32 ";", code);
+            out += reference;
+        }
+    }
+    return out;
+}
+
+namespace {
+
+// Commas between the thousands of the integer part of a plain decimal number.
+std::string WithSeparators(const std::string& plain) {
+    const std::size_t sign = plain.starts_with('-') ? 1 : 0;
+    const std::size_t point = plain.find('.');
+    const std::size_t integer_end = point == std::string::npos ? plain.size() : point;
+    std::string out = plain.substr(0, sign);
+    for (std::size_t index = sign; index < integer_end; ++index) {
+        if (index > sign && (integer_end - index) % 3 == 0) {
+            out += ',';
+        }
+        out += plain[index];
+    }
+    out += plain.substr(integer_end);
+    return out;
+}
+
+}  // namespace
+
+std::string Grouped(double value, int decimals) {
+    // Wide enough for any double printed in full.
+    char text[400];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return WithSeparators(text);
+}
+
+std::string Grouped(std::uint64_t value) {
+    return WithSeparators(std::to_string(value));
+}
+
+std::string CountOf(std::uint64_t count, std::string_view singular, std::string_view plural) {
+    std::string out = Grouped(count);
+    out += ' ';
+    out += count == 1 ? singular : plural;
+    return out;
+}
+
+}  // namespace dormiscope::view
