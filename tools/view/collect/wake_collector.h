@@ -19,10 +19,9 @@
 #include "view/collect/dpc_credits.h"
 #include "view/collect/readier_id.h"
 #include "view/collect/stack_attribution.h"
+#include "view/figures/wake_figures.h"
 
 namespace dormiscope::view {
-
-inline constexpr std::size_t kTimelineSlices = 48;
 
 struct ThreadWakes {
     std::u16string name;

@@ -2,6 +2,7 @@
 // by process: what the JSON document and the page are made from.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -12,6 +13,9 @@
 #include "view/stacks/module_maps.h"
 
 namespace dormiscope::view {
+
+// A thread's wakes across the trace, in this many equal slices.
+inline constexpr std::size_t kTimelineSlices = 48;
 
 // Names are UTF-16 code units, as the report's name text holds them.
 // DPC readiers are one per routine.
