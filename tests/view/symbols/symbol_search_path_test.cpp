@@ -21,6 +21,8 @@ TEST(NtSymbolPath, KeepsLocalFoldersAndSetsServersAside) {
         {"D:\\a;D:\\b", {"D:\\a", "D:\\b"}, {}},
         {" /home/me/symbols ; ;srv**https://c.example", {"/home/me/symbols"}, {"https://c.example"}},
         {"\\\\fileserver\\symbols;/srv/sym", {"/srv/sym"}, {"\\\\fileserver\\symbols"}},
+        {"\\\\?\\C:\\sym;\\\\.\\D:\\sym;\\\\?\\UNC\\fileserver\\symbols", {"\\\\?\\C:\\sym", "\\\\.\\D:\\sym"},
+         {"\\\\?\\UNC\\fileserver\\symbols"}},
         {"", {}, {}},
     };
     for (const SymbolPathCase& c : cases) {

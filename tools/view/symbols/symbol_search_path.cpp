@@ -37,12 +37,24 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
            });
 }
 
+// A URL or a network share. "\\?\" and "\\.\" start local paths too (long
+// and device paths), unless what follows is "UNC\", a share.
+bool IsRemote(std::string_view place) {
+    if (StartsWithNoCase(place, "http://") || StartsWithNoCase(place, "https://")) {
+        return true;
+    }
+    if (StartsWithNoCase(place, "\\\\?\\") || StartsWithNoCase(place, "\\\\.\\")) {
+        return StartsWithNoCase(place.substr(4), "UNC\\");
+    }
+    return StartsWithNoCase(place, "\\\\");
+}
+
 void AddPlace(std::string_view place, NtSymbolPathPlaces& places) {
     place = Trimmed(place);
     if (place.empty()) {
         return;
     }
-    if (StartsWithNoCase(place, "http://") || StartsWithNoCase(place, "https://") || StartsWithNoCase(place, "\\\\")) {
+    if (IsRemote(place)) {
         places.servers.emplace_back(place);
     } else {
         places.folders.emplace_back(std::string(place));
