@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -155,12 +156,23 @@ protected:
         std::string page;
     };
 
-    ViewRun Run(const std::vector<std::string>& symbol_arguments, const std::string& nt_symbol_path = "") const {
-        std::vector<std::string> arguments = {DORMISCOPE_VIEW_BINARY, "-i", "trace.etl", "-o", "wakes.html",
-                                              "--json", "wakes.json"};
+    // The Windows build's view and what runs it, given by its build's test
+    // of this suite; null in the Linux build's own run.
+    static const char* WindowsView() { return std::getenv("DORMISCOPE_WINDOWS_VIEW"); }
+    static const char* WindowsEmulator() { return std::getenv("DORMISCOPE_WINDOWS_EMULATOR"); }
+
+    ViewRun Run(const std::vector<std::string>& symbol_arguments, const std::string& nt_symbol_path = "",
+                bool windows = false) const {
+        std::vector<std::string> arguments = {DORMISCOPE_VIEW_BINARY};
+        if (windows) {
+            arguments = {WindowsEmulator(), WindowsView()};
+        }
+        arguments.insert(arguments.end(), {"-i", "trace.etl", "-o", "wakes.html", "--json", "wakes.json"});
         arguments.insert(arguments.end(), symbol_arguments.begin(), symbol_arguments.end());
         std::filesystem::remove(work_ / "wakes.json");
         ViewRun run{RunProcess(arguments, work_.path(), {{"_NT_SYMBOL_PATH", nt_symbol_path}}), {}, {}};
+        // Standard error in text mode ends Windows lines with CR LF.
+        std::erase(run.result.standard_error, '\r');
         run.json = Read(work_ / "wakes.json");
         run.page = Read(work_ / "wakes.html");
         return run;
@@ -329,6 +341,45 @@ TEST_F(ViewSymbols, APdbOfAnotherBuildOrDamagedIsRefusedWithOneLineAndListedMiss
                   std::string::npos)
             << test.what;
     }
+}
+
+// Run by the Windows build's tests, which give its view: DbgHelp (wine's,
+// there) must name every frame as LLVM's reader does here, and refuse
+// another build's PDB with the same document.
+TEST_F(ViewSymbols, TheWindowsBuildNamesTheSameFramesThroughDbgHelp) {
+    if (WindowsView() == nullptr || WindowsEmulator() == nullptr) {
+        GTEST_SKIP() << "run by the Windows build's tests";
+    }
+    WriteTrace(calc_.identity);
+    TemporaryDirectory flat;
+    std::filesystem::copy_file(calc_.pdb, flat / "calc.pdb");
+    TemporaryDirectory store;
+    Store(store.path(), tick_);
+    const std::vector<std::string> given = {"--symbols", flat.path().string()};
+    const std::string variable = "srv*" + store.path().string() + "*https://symbols.example/download";
+
+    const ViewRun linux_run = Run(given, variable);
+    const ViewRun windows_run = Run(given, variable, true);
+    ASSERT_EQ(windows_run.result.exit_code, 0) << windows_run.result.standard_error;
+    EXPECT_EQ(windows_run.result.standard_error, linux_run.result.standard_error);
+    EXPECT_EQ(FrameTexts(windows_run.json), Frames(true, true));
+    EXPECT_EQ(windows_run.json, linux_run.json);
+    EXPECT_EQ(windows_run.page, linux_run.page);
+
+    symbols::PdbIdentity older = calc_.identity;
+    --older.age;
+    WriteTrace(older);
+    const ViewRun linux_refused = Run(given, variable);
+    const ViewRun windows_refused = Run(given, variable, true);
+    ASSERT_EQ(windows_refused.result.exit_code, 0) << windows_refused.result.standard_error;
+    EXPECT_EQ(FrameTexts(windows_refused.json), Frames(false, true));
+    EXPECT_EQ(windows_refused.json, linux_refused.json);
+    // Wine's DbgHelp cannot tell another build's PDB from a damaged one, and
+    // Windows joins the folder and the name with '\\'; the line still names
+    // the file, alone.
+    const std::string& error = windows_refused.result.standard_error;
+    EXPECT_NE(error.find("calc.pdb: "), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), error.size() - 1) << error;
 }
 
 TEST_F(ViewSymbols, ASymbolsPathThatIsNoFolderIsRefusedBeforeAnythingIsWritten) {

@@ -8,20 +8,9 @@
 #include <span>
 #include <string>
 
-#include "view/symbols/function_table.h"
-#include "view/symbols/pdb_identity.h"
+#include "view/symbols/pdb_reading.h"
 
 namespace dormiscope::symbols {
-
-struct PdbReading {
-    // kReaderFailed: the reading process crashed, hung or answered garbage
-    // (only a reading in a child process ends so).
-    enum class Outcome { kRead, kOtherIdentity, kUnreadable, kReaderFailed };
-    Outcome outcome = Outcome::kUnreadable;
-    std::string problem;  // why it could not be read
-    PdbIdentity found;    // its GUID and age, once its headers were read (no name)
-    FunctionTable functions;
-};
 
 PdbReading ReadPdb(const std::filesystem::path& file, const PdbIdentity& wanted);
 

@@ -8,7 +8,8 @@ namespace {
 
 class PdbFrameNames final : public SymbolFrameNames {
 public:
-    explicit PdbFrameNames(std::vector<std::filesystem::path> folders) : resolver_(std::move(folders)) {}
+    PdbFrameNames(std::vector<std::filesystem::path> folders, ReadPdbFunction read)
+        : resolver_(std::move(folders), std::move(read)) {}
 
     std::string Name(const ResolvedFrame& frame) override {
         if (frame.module == nullptr || !frame.module->pdb) {
@@ -28,7 +29,11 @@ private:
 }  // namespace
 
 std::unique_ptr<SymbolFrameNames> NewSymbolFrameNames(std::vector<std::filesystem::path> folders) {
-    return std::make_unique<PdbFrameNames>(std::move(folders));
+    ReadPdbFunction read = SystemPdbReader();
+    if (!read) {
+        return nullptr;
+    }
+    return std::make_unique<PdbFrameNames>(std::move(folders), std::move(read));
 }
 
 }  // namespace dormiscope::symbols

@@ -20,7 +20,7 @@ public:
     virtual const std::vector<std::string>& warnings() const = 0;
 };
 
-// Null in a build without the PDB reader.
+// Null in a build that cannot read PDBs.
 std::unique_ptr<SymbolFrameNames> NewSymbolFrameNames(std::vector<std::filesystem::path> folders);
 
 }  // namespace dormiscope::symbols

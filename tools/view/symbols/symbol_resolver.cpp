@@ -4,19 +4,11 @@
 #include <cctype>
 
 #include "view/symbols/pdb_locator.h"
-#include "view/symbols/pdb_reader.h"
-#include "view/symbols/pdb_reading_process.h"
 
 namespace dormiscope::symbols {
 
-SymbolResolver::SymbolResolver(std::vector<std::filesystem::path> folders)
-    : folders_(std::move(folders)),
-      reader_(std::make_unique<PdbReadingProcess>(
-          [](const PdbReadingRequest& request) { return ReadPdb(request.source, request.wanted); })) {}
-
-SymbolResolver::~SymbolResolver() = default;
-SymbolResolver::SymbolResolver(SymbolResolver&&) noexcept = default;
-SymbolResolver& SymbolResolver::operator=(SymbolResolver&&) noexcept = default;
+SymbolResolver::SymbolResolver(std::vector<std::filesystem::path> folders, ReadPdbFunction read)
+    : folders_(std::move(folders)), read_(std::move(read)) {}
 
 const FunctionOffset* SymbolResolver::Resolve(const PdbIdentity& identity, std::uint64_t module_offset) {
     Module& module = ModuleFor(identity);
@@ -45,7 +37,7 @@ SymbolResolver::Module& SymbolResolver::ModuleFor(const PdbIdentity& identity) {
 
 std::optional<FunctionTable> SymbolResolver::LoadFunctions(const PdbIdentity& identity) {
     for (const std::filesystem::path& candidate : PdbCandidates(folders_, identity)) {
-        PdbReading reading = reader_->Read({candidate.string(), identity});
+        PdbReading reading = read_(candidate, identity);
         switch (reading.outcome) {
         case PdbReading::Outcome::kRead:
             return std::move(reading.functions);

@@ -8,7 +8,6 @@
 #include <deque>
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -18,20 +17,17 @@
 #include "view/symbols/frame_text.h"
 #include "view/symbols/function_table.h"
 #include "view/symbols/pdb_identity.h"
+#include "view/symbols/pdb_reading.h"
 #include "view/symbols/symbol_summary.h"
 
 namespace dormiscope::symbols {
 
-class PdbReadingProcess;
-
 class SymbolResolver {
 public:
-    // PDBs are read in a child process: one that crashes or hangs on a file
-    // costs that module's names, with a warning, never the caller.
-    explicit SymbolResolver(std::vector<std::filesystem::path> folders);
-    ~SymbolResolver();
-    SymbolResolver(SymbolResolver&&) noexcept;
-    SymbolResolver& operator=(SymbolResolver&&) noexcept;
+    // `read` must be callable: on Linux it reads in a child process, so a
+    // file that crashes or hangs the reader costs that module's names, with
+    // a warning, never the caller.
+    explicit SymbolResolver(std::vector<std::filesystem::path> folders, ReadPdbFunction read = SystemPdbReader());
 
     // The function holding the address, or null when the module's PDB was
     // not found or names no function there. Valid as long as the resolver.
@@ -58,7 +54,7 @@ private:
     std::deque<Module> modules_;  // in order asked; never moved, so resolved names stay put
     std::map<ModuleKey, std::size_t> module_index_;
     std::vector<std::string> warnings_;
-    std::unique_ptr<PdbReadingProcess> reader_;
+    ReadPdbFunction read_;
 };
 
 }  // namespace dormiscope::symbols
