@@ -10,7 +10,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "view/symbols/pdb_reading.h"
@@ -126,8 +125,13 @@ private:
     bool started_ = false;
 };
 
+struct ListedFunctions {
+    std::vector<FunctionRange> functions;
+    std::vector<PublicSymbol> publics;
+};
+
 BOOL CALLBACK AddFunction(PSYMBOL_INFOW symbol, ULONG, PVOID context) {
-    auto& [functions, publics] = *static_cast<std::pair<std::vector<FunctionRange>, std::vector<PublicSymbol>>*>(context);
+    auto& [functions, publics] = *static_cast<ListedFunctions*>(context);
     if (symbol->Address < kModuleBase || symbol->Address - kModuleBase >= kModuleSize) {
         return TRUE;
     }
@@ -137,7 +141,7 @@ BOOL CALLBACK AddFunction(PSYMBOL_INFOW symbol, ULONG, PVOID context) {
         const std::uint32_t end = symbol->Size > kModuleSize - start ? kModuleSize : start + symbol->Size;
         functions.push_back({start, end, std::move(name)});
     } else if (symbol->Tag == kTagPublicSymbol && (symbol->Flags & SYMFLAG_PUBLIC_CODE) != 0) {
-        // DbgHelp tells no section's end: the module's bounds the symbol.
+        // DbgHelp does not say where sections end: the module's end bounds it.
         publics.push_back({start, kModuleSize, std::move(name)});
     }
     return TRUE;
@@ -150,7 +154,8 @@ bool RunsUnderWine() {
 
 // Why DbgHelp refused the file: another build's PDB, or one it cannot read.
 PdbReading Refused(const std::filesystem::path& file, const PdbIdentity& wanted) {
-    // Wine's DbgHelp has this call only as a stub that ends the program.
+    // Wine's DbgHelp has SymSrvGetFileIndexInfoW only as a stub that ends the
+    // program: there, a refused file is called unreadable, whatever it is.
     if (!RunsUnderWine()) {
         SYMSRV_INDEX_INFOW index{};
         index.sizeofstruct = sizeof index;
@@ -199,14 +204,14 @@ PdbReading ReadWithDbgHelp(const std::filesystem::path& file, const PdbIdentity&
     if (SymGetModuleInfoW64(session.id(), kModuleBase, &module) == FALSE || module.SymType != SymPdb) {
         return Refused(file, wanted);
     }
-    std::pair<std::vector<FunctionRange>, std::vector<PublicSymbol>> symbols;
-    if (SymEnumSymbolsW(session.id(), kModuleBase, L"*", AddFunction, &symbols) == FALSE) {
+    ListedFunctions listed;
+    if (SymEnumSymbolsW(session.id(), kModuleBase, L"*", AddFunction, &listed) == FALSE) {
         return Unreadable(SystemMessage("DbgHelp did not list its symbols", GetLastError()));
     }
     PdbReading reading;
     reading.outcome = PdbReading::Outcome::kRead;
     reading.found = wanted;
-    reading.functions = FunctionTable(std::move(symbols.first), std::move(symbols.second));
+    reading.functions = FunctionTable(std::move(listed.functions), std::move(listed.publics));
     return reading;
 }
 
