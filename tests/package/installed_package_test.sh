@@ -68,7 +68,8 @@ done
 
 # The same sample, report, log and page names as bin/run-sample. The clone's
 # launcher is held to the static build (reused from bin/test's build), which
-# answers as any other way does.
+# answers as any other way does; the view is the release build bin/test made,
+# as bin/dormiscope-view would build another tree.
 cp "$sample" "$scratch/idle-machine.etl"
 run_sample() {
     local folder="$1" launcher="$2" view="$3"
@@ -79,7 +80,7 @@ run_sample() {
     (cd "$folder" && "$@" "$view" -i "$scratch/idle-machine.etl" -o wakes.html --json wakes.json)
     echo "dormiscope-view: exit $?"
 }
-expected="$(run_sample "$scratch/expected" "$clone/bin/dormiscope" "$clone/bin/dormiscope-view" \
+expected="$(run_sample "$scratch/expected" "$clone/bin/dormiscope" "$clone/build/release/tools/view/dormiscope-view" \
     env DORMISCOPE_EMULATION=qemu 2>&1)"
 actual="$(run_sample "$scratch/work" dormiscope dormiscope-view \
     env -i HOME="$scratch" LANG=C.UTF-8 PATH="$installed/usr/bin:/usr/bin:/bin" 2>&1)"
