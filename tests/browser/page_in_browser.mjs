@@ -1,18 +1,18 @@
-// Loads wake pages in headless Chromium through the DevTools protocol (over a
-// pipe, with Node's built-ins only) and checks what a person would see: no
-// console error, no network request, the figures of the JSON document in the
-// table, names shown as text, the busiest processes shown however the table
-// is sorted, headings that sort from the mouse and the keyboard, bars and
-// slices named on hover and to a screen reader, a thread's stacks and the DPC
-// section drawn only from data and worked from the keyboard, and no sideways
-// scrolling at 800 px. Prints each page's size and render time.
+// Loads wake pages in headless Chromium, driven by puppeteer-core, and checks
+// what a person would see: no console error, no network request, the figures
+// of the JSON document in the table, names shown as text, the busiest
+// processes shown however the table is sorted, headings that sort from the
+// mouse and the keyboard, bars and slices named on hover and to a screen
+// reader, a thread's stacks and the DPC section drawn only from data and worked
+// from the keyboard, and no sideways scrolling at 800 px. Prints each page's
+// size and render time.
 //
 // node page_in_browser.mjs --view BIN --sample TRACE --trace-writer BIN --code-page BIN --code-document JSON
 //   --work DIR [--screenshot PNG]
-// Exits 77 (skipped) when no Chromium is installed.
-import { spawn, spawnSync } from "node:child_process";
+// Exits 77 (skipped) when no Chromium is installed, or puppeteer-core is not
+// (bin/install-deps installs it).
+import { spawnSync } from "node:child_process";
 import fs from "node:fs";
-import os from "node:os";
 import path from "node:path";
 import { pathToFileURL } from "node:url";
 
@@ -41,6 +41,11 @@ function findChromium() {
   return null;
 }
 
+function skip(reason) {
+  console.log(reason + "; skipped");
+  process.exit(77);
+}
+
 function run(command, commandArgs) {
   const result = spawnSync(command, commandArgs, { encoding: "utf8" });
   if (result.status !== 0) {
@@ -48,167 +53,77 @@ function run(command, commandArgs) {
   }
 }
 
-// One browser, spoken to over --remote-debugging-pipe: NUL-terminated JSON.
-class Browser {
-  constructor(executable) {
-    this.profile = fs.mkdtempSync(path.join(os.tmpdir(), "dormiscope-view-browser-"));
-    this.child = spawn(executable, [
-      "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-      "--disable-background-networking", "--disable-component-update", "--disable-sync",
-      "--user-data-dir=" + this.profile, "--remote-debugging-pipe", "about:blank",
-    ], { stdio: ["ignore", "ignore", "pipe", "pipe", "pipe"], detached: true });
-    this.child.stderr.on("data", () => {});
-    process.once("exit", () => this.killGroup());
-    this.nextId = 1;
-    this.pending = new Map();
-    this.listeners = [];
-    let buffered = "";
-    this.child.stdio[4].on("data", (chunk) => {
-      buffered += chunk.toString("utf8");
-      let end;
-      while ((end = buffered.indexOf("\0")) >= 0) {
-        const message = JSON.parse(buffered.slice(0, end));
-        buffered = buffered.slice(end + 1);
-        if (message.id && this.pending.has(message.id)) {
-          const { resolve, reject } = this.pending.get(message.id);
-          this.pending.delete(message.id);
-          message.error ? reject(new Error(JSON.stringify(message.error))) : resolve(message.result);
-        } else if (message.method) {
-          this.listeners.forEach((listener) => listener(message));
-        }
-      }
-    });
-  }
-  send(method, params = {}, sessionId = undefined) {
-    const id = this.nextId++;
-    const message = { id, method, params };
-    if (sessionId) {
-      message.sessionId = sessionId;
-    }
-    this.child.stdio[3].write(JSON.stringify(message) + "\0");
-    return new Promise((resolve, reject) => this.pending.set(id, { resolve, reject }));
-  }
-  waitFor(method, sessionId, timeoutMs = 30000) {
-    return new Promise((resolve, reject) => {
-      const timer = setTimeout(() => reject(new Error("timed out waiting for " + method)), timeoutMs);
-      const listener = (message) => {
-        if (message.method === method && message.sessionId === sessionId) {
-          clearTimeout(timer);
-          this.listeners.splice(this.listeners.indexOf(listener), 1);
-          resolve(message.params);
-        }
-      };
-      this.listeners.push(listener);
-    });
-  }
-  killGroup() {
-    try {
-      process.kill(-this.child.pid, "SIGKILL");
-    } catch {
-      // The group is already gone.
-    }
-  }
-  // Chromium's helper processes can outlive the browser and keep writing into
-  // the profile, so the whole process group goes before the profile does.
-  async close() {
-    const exited = new Promise((resolve) => this.child.once("exit", resolve));
-    await Promise.race([this.send("Browser.close"), new Promise((r) => setTimeout(r, 3000))]);
-    this.child.kill();
-    await exited;
-    this.killGroup();
-    try {
-      fs.rmSync(this.profile, { recursive: true, force: true, maxRetries: 10, retryDelay: 200 });
-    } catch (error) {
-      console.error("note: browser profile " + this.profile + " left behind: " + error.message);
-    }
-  }
+// The installed Chromium, never a browser of the driver's own: the pages are
+// checked offline, in the browser the machine has.
+async function launchBrowser(puppeteer, executablePath) {
+  return puppeteer.launch({
+    executablePath,
+    headless: true,
+    pipe: true,
+    args: ["--no-sandbox", "--disable-gpu", "--disable-quic"],
+  });
 }
 
 // Opens the page in a fresh tab and returns helpers bound to it, with every
 // console error, uncaught exception, dialog and network request recorded.
 async function openPage(browser, file) {
-  const { targetId } = await browser.send("Target.createTarget", { url: "about:blank" });
-  const { sessionId } = await browser.send("Target.attachToTarget", { targetId, flatten: true });
+  const tab = await browser.newPage();
   const seen = { errors: [], requests: [], dialogs: [] };
-  browser.listeners.push((message) => {
-    if (message.sessionId !== sessionId) {
-      return;
-    }
-    const p = message.params;
-    if (message.method === "Runtime.exceptionThrown") {
-      seen.errors.push(p.exceptionDetails.text + " " + (p.exceptionDetails.exception || {}).description);
-    } else if (message.method === "Runtime.consoleAPICalled" && (p.type === "error" || p.type === "assert")) {
-      seen.errors.push("console." + p.type + ": " + p.args.map((a) => a.value).join(" "));
-    } else if (message.method === "Log.entryAdded" && p.entry.level === "error") {
-      seen.errors.push("log: " + p.entry.text);
-    } else if (message.method === "Network.requestWillBeSent" && !/^(file|data|about):/.test(p.request.url)) {
-      seen.requests.push(p.request.url);
-    } else if (message.method === "Page.javascriptDialogOpening") {
-      seen.dialogs.push(p.message);
-      browser.send("Page.handleJavaScriptDialog", { accept: true }, sessionId);
+  tab.on("pageerror", (error) => seen.errors.push(error.message));
+  // Console calls and the browser's own log entries both arrive here.
+  tab.on("console", (message) => {
+    if (message.type() === "error" || message.type() === "assert") {
+      seen.errors.push("console." + message.type() + ": " + message.text());
     }
   });
-  for (const domain of ["Runtime", "Log", "Network", "Page"]) {
-    await browser.send(domain + ".enable", {}, sessionId);
-  }
-  const nextFrames = () => browser.send("Runtime.evaluate", { expression: "new Promise((settled) => " +
-    "requestAnimationFrame(() => requestAnimationFrame(settled)))", awaitPromise: true }, sessionId);
+  tab.on("request", (request) => {
+    if (!/^(file|data|about):/.test(request.url())) {
+      seen.requests.push(request.url());
+    }
+  });
+  tab.on("dialog", (dialog) => {
+    seen.dialogs.push(dialog.message());
+    dialog.accept().catch(() => {});
+  });
+  const nextFrames = () => tab.evaluate("new Promise((settled) => " +
+    "requestAnimationFrame(() => requestAnimationFrame(settled)))");
   // Resize and scroll events reach the page with its next frame.
   const resize = async (width) => {
-    await browser.send("Emulation.setDeviceMetricsOverride",
-      { width, height: 900, deviceScaleFactor: 1, mobile: false }, sessionId);
+    await tab.setViewport({ width, height: 900, deviceScaleFactor: 1, isMobile: false });
     await nextFrames();
   };
   await resize(1280);
-  const loaded = browser.waitFor("Page.loadEventFired", sessionId);
   const started = Date.now();
-  await browser.send("Page.navigate", { url: pathToFileURL(file).href }, sessionId);
-  await loaded;
+  await tab.goto(pathToFileURL(file).href, { waitUntil: "load" });
   const loadMs = Date.now() - started;
-  const evaluate = async (expression) => {
-    const reply = await browser.send("Runtime.evaluate", { expression, returnByValue: true }, sessionId);
-    if (reply.exceptionDetails) {
-      throw new Error("evaluating " + expression + ": " + reply.exceptionDetails.text);
+  const evaluate = (expression) => tab.evaluate(expression);
+  const element = async (selector) => {
+    const handle = await tab.$(selector);
+    if (!handle) {
+      throw new Error("no element matches " + selector);
     }
-    return reply.result.value;
+    return handle;
   };
-  const centre = (selector) => evaluate("(() => { const e = document.querySelector(" + JSON.stringify(selector) +
-    "); e.scrollIntoView({ block: 'center' }); const r = e.getBoundingClientRect();" +
-    " return { x: r.x + r.width / 2, y: r.y + r.height / 2 }; })()");
-  const click = async (selector) => {
-    const box = await centre(selector);
-    for (const type of ["mousePressed", "mouseReleased"]) {
-      await browser.send("Input.dispatchMouseEvent", { type, x: box.x, y: box.y, button: "left", clickCount: 1 },
-        sessionId);
-    }
-  };
+  const click = (selector) => tab.click(selector);
   // The scroll that brings the element into view is let settle first: the page hides its tooltip on scrolling.
   const hover = async (selector) => {
-    const box = await centre(selector);
+    const handle = await element(selector);
+    await handle.evaluate((e) => e.scrollIntoView({ block: "center" }));
     await nextFrames();
-    await browser.send("Input.dispatchMouseEvent", { type: "mouseMoved", x: box.x, y: box.y }, sessionId);
+    await handle.hover();
   };
-  const press = async (key, code, keyCode, text) => {
-    await browser.send("Input.dispatchKeyEvent",
-      { type: "keyDown", key, code, windowsVirtualKeyCode: keyCode, text }, sessionId);
-    await browser.send("Input.dispatchKeyEvent", { type: "keyUp", key, code, windowsVirtualKeyCode: keyCode },
-      sessionId);
-  };
+  const press = (key) => tab.keyboard.press(key);
   // The name a screen reader gives the first element matching the selector.
   const accessibleName = async (selector) => {
-    const { root } = await browser.send("DOM.getDocument", {}, sessionId);
-    const { nodeId } = await browser.send("DOM.querySelector", { nodeId: root.nodeId, selector }, sessionId);
-    if (!nodeId) {
+    const handle = await tab.$(selector);
+    if (!handle) {
       return null;
     }
-    await browser.send("Accessibility.enable", {}, sessionId);
-    const { nodes } = await browser.send("Accessibility.getPartialAXTree", { nodeId, fetchRelatives: false },
-      sessionId);
-    // Kept on, the accessibility tree would follow every later change of the table.
-    await browser.send("Accessibility.disable", {}, sessionId);
-    return nodes.length && nodes[0].name ? nodes[0].name.value : null;
+    const node = await tab.accessibility.snapshot({ root: handle, interestingOnly: false });
+    return node && node.name ? node.name : null;
   };
-  return { sessionId, seen, evaluate, click, hover, press, resize, accessibleName, loadMs };
+  const screenshot = (file) => tab.screenshot({ path: file, type: "png" });
+  return { seen, evaluate, click, hover, press, resize, accessibleName, screenshot, loadMs };
 }
 
 // Process and thread rows; the rows that fold threads away are left out.
@@ -337,8 +252,7 @@ async function checkPage(browser, label, file, json, screenshot) {
   }
   if (screenshot) {
     await page.evaluate("window.scrollTo(0, 0)");
-    const { data } = await browser.send("Page.captureScreenshot", { format: "png" }, page.sessionId);
-    fs.writeFileSync(screenshot, Buffer.from(data, "base64"));
+    await page.screenshot(screenshot);
     console.log(`${label}: screenshot written to ${screenshot}`);
   }
   check(page.seen.errors.length === 0, `${label}: console errors: ${page.seen.errors.join("; ")}`);
@@ -378,14 +292,14 @@ async function checkDetails(page) {
 async function tabTo(page, selector) {
   await page.evaluate("document.activeElement && document.activeElement.blur()");
   for (let tab = 0; tab < 60; ++tab) {
-    await page.press("Tab", "Tab", 9);
+    await page.press("Tab");
     if (await page.evaluate(`document.activeElement.matches(${JSON.stringify(selector)})`)) {
       return true;
     }
   }
   return false;
 }
-const pressEnter = (page) => page.press("Enter", "Enter", 13, "\r");
+const pressEnter = (page) => page.press("Enter");
 
 // The hand-written document with stacks, DPC readiers and routines.
 async function checkCode(page, json) {
@@ -517,8 +431,13 @@ function viewOf(trace, workDir, name) {
 async function main() {
   const chromium = findChromium();
   if (!chromium) {
-    console.log("no Chromium installed; skipped");
-    process.exit(77);
+    skip("no Chromium installed");
+  }
+  let puppeteer;
+  try {
+    puppeteer = (await import("puppeteer-core")).default;
+  } catch {
+    skip("puppeteer-core is not installed (bin/install-deps runs npm ci)");
   }
   fs.mkdirSync(args.work, { recursive: true });
   const sample = viewOf(args.sample, args.work, "idle-machine");
@@ -533,7 +452,7 @@ async function main() {
   };
   run(args["code-page"], [args["code-document"], code.html]);
 
-  const browser = new Browser(chromium);
+  const browser = await launchBrowser(puppeteer, chromium);
   try {
     await checkPage(browser, "idle-machine sample", sample.html, sample.json, args.screenshot);
     await checkPage(browser, "10 000 threads", wide.html, wide.json);

@@ -1,8 +1,3 @@
-#include "view/page/page_assets.h"
-
-namespace dormiscope::view {
-
-const std::string_view kStackScript = R"JS(
 // The first frames of a stack say most; the rest open on request, unless
 // the button would hide a single frame.
 var FRAMES_SHOWN = 3;
@@ -117,6 +112,3 @@ document.getElementById("wake-rows").addEventListener("click", function (event) 
     document.querySelector("button[data-frames=\"" + framesKey + "\"]").focus();
   }
 });
-)JS";
-
-}  // namespace dormiscope::view

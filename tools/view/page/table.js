@@ -1,8 +1,3 @@
-#include "view/page/page_assets.h"
-
-namespace dormiscope::view {
-
-const std::string_view kTableScript = R"JS(
 var data = JSON.parse(document.getElementById("wake-data").textContent);
 var SHOWN_PROCESSES = 50;
 var durationS = data.trace.duration_ms / 1000;
@@ -125,6 +120,3 @@ if (codeLegend) {
   document.getElementById("table-legend").insertAdjacentHTML("beforeend", "<p>" + codeLegend + "</p>");
 }
 document.body.dataset.renderedAtMs = performance.now().toFixed(1);
-)JS";
-
-}  // namespace dormiscope::view

@@ -1,8 +1,3 @@
-#include "view/page/page_assets.h"
-
-namespace dormiscope::view {
-
-const std::string_view kRoutineScript = R"JS(
 var routines = data.trace.routines;
 var routineSort = { key: "count", descending: true };
 var routineColumns = [
@@ -55,6 +50,3 @@ if (routines.length) {
   sortOnHeadingClick(document.getElementById("routine-head"), routineColumns, routineSort, renderRoutines);
   renderRoutines();
 }
-)JS";
-
-}  // namespace dormiscope::view

@@ -1,8 +1,3 @@
-#include "view/page/page_assets.h"
-
-namespace dormiscope::view {
-
-const std::string_view kSortingScript = R"JS(
 // Headings that sort a table: each sortable heading holds a button, so that it
 // is reached with Tab and pressed with Enter, and the sorted one says so to a
 // screen reader. `sort` is { key, descending }.
@@ -46,6 +41,3 @@ function compareSorted(sort, left, right) {
   var order = left < right ? -1 : left > right ? 1 : 0;
   return sort.descending ? -order : order;
 }
-)JS";
-
-}  // namespace dormiscope::view

@@ -1,8 +1,3 @@
-#include "view/page/page_assets.h"
-
-namespace dormiscope::view {
-
-const std::string_view kTooltipScript = R"JS(
 // One tooltip for the whole page: whatever a screen reader would name under
 // the pointer (a bar, a slice) is shown beside it.
 var tip = document.createElement("div");
@@ -28,6 +23,3 @@ document.addEventListener("mouseover", function (event) {
 ["resize", "scroll"].forEach(function (type) {
   window.addEventListener(type, function () { tip.hidden = true; }, true);
 });
-)JS";
-
-}  // namespace dormiscope::view

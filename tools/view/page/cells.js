@@ -1,8 +1,3 @@
-#include "view/page/page_assets.h"
-
-namespace dormiscope::view {
-
-const std::string_view kCellScript = R"JS(
 var CLASSES = [1, 4, 8, 10, 15, 20, 30, 50, 100, 500, 1000, 10000];
 // Below this share of its intervals in the periodicity's class a thread is
 // marked irregular: its periodicity is then only the heaviest of several.
@@ -156,6 +151,3 @@ function threadRow(thread, trace) {
     "</td><td class=\"readiers\">" + readiers(thread, trace) + "</td></tr>" +
     (stacks && stackState.open[key] ? stackDetailRow(thread, key, trace.columns) : "");
 }
-)JS";
-
-}  // namespace dormiscope::view
