@@ -44,8 +44,8 @@ void ViewEndToEnd(benchmark::State& state, const std::filesystem::path& trace) {
         }
         reading_seconds += SecondsSince(start);
         ComputePeriodicDisturbances(run->model.ThreadList);
-        const view::TraceFigures figures = view::BuildFigures(run->model, reading.duration, reading);
-        const std::string json = view::WakesJson(figures, frame_names);
+        const view::TraceFigures figures = view::BuildFigures(run->model, reading.duration, reading, frame_names);
+        const std::string json = view::WakesJson(figures);
         const std::string page = view::WakesPage(figures, json, trace.filename().string());
         std::ofstream(page_path, std::ios::binary | std::ios::trunc) << page;
         page_bytes = page.size();

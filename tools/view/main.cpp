@@ -130,15 +130,15 @@ int RunView(const std::vector<std::wstring>& arguments) {
         return kExitTrace;
     }
     ComputePeriodicDisturbances(run.model.ThreadList);
-    TraceFigures figures = BuildFigures(run.model, reading.duration, reading);
     ModuleOffsetNames module_offsets;
     FrameNames& frame_names = symbol_setup.names ? *symbol_setup.names : static_cast<FrameNames&>(module_offsets);
-    const std::string json = WakesJson(figures, frame_names);
+    TraceFigures figures = BuildFigures(run.model, reading.duration, reading, frame_names);
+    const std::string json = WakesJson(figures);
     if (symbol_setup.names) {
         for (const std::string& warning : symbol_setup.names->warnings()) {
             PrintLine(warning);
         }
-        figures.summary_notes.push_back(symbols::SymbolSummaryLine(*symbol_setup.names->Summary()));
+        figures.summary_notes.push_back(symbols::SymbolSummaryLine(*figures.symbols));
     }
     const std::string page = WakesPage(figures, json, PathFromWide(options->trace_path).filename().string());
     return WriteOutputs(*options, page, json);

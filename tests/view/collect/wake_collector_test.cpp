@@ -40,7 +40,8 @@ protected:
         reading.header.processors = 1;
         reading.collector = std::move(collector);
         reading.duration = 10'000'000;
-        const TraceFigures figures = BuildFigures(model_, 10'000'000, reading);
+        ModuleOffsetNames frame_names;
+        const TraceFigures figures = BuildFigures(model_, 10'000'000, reading, frame_names);
         EXPECT_EQ(figures.processes.size(), 1U);
         return figures.processes.front().threads.front();
     }

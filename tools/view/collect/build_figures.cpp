@@ -67,11 +67,17 @@ std::string TextOf(const std::vector<ResolvedFrame>& frames) {
     return text;
 }
 
+// A stack's figure and its frames, named once the figures' order is final.
+struct UnnamedStack {
+    StackFigure figure;
+    std::vector<ResolvedFrame> frames;
+};
+
 // The most frequent stacks, counted per wake; stacks that read the same
 // (the same addresses at other times, the same cached stack under two keys,
 // addresses no module covered) are one.
-std::vector<StackFigure> TopStacks(const StackCounts& counts, std::uint64_t wakes, CodeNames& names) {
-    std::unordered_map<std::string, StackFigure> by_text;
+std::vector<UnnamedStack> TopStacks(const StackCounts& counts, std::uint64_t wakes, CodeNames& names) {
+    std::unordered_map<std::string, UnnamedStack> by_text;
     for (const auto& [id, count] : counts) {
         if (count == 0) {
             continue;
@@ -80,48 +86,58 @@ std::vector<StackFigure> TopStacks(const StackCounts& counts, std::uint64_t wake
         if (frames.empty()) {
             continue;
         }
-        const auto [stack, added] = by_text.try_emplace(TextOf(frames), StackFigure{0, 0, frames});
-        stack->second.count += count;
+        const auto [stack, added] = by_text.try_emplace(TextOf(frames), UnnamedStack{{}, frames});
+        stack->second.figure.count += count;
     }
-    std::vector<std::pair<std::string, StackFigure>> ordered(std::make_move_iterator(by_text.begin()),
-                                                             std::make_move_iterator(by_text.end()));
+    std::vector<std::pair<std::string, UnnamedStack>> ordered(std::make_move_iterator(by_text.begin()),
+                                                              std::make_move_iterator(by_text.end()));
     std::sort(ordered.begin(), ordered.end(), [](const auto& left, const auto& right) {
-        return left.second.count != right.second.count ? left.second.count > right.second.count
-                                                       : left.first < right.first;
+        return left.second.figure.count != right.second.figure.count
+                   ? left.second.figure.count > right.second.figure.count
+                   : left.first < right.first;
     });
-    std::vector<StackFigure> top;
+    std::vector<UnnamedStack> top;
     for (std::size_t index = 0; index < ordered.size() && index < kTopStacks; ++index) {
-        StackFigure& stack = ordered[index].second;
-        stack.share = wakes == 0 ? 0.0 : static_cast<double>(stack.count) / static_cast<double>(wakes);
+        UnnamedStack& stack = ordered[index].second;
+        stack.figure.share =
+            wakes == 0 ? 0.0 : static_cast<double>(stack.figure.count) / static_cast<double>(wakes);
         top.push_back(std::move(stack));
     }
     return top;
 }
 
-std::vector<ReadierFigure> TopReadiers(const TraceModel& model, const ThreadWakes& wakes, const CodeNames& names) {
-    std::vector<ReadierFigure> readiers;
+// A readier's figure and, for a DPC, its routine, named once the figures' order is final.
+struct UnnamedReadier {
+    ReadierFigure figure;
+    std::optional<ResolvedFrame> routine;  // none for a thread, or a DPC no event covered
+};
+
+std::vector<UnnamedReadier> TopReadiers(const TraceModel& model, const ThreadWakes& wakes, const CodeNames& names) {
+    std::vector<UnnamedReadier> readiers;
     for (const auto& [id, count] : wakes.readiers) {
-        ReadierFigure readier{id.kind, id.thread_id, id.process_id, {}, count, std::nullopt};
+        UnnamedReadier readier{{id.kind, id.thread_id, id.process_id, {}, count, std::nullopt}, std::nullopt};
         if (id.kind == ReadierKind::kThread) {
-            readier.process_name = ProcessName(model, id.process_id);
+            readier.figure.process_name = ProcessName(model, id.process_id);
         }
         if (id.kind == ReadierKind::kDpc) {
             readier.routine = names.Routine(id.routine);
             // Routine addresses that resolve alike are one readier.
-            const auto same = std::find_if(readiers.begin(), readiers.end(), [&](const ReadierFigure& other) {
-                return other.kind == ReadierKind::kDpc && other.routine.has_value() == readier.routine.has_value() &&
+            const auto same = std::find_if(readiers.begin(), readiers.end(), [&](const UnnamedReadier& other) {
+                return other.figure.kind == ReadierKind::kDpc &&
+                       other.routine.has_value() == readier.routine.has_value() &&
                        (!readier.routine || SameFrame(*other.routine, *readier.routine));
             });
             if (same != readiers.end()) {
-                same->count += count;
+                same->figure.count += count;
                 continue;
             }
         }
         readiers.push_back(std::move(readier));
     }
     // Most readies first; the map's order settles ties.
-    std::stable_sort(readiers.begin(), readiers.end(),
-                     [](const ReadierFigure& left, const ReadierFigure& right) { return left.count > right.count; });
+    std::stable_sort(readiers.begin(), readiers.end(), [](const UnnamedReadier& left, const UnnamedReadier& right) {
+        return left.figure.count > right.figure.count;
+    });
     if (readiers.size() > kTopReadiers) {
         readiers.resize(kTopReadiers);
     }
@@ -164,9 +180,18 @@ double Regularity(const BucketClasses& classes) {
     return static_cast<double>(in_class->second) / static_cast<double>(total);
 }
 
-ThreadFigures FiguresOf(const TraceModel& model, const ThreadEntry& thread, ThreadWakes* wakes,
-                        std::uint64_t duration, bool readies_recorded, bool reported, CodeNames& names) {
+// A thread's figures with the frames of its readiers and stacks still unnamed.
+struct UnnamedThread {
     ThreadFigures figures;
+    std::optional<std::vector<UnnamedReadier>> readiers;
+    std::vector<UnnamedStack> wait_stacks;
+    std::vector<UnnamedStack> readying_stacks;
+};
+
+UnnamedThread FiguresOf(const TraceModel& model, const ThreadEntry& thread, ThreadWakes* wakes,
+                        std::uint64_t duration, bool readies_recorded, bool reported, CodeNames& names) {
+    UnnamedThread unnamed;
+    ThreadFigures& figures = unnamed.figures;
     figures.thread_id = thread.TThreadId;
     if (thread.period_histogram.GetNumBuckets() != 0) {
         const BucketClasses classes = ClassifyBuckets(thread.period_histogram.Buckets());
@@ -177,10 +202,10 @@ ThreadFigures FiguresOf(const TraceModel& model, const ThreadEntry& thread, Thre
         }
     }
     if (readies_recorded) {
-        figures.top_readiers.emplace();
+        unnamed.readiers.emplace();
     }
     if (wakes == nullptr) {
-        return figures;
+        return unnamed;
     }
     figures.name.assign(wakes->name.begin(), wakes->name.end());
     figures.wakes = wakes->wakes;
@@ -190,12 +215,40 @@ ThreadFigures FiguresOf(const TraceModel& model, const ThreadEntry& thread, Thre
     figures.on_processor = wakes->on_processor;
     figures.intervals = Intervals(wakes->off_processor_intervals);
     if (readies_recorded) {
-        figures.top_readiers = TopReadiers(model, *wakes, names);
+        unnamed.readiers = TopReadiers(model, *wakes, names);
     }
-    figures.wait_stacks = TopStacks(wakes->wait_stacks, wakes->wakes, names);
-    figures.readying_stacks = TopStacks(wakes->readying_stacks, wakes->wakes, names);
+    unnamed.wait_stacks = TopStacks(wakes->wait_stacks, wakes->wakes, names);
+    unnamed.readying_stacks = TopStacks(wakes->readying_stacks, wakes->wakes, names);
     figures.timeline = wakes->timeline;
-    return figures;
+    return unnamed;
+}
+
+std::vector<StackFigure> Named(std::vector<UnnamedStack>& stacks, FrameNames& frame_names) {
+    std::vector<StackFigure> named;
+    for (UnnamedStack& stack : stacks) {
+        for (const ResolvedFrame& frame : stack.frames) {
+            stack.figure.frames.push_back(frame_names.Name(frame));
+        }
+        named.push_back(std::move(stack.figure));
+    }
+    return named;
+}
+
+// In the order the document lists them: a symbol-backed namer meets the
+// modules, and so lists missing PDBs, as the page does.
+ThreadFigures Named(UnnamedThread& thread, FrameNames& frame_names) {
+    if (thread.readiers) {
+        thread.figures.top_readiers.emplace();
+        for (UnnamedReadier& readier : *thread.readiers) {
+            if (readier.routine) {
+                readier.figure.routine = frame_names.Name(*readier.routine);
+            }
+            thread.figures.top_readiers->push_back(std::move(readier.figure));
+        }
+    }
+    thread.figures.wait_stacks = Named(thread.wait_stacks, frame_names);
+    thread.figures.readying_stacks = Named(thread.readying_stacks, frame_names);
+    return std::move(thread.figures);
 }
 
 std::string CutShortNote(const TraceCoverage& coverage, std::uint64_t duration) {
@@ -228,25 +281,28 @@ CodeFigures CodeFiguresOf(const WakeReading& reading) {
 
 // One figure per routine as it reads (kind, module and offset); most runs first.
 std::vector<RoutineFigure> Routines(const std::vector<RoutineRuns>& all_runs, const CodeNames& names,
-                                    std::uint64_t duration) {
+                                    std::uint64_t duration, FrameNames& frame_names) {
     std::vector<RoutineFigure> routines;
+    std::vector<ResolvedFrame> frames;  // by routine
     std::vector<std::vector<std::uint32_t>> durations;
     for (RoutineId id = 0; id < all_runs.size(); ++id) {
         const RoutineRuns& runs = all_runs[id];
         const ResolvedFrame frame = *names.Routine(id);
-        auto same = std::find_if(routines.begin(), routines.end(), [&](const RoutineFigure& routine) {
-            return routine.kind == runs.kind && SameFrame(routine.routine, frame);
-        });
-        if (same == routines.end()) {
-            routines.push_back({runs.kind, frame, 0, 0, 0, 0, 0, 0});
-            durations.emplace_back();
-            same = routines.end() - 1;
+        std::size_t same = 0;
+        while (same < routines.size() && !(routines[same].kind == runs.kind && SameFrame(frames[same], frame))) {
+            ++same;
         }
-        same->count += runs.count;
-        same->total += runs.total;
-        same->readied += runs.readied;
-        same->started_idle += runs.started_idle;
-        std::vector<std::uint32_t>& kept = durations[static_cast<std::size_t>(same - routines.begin())];
+        if (same == routines.size()) {
+            routines.push_back({runs.kind, {}, {}, 0, 0, 0, 0, 0, 0});
+            frames.push_back(frame);
+            durations.emplace_back();
+        }
+        RoutineFigure& routine = routines[same];
+        routine.count += runs.count;
+        routine.total += runs.total;
+        routine.readied += runs.readied;
+        routine.started_idle += runs.started_idle;
+        std::vector<std::uint32_t>& kept = durations[same];
         kept.insert(kept.end(), runs.durations.begin(), runs.durations.end());
     }
     std::vector<std::pair<std::string, std::size_t>> order;
@@ -255,7 +311,7 @@ std::vector<RoutineFigure> Routines(const std::vector<RoutineRuns>& all_runs, co
         if (const std::optional<IntervalFigure> runs = Intervals(durations[index])) {
             routines[index].median = runs->median;
         }
-        order.emplace_back(FrameText(routines[index].routine), index);
+        order.emplace_back(FrameText(frames[index]), index);
     }
     std::sort(order.begin(), order.end(), [&](const auto& left, const auto& right) {
         const RoutineFigure& a = routines[left.second];
@@ -267,7 +323,9 @@ std::vector<RoutineFigure> Routines(const std::vector<RoutineRuns>& all_runs, co
     });
     std::vector<RoutineFigure> sorted;
     for (const auto& [text, index] : order) {
-        sorted.push_back(routines[index]);
+        sorted.push_back(std::move(routines[index]));
+        sorted.back().routine = frame_names.Name(frames[index]);
+        sorted.back().module = ModuleText(frames[index]);
     }
     return sorted;
 }
@@ -342,7 +400,8 @@ std::vector<std::string> CoverageNotes(const TraceFigures& figures, const WakeRe
 
 }  // namespace
 
-TraceFigures BuildFigures(const TraceModel& model, std::uint64_t duration, WakeReading& reading) {
+TraceFigures BuildFigures(const TraceModel& model, std::uint64_t duration, WakeReading& reading,
+                          FrameNames& frame_names) {
     WakeCollector& collector = *reading.collector;
     TraceFigures figures;
     figures.duration = duration;
@@ -364,14 +423,19 @@ TraceFigures BuildFigures(const TraceModel& model, std::uint64_t duration, WakeR
     figures.timer_resolution = reading.header.timer_resolution;
     figures.code = CodeFiguresOf(reading);
     CodeNames names(collector, reading.modules);
-    figures.routines = Routines(collector.credits().routines(), names, duration);
+    figures.routines = Routines(collector.credits().routines(), names, duration, frame_names);
     figures.coverage_notes = CoverageNotes(figures, reading);
 
     const bool readies_recorded = figures.ready_events > 0;
+    struct UnnamedProcess {
+        ProcessFigures figures;
+        std::vector<UnnamedThread> threads;
+    };
+    std::vector<UnnamedProcess> processes;
     for (const ProcessSelection& selection : SelectReportedThreads(model)) {
-        ProcessFigures process;
-        process.process_id = selection.process->ProcessId;
-        process.name = NameText(selection.process->ImageFileName);
+        UnnamedProcess process;
+        process.figures.process_id = selection.process->ProcessId;
+        process.figures.name = NameText(selection.process->ImageFileName);
         for (const auto& [thread, verdict] : selection.threads) {
             // Each processor's idle thread has id 0; leaving idle is not a wake.
             if (thread->TThreadId == kIdleThreadId) {
@@ -379,20 +443,29 @@ TraceFigures BuildFigures(const TraceModel& model, std::uint64_t duration, WakeR
             }
             process.threads.push_back(FiguresOf(model, *thread, collector.WakesOf(*thread), duration,
                                                 readies_recorded, verdict == ReportVerdict::kWritten, names));
-            process.wakes += process.threads.back().wakes;
+            process.figures.wakes += process.threads.back().figures.wakes;
         }
         if (process.threads.empty()) {
             continue;
         }
-        process.wakes_per_second = PerSecond(process.wakes, duration);
+        process.figures.wakes_per_second = PerSecond(process.figures.wakes, duration);
         std::stable_sort(process.threads.begin(), process.threads.end(), [](const auto& left, const auto& right) {
-            return left.wakes != right.wakes ? left.wakes > right.wakes : left.thread_id < right.thread_id;
+            return left.figures.wakes != right.figures.wakes ? left.figures.wakes > right.figures.wakes
+                                                             : left.figures.thread_id < right.figures.thread_id;
         });
-        figures.processes.push_back(std::move(process));
+        processes.push_back(std::move(process));
     }
-    std::stable_sort(figures.processes.begin(), figures.processes.end(), [](const auto& left, const auto& right) {
-        return left.wakes != right.wakes ? left.wakes > right.wakes : left.process_id < right.process_id;
+    std::stable_sort(processes.begin(), processes.end(), [](const auto& left, const auto& right) {
+        return left.figures.wakes != right.figures.wakes ? left.figures.wakes > right.figures.wakes
+                                                         : left.figures.process_id < right.figures.process_id;
     });
+    for (UnnamedProcess& process : processes) {
+        for (UnnamedThread& thread : process.threads) {
+            process.figures.threads.push_back(Named(thread, frame_names));
+        }
+        figures.processes.push_back(std::move(process.figures));
+    }
+    figures.symbols = frame_names.Summary();
     return figures;
 }
 

@@ -10,29 +10,31 @@
 #include <vector>
 
 #include "view/figures/wake_kinds.h"
-#include "view/stacks/module_maps.h"
+#include "view/symbols/symbol_summary.h"
 
 namespace dormiscope::view {
 
 // A thread's wakes across the trace, in this many equal slices.
 inline constexpr std::size_t kTimelineSlices = 48;
 
-// Names are UTF-16 code units, as the report's name text holds them.
-// DPC readiers are one per routine.
+// Names are UTF-16 code units, as the report's name text holds them. Frames
+// and routines are UTF-8 texts, already named ("module+0x1a2b", or with
+// symbols "module!function+0x4c"), so that a document read back holds all the
+// figures need. DPC readiers are one per routine.
 struct ReadierFigure {
     ReadierKind kind = ReadierKind::kUnknown;
     std::uint32_t thread_id = 0;
     std::uint32_t process_id = 0;
     std::wstring process_name;  // empty when the process is not in the model
     std::uint64_t count = 0;
-    std::optional<ResolvedFrame> routine;  // a DPC's routine; none when no DPC event covered the ready
+    std::optional<std::string> routine;  // a DPC's routine; none when no DPC event covered the ready
 };
 
 // A stack seen on a thread's wakes, frames leaf first.
 struct StackFigure {
     std::uint64_t count = 0;
     double share = 0;  // of the thread's wakes
-    std::vector<ResolvedFrame> frames;
+    std::vector<std::string> frames;
 };
 
 // Off-processor intervals by nearest rank, in 100-ns units.
@@ -91,7 +93,8 @@ struct CodeFigures {
 // The runs of one DPC or interrupt routine; times in 100-ns units.
 struct RoutineFigure {
     RoutineKind kind = RoutineKind::kDpc;
-    ResolvedFrame routine;
+    std::string routine;
+    std::string module;  // the image's file name, or "unknown"
     std::uint64_t count = 0;
     double per_second = 0;
     std::uint64_t total = 0;
@@ -116,6 +119,7 @@ struct TraceFigures {
     std::uint64_t timer_resolution = 0;  // 100-ns units
     CodeFigures code;
     std::vector<RoutineFigure> routines;      // most runs first
+    std::optional<symbols::SymbolSummary> symbols;  // none when no PDB was looked for
     std::vector<std::string> coverage_notes;  // what the page cannot show, and why
     std::vector<std::string> summary_notes;   // lines under the summary's cards, e.g. which PDBs named code
     std::vector<ProcessFigures> processes;    // most wakes first

@@ -162,7 +162,7 @@ std::string_view RoutineKindName(RoutineKind kind) {
     return "dpc";
 }
 
-void WriteReaders(JsonOut& json, const std::optional<std::vector<ReadierFigure>>& readiers, FrameNames& frame_names) {
+void WriteReaders(JsonOut& json, const std::optional<std::vector<ReadierFigure>>& readiers) {
     if (!readiers) {
         json.Null();
         return;
@@ -175,27 +175,27 @@ void WriteReaders(JsonOut& json, const std::optional<std::vector<ReadierFigure>>
             json.Key("process").Text(readier.process_name);
         }
         if (readier.kind == ReadierKind::kDpc) {
-            json.Key("routine").Utf8(readier.routine ? frame_names.Name(*readier.routine) : "not recorded");
+            json.Key("routine").Utf8(readier.routine ? *readier.routine : "not recorded");
         }
         json.Key("count").Unsigned(readier.count).Close('}');
     }
     json.Close(']');
 }
 
-void WriteStacks(JsonOut& json, const std::vector<StackFigure>& stacks, FrameNames& frame_names) {
+void WriteStacks(JsonOut& json, const std::vector<StackFigure>& stacks) {
     json.Open('[');
     for (const StackFigure& stack : stacks) {
         json.Open('{').Key("count").Unsigned(stack.count).Key("share").Decimal(stack.share);
         json.Key("frames").Open('[');
-        for (const ResolvedFrame& frame : stack.frames) {
-            json.Utf8(frame_names.Name(frame));
+        for (const std::string& frame : stack.frames) {
+            json.Utf8(frame);
         }
         json.Close(']').Close('}');
     }
     json.Close(']');
 }
 
-void WriteThread(JsonOut& json, const ThreadFigures& thread, FrameNames& frame_names) {
+void WriteThread(JsonOut& json, const ThreadFigures& thread) {
     json.Open('{');
     json.Key("tid").Unsigned(thread.thread_id);
     json.Key("name").Text(thread.name);
@@ -229,11 +229,11 @@ void WriteThread(JsonOut& json, const ThreadFigures& thread, FrameNames& frame_n
     json.Key("period_classes");
     CountMap(json, thread.period_classes);
     json.Key("readiers");
-    WriteReaders(json, thread.top_readiers, frame_names);
+    WriteReaders(json, thread.top_readiers);
     json.Key("wait_stacks");
-    WriteStacks(json, thread.wait_stacks, frame_names);
+    WriteStacks(json, thread.wait_stacks);
     json.Key("readying_stacks");
-    WriteStacks(json, thread.readying_stacks, frame_names);
+    WriteStacks(json, thread.readying_stacks);
     json.Key("timeline").Open('[');
     for (const std::uint32_t count : thread.timeline) {
         json.Unsigned(count);
@@ -259,12 +259,12 @@ void WriteCode(JsonOut& json, const CodeFigures& code) {
     json.Close('}');
 }
 
-void WriteRoutines(JsonOut& json, const std::vector<RoutineFigure>& routines, FrameNames& frame_names) {
+void WriteRoutines(JsonOut& json, const std::vector<RoutineFigure>& routines) {
     json.Open('[');
     for (const RoutineFigure& routine : routines) {
         json.Open('{').Key("kind").Ascii(RoutineKindName(routine.kind));
-        json.Key("routine").Utf8(frame_names.Name(routine.routine));
-        json.Key("module").Utf8(ModuleText(routine.routine));
+        json.Key("routine").Utf8(routine.routine);
+        json.Key("module").Utf8(routine.module);
         json.Key("count").Unsigned(routine.count);
         json.Key("per_s").Decimal(routine.per_second);
         json.Key("total_ms").Milliseconds(routine.total);
@@ -276,24 +276,25 @@ void WriteRoutines(JsonOut& json, const std::vector<RoutineFigure>& routines, Fr
     json.Close(']');
 }
 
-std::string SymbolsJson(const symbols::SymbolSummary& summary) {
-    std::string out;
-    JsonOut json(out);
-    json.Open('{').Key("modules").Unsigned(summary.modules);
-    json.Key("modules_with_symbols").Unsigned(summary.modules_with_symbols);
+void WriteSymbols(JsonOut& json, const std::optional<symbols::SymbolSummary>& summary) {
+    if (!summary) {
+        json.Null();
+        return;
+    }
+    json.Open('{').Key("modules").Unsigned(summary->modules);
+    json.Key("modules_with_symbols").Unsigned(summary->modules_with_symbols);
     json.Key("missing").Open('[');
-    for (const symbols::PdbIdentity& pdb : summary.missing) {
+    for (const symbols::PdbIdentity& pdb : summary->missing) {
         json.Open('{').Key("pdb").Utf8(symbols::PdbFileName(pdb));
         json.Key("guid").Ascii(symbols::GuidText(pdb));
         json.Key("age").Unsigned(pdb.age).Close('}');
     }
     json.Close(']').Close('}');
-    return out;
 }
 
 }  // namespace
 
-std::string WakesJson(const TraceFigures& figures, FrameNames& frame_names) {
+std::string WakesJson(const TraceFigures& figures) {
     std::string out;
     JsonOut json(out);
     json.Open('{').Key("trace").Open('{');
@@ -317,11 +318,10 @@ std::string WakesJson(const TraceFigures& figures, FrameNames& frame_names) {
     json.Key("timeline_slices").Unsigned(kTimelineSlices);
     json.Key("timer_resolution_ms").Milliseconds(figures.timer_resolution);
     WriteCode(json, figures.code);
-    // A stand-in until every frame below is named: the summary covers them all.
-    json.Key("symbols").Null();
-    const std::size_t symbols_end = out.size();
+    json.Key("symbols");
+    WriteSymbols(json, figures.symbols);
     json.Key("routines");
-    WriteRoutines(json, figures.routines, frame_names);
+    WriteRoutines(json, figures.routines);
     json.Key("coverage").Open('[');
     for (const std::string& note : figures.coverage_notes) {
         json.Ascii(note);
@@ -337,16 +337,12 @@ std::string WakesJson(const TraceFigures& figures, FrameNames& frame_names) {
         json.Key("wakes_per_s").Decimal(process.wakes_per_second);
         json.Key("threads").Open('[');
         for (const ThreadFigures& thread : process.threads) {
-            WriteThread(json, thread, frame_names);
+            WriteThread(json, thread);
         }
         json.Close(']').Close('}');
     }
     json.Close(']').Close('}');
     out += '\n';
-    if (const std::optional<symbols::SymbolSummary> summary = frame_names.Summary()) {
-        constexpr std::string_view kStandIn = "null";
-        out.replace(symbols_end - kStandIn.size(), kStandIn.size(), SymbolsJson(*summary));
-    }
     return out;
 }
 
