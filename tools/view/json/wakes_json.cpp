@@ -297,7 +297,8 @@ void WriteSymbols(JsonOut& json, const std::optional<symbols::SymbolSummary>& su
 std::string WakesJson(const TraceFigures& figures) {
     std::string out;
     JsonOut json(out);
-    json.Open('{').Key("trace").Open('{');
+    json.Open('{').Key("format").Ascii(kWakesFormat).Key("format_version").Unsigned(kWakesFormatVersion);
+    json.Key("trace").Open('{');
     json.Key("duration_ms").Milliseconds(figures.duration);
     json.Key("processors").Unsigned(figures.processors);
     json.Key("events").Unsigned(figures.events);
