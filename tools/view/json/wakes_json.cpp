@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "report/name_text.h"
+#include "view/json/kind_names.h"
 
 namespace dormiscope::view {
 namespace {
@@ -134,32 +135,6 @@ void CountMap(JsonOut& json, const std::map<Key, std::uint64_t>& counts) {
         json.Key(std::to_string(key)).Unsigned(count);
     }
     json.Close('}');
-}
-
-std::string_view ReadierKindName(ReadierKind kind) {
-    switch (kind) {
-        case ReadierKind::kThread:
-            return "thread";
-        case ReadierKind::kDpc:
-            return "dpc";
-        case ReadierKind::kUnknown:
-            break;
-    }
-    return "unknown";
-}
-
-std::string_view RoutineKindName(RoutineKind kind) {
-    switch (kind) {
-        case RoutineKind::kThreadedDpc:
-            return "threaded_dpc";
-        case RoutineKind::kTimerDpc:
-            return "timer_dpc";
-        case RoutineKind::kInterrupt:
-            return "interrupt";
-        case RoutineKind::kDpc:
-            break;
-    }
-    return "dpc";
 }
 
 void WriteReaders(JsonOut& json, const std::optional<std::vector<ReadierFigure>>& readiers) {
@@ -325,7 +300,7 @@ std::string WakesJson(const TraceFigures& figures) {
     WriteRoutines(json, figures.routines);
     json.Key("coverage").Open('[');
     for (const std::string& note : figures.coverage_notes) {
-        json.Ascii(note);
+        json.Utf8(note);
     }
     json.Close(']');
     json.Close('}');

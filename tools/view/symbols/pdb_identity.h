@@ -4,7 +4,9 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace dormiscope::symbols {
 
@@ -27,6 +29,10 @@ std::string SymbolStoreKey(const PdbIdentity& identity);
 
 // "{12345678-9ABC-DEF0-1234-56789ABCDEF0}": the GUID as Windows tools print it.
 std::string GuidText(const PdbIdentity& identity);
+
+// The GUID's bytes from its text as GuidText writes it (hex digits in either
+// case); none for any other text.
+std::optional<std::array<std::uint8_t, 16>> GuidFromText(std::string_view text);
 
 // "name.pdb {GUID} age N", for messages telling the user what to fetch.
 std::string DescribePdb(const PdbIdentity& identity);
