@@ -25,8 +25,8 @@ class TokenCursor {
 public:
     explicit TokenCursor(const JsonTokens& tokens) : tokens_(tokens) {}
 
-    // An object with exactly these keys, each once, in any order; `read(key)`
-    // reads each key's value.
+    // An object with exactly these keys (at most 64), each once, in any
+    // order; `read(key)` reads each key's value.
     template <typename Read>
     void Object(std::initializer_list<std::string_view> keys, Read read);
     // An object whose keys the reader checks itself, such as counts by class.

@@ -1,5 +1,6 @@
 #include "view/json/wakes_document_reader.h"
 
+#include <charconv>
 #include <cstdint>
 #include <limits>
 #include <map>
@@ -36,22 +37,26 @@ std::wstring Name(TokenCursor& in) {
     return NameText(in.Text());
 }
 
-// Class and C-state keys are numbers as std::to_string writes them.
+// A whole number as std::to_string writes it, in the given range.
+std::optional<std::int64_t> WholeNumber(std::string_view text, std::int64_t smallest, std::int64_t largest) {
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || std::to_string(value) != text ||
+        value < smallest || value > largest) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// Class and C-state keys are numbers.
 template <typename Key>
 Key NumberKey(const TokenCursor& in, std::string_view key, std::int64_t smallest, std::int64_t largest) {
-    std::int64_t value = 0;
-    const std::string text(key);
-    try {
-        std::size_t used = 0;
-        value = std::stoll(text, &used);
-        if (used != text.size() || std::to_string(value) != text || value < smallest || value > largest) {
-            throw std::out_of_range(text);
-        }
-    } catch (const std::logic_error&) {
+    const std::optional<std::int64_t> value = WholeNumber(key, smallest, largest);
+    if (!value) {
         in.Refuse("expected a whole number from " + std::to_string(smallest) + " to " + std::to_string(largest) +
                   " as the key");
     }
-    return static_cast<Key>(value);
+    return static_cast<Key>(*value);
 }
 
 template <typename Key>
@@ -232,11 +237,15 @@ std::optional<std::int32_t> Periodicity(TokenCursor& in) {
     }
     const std::string_view text = in.Text();
     constexpr std::string_view kUnit = "ms";
-    if (text.size() <= kUnit.size() || text.substr(text.size() - kUnit.size()) != kUnit) {
+    const std::optional<std::int64_t> period =
+        text.ends_with(kUnit) ? WholeNumber(text.substr(0, text.size() - kUnit.size()),
+                                            std::numeric_limits<std::int32_t>::min(),
+                                            std::numeric_limits<std::int32_t>::max())
+                              : std::nullopt;
+    if (!period) {
         in.Refuse("expected a periodicity such as \"15ms\"");
     }
-    return NumberKey<std::int32_t>(in, text.substr(0, text.size() - kUnit.size()),
-                                   std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max());
+    return static_cast<std::int32_t>(*period);
 }
 
 ReadierFigure Readier(TokenCursor& in) {
