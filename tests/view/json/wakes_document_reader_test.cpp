@@ -76,6 +76,19 @@ TEST(WakesDocumentReader, FiguresBeyondTheGoldenCasesAreWrittenAgainByteForByte)
     EXPECT_EQ(WrittenAgain(document), document);
 }
 
+// A trace's UTF-16 name may hold half a surrogate pair; the document must
+// still read back, so the writer puts U+FFFD in its place.
+TEST(WakesDocumentReader, ANameWithALoneSurrogateIsWrittenSoThatItReadsBack) {
+    TraceFigures figures;
+    figures.processes.push_back({1, L"a\xDC00" L"b", 0, 0, {}});
+    figures.processes.back().threads.push_back(ThreadFigures{});
+    figures.processes.back().threads.back().name = L"\xD800" L"c\xD83D\xDE00";
+    const std::string document = WakesJson(figures);
+    EXPECT_NE(document.find(R"("name":"a\ufffdb")"), std::string::npos);
+    EXPECT_NE(document.find(R"("name":"\ufffdc\ud83d\ude00")"), std::string::npos);
+    EXPECT_EQ(WrittenAgain(document), document);
+}
+
 TEST(WakesDocumentReader, KeysReadInAnyOrder) {
     const std::string document = ReadFile(std::filesystem::path(DORMISCOPE_VIEW_GOLDEN_DIR) / "readiers.json");
     std::string reordered = document;

@@ -40,6 +40,24 @@ std::wstring Utf16Of(std::string_view utf8) {
     return units;
 }
 
+// A surrogate without its other half is no character, and JSON readers
+// refuse it: it becomes U+FFFD, as a malformed UTF-8 sequence does.
+std::wstring WithoutLoneSurrogates(std::wstring_view utf16) {
+    const auto high = [](wchar_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; };
+    const auto low = [](wchar_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; };
+    std::wstring units;
+    for (std::size_t index = 0; index < utf16.size(); ++index) {
+        const wchar_t unit = utf16[index];
+        if (high(unit) && index + 1 < utf16.size() && low(utf16[index + 1])) {
+            units += unit;
+            units += utf16[++index];
+        } else {
+            units += high(unit) || low(unit) ? static_cast<wchar_t>(0xFFFD) : unit;
+        }
+    }
+    return units;
+}
+
 class JsonOut {
 public:
     explicit JsonOut(std::string& out) : out_(out) {}
@@ -84,7 +102,7 @@ public:
     JsonOut& Text(std::wstring_view utf16) {
         Separate();
         out_ += '"';
-        for (const wchar_t unit : JsonStringContent(utf16)) {
+        for (const wchar_t unit : JsonStringContent(WithoutLoneSurrogates(utf16))) {
             out_ += static_cast<char>(unit);
         }
         out_ += '"';
