@@ -5,11 +5,15 @@
 #include <optional>
 #include <utility>
 
+#include "etl_writer/code_events.h"
 #include "etl_writer/etl_writer.h"
 #include "etl_writer/kernel_events.h"
 #include "make_sample/context_switches.h"
 #include "make_sample/machine.h"
+#include "make_sample/machine_code.h"
 #include "make_sample/sample_random.h"
+#include "make_sample/switch_code_events.h"
+#include "make_sample/time_ordered_events.h"
 
 namespace dormiscope::sample {
 namespace {
@@ -22,6 +26,10 @@ constexpr std::uint16_t kThreadVersion = 3;
 constexpr std::int32_t kStillActive = 0x103;
 constexpr std::int64_t kRundownStart = 5 * kUnitsPerMs;
 constexpr std::int64_t kRundownStep = 2 * kUnitsPerUs;  // between two rundown events
+constexpr std::int64_t kImageStep = 2;                  // between two image events of a rundown or launch
+// Code activity has its own random numbers: the threads' activity stays
+// what the scenario's seed makes it.
+constexpr std::uint64_t kCodeSeedSalt = 0xC0DE'5EED;
 constexpr double kLaunchedThreadRateHz = 40;
 
 std::u16string Widen(const std::string& text) {
@@ -63,28 +71,26 @@ etl::ThreadFields ThreadFieldsOf(const ProcessSpec& process, const ThreadSpec& t
     return fields;
 }
 
-struct TimedEvent {
-    std::int64_t time;
-    std::string kind;
-    etl::Event event;
-};
-
-// Everything but the context switches, and the thread activity that produces them.
+// Everything but the context switches and what goes with them (readies,
+// stacks, DPCs), and the thread activity that produces them.
 class SampleBuilder {
 public:
-    SampleBuilder(const Scenario& scenario, const Machine& machine, SampleRandom& random)
-        : scenario_(scenario), machine_(machine), random_(random),
+    SampleBuilder(const Scenario& scenario, const Machine& machine, const MachineCode& code, SampleRandom& random)
+        : scenario_(scenario), machine_(machine), code_(code), random_(random),
           end_(std::llround(scenario.duration_ms * kUnitsPerMs)) {}
 
     void Build() {
         std::int64_t time = kRundownStart;
         Rundown(time, kOpcodeDCStart);
+        ImageRundown(time, kOpcodeImageDCStart);
         activity_start_ = time + kUnitsPerMs;
         std::int64_t closing = end_ - 20 * kUnitsPerMs;
         activity_end_ = closing - kUnitsPerMs;
         PeriodicRuns();
         NoiseRuns();
         Launches();
+        // Before the processes' closing rundown, so that the trace ends where it would without images.
+        ImageRundown(closing - kUnitsPerMs / 2, kOpcodeImageDCEnd);
         Rundown(closing, kOpcodeDCEnd);
         std::stable_sort(events_.begin(), events_.end(),
                          [](const TimedEvent& a, const TimedEvent& b) { return a.time < b.time; });
@@ -123,6 +129,18 @@ private:
         return events_.back().event;
     }
 
+    // An image event, with the debug record the relogger adds after a
+    // rundown's or a load's.
+    void AddImage(std::int64_t time, std::uint32_t cpu, std::uint8_t opcode, const SampleModule& module,
+                  std::uint32_t process_id) {
+        Add(time, ImageKindName(opcode),
+            etl::ImageEvent(cpu, 0, opcode, kImageVersion, kPointerSize, ImageFieldsOf(module, process_id)));
+        if (opcode == kOpcodeImageDCStart || opcode == kOpcodeImageLoad) {
+            Add(time, "Image DbgID_RSDS",
+                etl::ImageIdentityEvent(cpu, 0, kPointerSize, ImageIdentityOf(module, process_id)));
+        }
+    }
+
     static std::string KindName(const std::string& group, std::uint8_t opcode) {
         switch (opcode) {
         case kOpcodeStart:
@@ -133,6 +151,37 @@ private:
             return group + " DCStart";
         default:
             return group + " DCEnd";
+        }
+    }
+
+    static std::string ImageKindName(std::uint8_t opcode) {
+        switch (opcode) {
+        case kOpcodeImageLoad:
+            return "Image Load";
+        case kOpcodeImageUnload:
+            return "Image Unload";
+        case kOpcodeImageDCStart:
+            return "Image DCStart";
+        default:
+            return "Image DCEnd";
+        }
+    }
+
+    // The kernel's modules, then each process's, from `time` on; the
+    // activity starts and the trace ends where they would without them.
+    void ImageRundown(std::int64_t time, std::uint8_t opcode) {
+        for (const SampleModule& module : code_.kernel_modules()) {
+            AddImage(time, 0, opcode, module, 0);
+            time += kImageStep;
+        }
+        for (const MachineProcess& process : machine_.processes) {
+            if (process.launched) {
+                continue;
+            }
+            for (const SampleModule& module : code_.ModulesOf(process.description.pid)) {
+                AddImage(time, 0, opcode, module, process.description.pid);
+                time += kImageStep;
+            }
         }
     }
 
@@ -218,6 +267,11 @@ private:
             AddProcess(time, cpu, kOpcodeStart, description, kStillActive);
             events_.back().event.pid = description.parent;
             events_.back().event.tid = creator_thread.value_or(0);
+            const std::vector<SampleModule>& modules = code_.ModulesOf(description.pid);
+            for (std::size_t index = 0; index < modules.size(); ++index) {
+                AddImage(time + kImageStep * static_cast<std::int64_t>(index + 1), cpu, kOpcodeImageLoad,
+                         modules[index], description.pid);
+            }
             for (const ThreadSpec& thread : description.threads) {
                 time += 50 * kUnitsPerUs;
                 etl::Event& start = AddThread(time, cpu, kOpcodeStart, description, thread);
@@ -232,6 +286,11 @@ private:
                 RandomRuns(thread.tid, last_start + kUnitsPerMs, time - kUnitsPerMs, kLaunchedThreadRateHz, {20, 400});
                 AddThread(time, cpu, kOpcodeEnd, description, thread);
                 time += 100 * kUnitsPerUs;
+            }
+            // The last thread has gone; the process's modules go before it does.
+            for (std::size_t index = 0; index < modules.size(); ++index) {
+                AddImage(process.end - kImageStep * static_cast<std::int64_t>(modules.size() - index), cpu,
+                         kOpcodeImageUnload, modules[index], description.pid);
             }
             AddProcess(process.end, cpu, kOpcodeEnd, description, 0);
             events_.back().event.tid = description.threads.back().tid;
@@ -249,6 +308,7 @@ private:
 
     const Scenario& scenario_;
     const Machine& machine_;
+    const MachineCode& code_;
     SampleRandom& random_;
     std::int64_t end_;
     std::int64_t activity_start_ = 0;
@@ -262,7 +322,8 @@ private:
 SampleSummary WriteSample(const Scenario& scenario, const std::filesystem::path& output) {
     SampleRandom random(scenario.seed);
     const Machine machine = BuildMachine(scenario, random);
-    SampleBuilder builder(scenario, machine, random);
+    const MachineCode code(machine);
+    SampleBuilder builder(scenario, machine, code, random);
     builder.Build();
     const std::vector<SwitchRecord> switches = ScheduleRuns(std::move(builder.runs()), builder.Traits());
 
@@ -271,35 +332,27 @@ SampleSummary WriteSample(const Scenario& scenario, const std::filesystem::path&
     options.cpu_speed_mhz = 2995;
     options.log_file_name = u"C:\\Windows\\Temp\\idle-machine.etl";
     etl::EtlWriter writer(output, options);
-    SampleSummary summary;
-    const auto raw = [&](std::int64_t time) { return etl::RawFromOffset(options, static_cast<std::uint64_t>(time)); };
-    // Both lists are in time order; merging them keeps every processor's events in order.
+    TimeOrderedEvents out(writer);
+    SwitchCodeEvents switch_code(code, machine, scenario.seed ^ kCodeSeedSalt, options);
+    // The builder's events are in time order, and so are the switches; what
+    // goes with a switch comes at most kLongestLead before it.
     std::vector<TimedEvent>& events = builder.events();
     std::size_t next_event = 0;
     for (const SwitchRecord& record : switches) {
         for (; next_event < events.size() && events[next_event].time <= record.time; ++next_event) {
-            events[next_event].event.raw_timestamp = raw(events[next_event].time);
-            writer.Add(events[next_event].event);
-            ++summary.events_by_kind[events[next_event].kind];
+            out.Add(std::move(events[next_event]));
         }
-        // Every thread is readied just before it runs: by a timer DPC when its
-        // processor was idle, otherwise by the thread it takes over from.
-        if (record.fields.NewThreadId != 0) {
-            const std::uint8_t flag = record.fields.OldThreadId == 0 ? etl::kReadiedFromDpc : 0;
-            writer.Add(etl::ReadyThreadEvent(record.cpu, raw(record.time),
-                                             {.TThreadId = record.fields.NewThreadId, .Flag = flag}));
-            ++summary.events_by_kind["ReadyThread"];
-        }
-        writer.Add(etl::CSwitchEvent(record.cpu, raw(record.time), record.fields));
-        ++summary.events_by_kind["CSwitch"];
+        switch_code.Add(record, out);
+        out.WriteBefore(record.time - SwitchCodeEvents::kLongestLead);
     }
     for (; next_event < events.size(); ++next_event) {
-        events[next_event].event.raw_timestamp = raw(events[next_event].time);
-        writer.Add(events[next_event].event);
-        ++summary.events_by_kind[events[next_event].kind];
+        out.Add(std::move(events[next_event]));
     }
+    out.WriteAll();
     writer.Finish();
 
+    SampleSummary summary;
+    summary.events_by_kind = out.written_by_kind();
     summary.events = writer.events_written();
     summary.buffers = writer.buffers_written();
     summary.file_size = std::filesystem::file_size(output);

@@ -1,7 +1,8 @@
-// Turns a scenario into a kernel trace: the rundown of the processes and
-// threads present at the start, processes launched and ended on the way, the
-// context switches of periodic, noisy and idle threads, and the closing
-// rundown.
+// Turns a scenario into a kernel trace as dormiscope.wprp records it: the
+// rundown of the processes, threads and modules present at the start,
+// processes launched and ended on the way (with their modules), the context
+// switches of periodic, noisy and idle threads with their readies, stacks and
+// the DPCs and interrupts that wake them, and the closing rundown.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +15,7 @@
 namespace dormiscope::sample {
 
 struct SampleSummary {
-    std::map<std::string, std::uint64_t> events_by_kind;  // e.g. "Process DCStart", "CSwitch"
+    std::map<std::string, std::uint64_t> events_by_kind;  // e.g. "Process DCStart", "CSwitch", "Stack"
     std::uint64_t events = 0;                             // without the logfile header
     std::uint32_t buffers = 0;
     std::uintmax_t file_size = 0;
