@@ -1,9 +1,11 @@
-// Whole runs on real Windows recordings and on the bundled idle-machine sample.
+// Whole runs on real Windows recordings and on the bundled idle-machine sample:
+// dormiscope's report, and the wake page of the sample.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -96,6 +98,15 @@ struct PeriodicThread {
 // The timer-driven threads of tools/make_sample/idle_machine.scenario. The
 // 15.625 ms timer falls in the 15 ms bucket; the 1 ms audio thread keeps only
 // its sleeps of at least 1 ms, which still make it a 1 ms thread.
+const std::vector<PeriodicThread>& TimerDrivenThreads() {
+    static const std::vector<PeriodicThread> threads = {
+        {u"System", "4", "148", "1000ms"},      {u"System", "4", "152", "15ms"},
+        {u"lsass.exe", "796", "804", "100ms"},  {u"audiodg.exe", "1344", "1348", "1ms"},
+        {u"Telemetry.exe", "4410", "4414", "15ms"}, {u"Telemetry.exe", "4410", "4418", "100ms"},
+    };
+    return threads;
+}
+
 TEST(IdleMachineSample, ReportNamesEveryTimerDrivenThreadWithItsPeriod) {
     const std::filesystem::path trace = DORMISCOPE_IDLE_MACHINE_SAMPLE;
     if (!std::filesystem::exists(trace)) {
@@ -112,11 +123,7 @@ TEST(IdleMachineSample, ReportNamesEveryTimerDrivenThreadWithItsPeriod) {
     const auto threads = ReportedThreads(report);
     ASSERT_TRUE(threads.has_value()) << "not a report:\n" << report;
 
-    const std::vector<PeriodicThread> expected = {
-        {u"System", "4", "148", "1000ms"},      {u"System", "4", "152", "15ms"},
-        {u"lsass.exe", "796", "804", "100ms"},  {u"audiodg.exe", "1344", "1348", "1ms"},
-        {u"Telemetry.exe", "4410", "4414", "15ms"}, {u"Telemetry.exe", "4410", "4418", "100ms"},
-    };
+    const std::vector<PeriodicThread>& expected = TimerDrivenThreads();
     for (const PeriodicThread& periodic : expected) {
         const auto found = std::find_if(threads->begin(), threads->end(), [&](const ReportedThread& thread) {
             return thread.thread_id == periodic.thread_id && thread.pid == periodic.pid;
@@ -124,6 +131,60 @@ TEST(IdleMachineSample, ReportNamesEveryTimerDrivenThreadWithItsPeriod) {
         ASSERT_NE(found, threads->end()) << "thread " << periodic.thread_id << " is not reported";
         EXPECT_TRUE(found->process_name == periodic.process_name) << periodic.thread_id;
         EXPECT_EQ(found->periodicity, periodic.periodicity) << periodic.thread_id;
+    }
+}
+
+std::string Narrow(const std::u16string& text) {
+    return {text.begin(), text.end()};
+}
+
+// The first page a user sees shows everything the view can: no notes on
+// missing or unusable events, where each timer-driven thread waits and what
+// readies it (the kernel's timer DPC), and the DPC and interrupt routines.
+TEST(IdleMachineSample, PageShowsWhereThreadsWaitAndWhatReadiesThem) {
+    const std::filesystem::path trace = DORMISCOPE_IDLE_MACHINE_SAMPLE;
+    if (!std::filesystem::exists(trace)) {
+        GTEST_SKIP() << trace << " is not there; the idle_machine_sample target writes it";
+    }
+    const TemporaryDirectory directory;
+    const ProcessResult run = RunProcess(
+        {DORMISCOPE_VIEW_BINARY, "-i", trace.string(), "-o", "wakes.html", "--json", "wakes.json"}, directory.path());
+    ASSERT_EQ(run.exit_code, 0) << run.standard_error;
+    EXPECT_EQ(ReadFile(directory / "wakes.html").find("id=\"coverage\""), std::string::npos);
+    const auto document = ParseJson(ReadFile(directory / "wakes.json"));
+    ASSERT_TRUE(document.has_value());
+    const JsonValue& figures = *document->Member(u"trace");
+    EXPECT_TRUE(figures.Member(u"coverage")->items.empty());
+
+    const JsonValue& code = *figures.Member(u"code");
+    const auto count = [&code](std::u16string_view key) { return Narrow(code.Member(key)->text); };
+    for (const std::u16string_view recorded : {u"images", u"image_identities", u"stacks", u"dpcs", u"interrupts"}) {
+        EXPECT_NE(count(recorded), "0") << Narrow(std::u16string(recorded));
+    }
+    EXPECT_EQ(count(u"stacks_matched"), count(u"stacks"));
+    EXPECT_EQ(count(u"readies_from_dpc_not_recorded"), "0");
+    std::set<std::string> routine_kinds;
+    for (const JsonValue& routine : figures.Member(u"routines")->items) {
+        routine_kinds.insert(Narrow(routine.Member(u"kind")->text));
+    }
+    EXPECT_EQ(routine_kinds, (std::set<std::string>{"dpc", "interrupt", "timer_dpc"}));
+
+    for (const PeriodicThread& periodic : TimerDrivenThreads()) {
+        const JsonValue* found = nullptr;
+        for (const JsonValue& process : document->Member(u"processes")->items) {
+            for (const JsonValue& thread : process.Member(u"threads")->items) {
+                if (Narrow(process.Member(u"pid")->text) == periodic.pid &&
+                    Narrow(thread.Member(u"tid")->text) == periodic.thread_id) {
+                    found = &thread;
+                }
+            }
+        }
+        ASSERT_NE(found, nullptr) << "thread " << periodic.thread_id;
+        EXPECT_FALSE(found->Member(u"wait_stacks")->items.empty()) << periodic.thread_id;
+        EXPECT_FALSE(found->Member(u"readying_stacks")->items.empty()) << periodic.thread_id;
+        const JsonValue& readier = found->Member(u"readiers")->items.at(0);
+        EXPECT_EQ(Narrow(readier.Member(u"kind")->text), "dpc") << periodic.thread_id;
+        EXPECT_TRUE(Narrow(readier.Member(u"routine")->text).starts_with("ntoskrnl.exe+")) << periodic.thread_id;
     }
 }
 

@@ -1,10 +1,14 @@
 // The sample generator: its scenario language, and traces that read back as a
 // consistent recording (every context switch continues its processor's
-// previous one, periodic threads wake at their period).
+// previous one, periodic threads wake at their period) whose code events a
+// viewer can tie to their wakes (each stack right after its event, every
+// frame in a loaded module, every ready from a DPC inside a DPC's run).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -102,12 +106,13 @@ void WINAPI Collect(PEVENT_RECORD record) {
                      std::vector<std::uint8_t>(data, data + record->UserDataLength)});
 }
 
-std::vector<Delivered> ReadAll(const std::filesystem::path& path) {
+// `raw`: time stamps in the session clock, as stacks and DPCs name their events.
+std::vector<Delivered> ReadAll(const std::filesystem::path& path, bool raw = false) {
     std::vector<Delivered> events;
     std::wstring name = path.wstring();
     EVENT_TRACE_LOGFILEW logfile{};
     logfile.LogFileName = name.data();
-    logfile.ProcessTraceMode = PROCESS_TRACE_MODE_EVENT_RECORD;
+    logfile.ProcessTraceMode = PROCESS_TRACE_MODE_EVENT_RECORD | (raw ? PROCESS_TRACE_MODE_RAW_TIMESTAMP : 0);
     logfile.EventRecordCallback = Collect;
     logfile.Context = &events;
     TRACEHANDLE handle = OpenTraceW(&logfile);
@@ -125,6 +130,22 @@ std::uint32_t U32(const std::vector<std::uint8_t>& data, std::size_t offset) {
     std::uint32_t value = 0;
     std::memcpy(&value, data.data() + offset, sizeof value);
     return value;
+}
+
+std::uint64_t U64(const std::vector<std::uint8_t>& data, std::size_t offset) {
+    std::uint64_t value = 0;
+    std::memcpy(&value, data.data() + offset, sizeof value);
+    return value;
+}
+
+// The UTF-16 file name of a 64-bit Image event, narrowed.
+std::string ImageFileName(const std::vector<std::uint8_t>& data) {
+    std::string name;
+    for (std::size_t offset = 56; offset + 1 < data.size() && (data[offset] != 0 || data[offset + 1] != 0);
+         offset += 2) {
+        name += static_cast<char>(data[offset]);
+    }
+    return name;
 }
 
 class SampleGeneratorTest : public ::testing::Test {
@@ -220,6 +241,104 @@ TEST_F(SampleGeneratorTest, TheSameScenarioGivesTheSameBytes) {
     reseeded.seed = 8;
     WriteSample(reseeded, directory_ / "three.etl");
     EXPECT_NE(testing::ReadFile(directory_ / "one.etl"), testing::ReadFile(directory_ / "three.etl"));
+}
+
+TEST_F(SampleGeneratorTest, CodeEventsAreTiedToTheirWakes) {
+    const std::filesystem::path path = directory_ / "sample.etl";
+    const SampleSummary summary = WriteSample(scenario_, path);
+    const std::vector<Delivered> events = ReadAll(path, true);
+
+    struct Module {
+        std::uint64_t base;
+        std::uint64_t end;
+        std::string file;
+    };
+    std::map<std::uint32_t, std::vector<Module>> loaded;  // by process, as the trace goes
+    std::set<std::pair<std::uint32_t, std::uint64_t>> identities;
+    std::uint64_t image_loads = 0;
+    const auto in_module = [&loaded](std::uint32_t pid, std::uint64_t address) {
+        for (const std::uint32_t owner : {pid, 0u}) {
+            for (const Module& module : loaded[owner]) {
+                if (address >= module.base && address < module.end) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    };
+    struct ProcessorState {
+        std::uint32_t running = 0;
+        const Delivered* previous = nullptr;
+        std::vector<std::int64_t> readies_from_dpc;  // waiting for the DPC that covers them
+    };
+    std::map<std::uint16_t, ProcessorState> processors;
+    std::map<std::string, std::uint64_t> counts;
+    for (std::size_t i = 1; i < events.size(); ++i) {
+        const Delivered& event = events[i];
+        ProcessorState& processor = processors[event.processor];
+        const Delivered* const previous = processor.previous;
+        processor.previous = &event;
+        if (Is(event, kImageProvider, kOpcodeImageDCStart) || Is(event, kImageProvider, kOpcodeImageLoad)) {
+            ++image_loads;
+            loaded[U32(event.data, 16)].push_back(
+                {U64(event.data, 0), U64(event.data, 0) + U64(event.data, 8), ImageFileName(event.data)});
+        } else if (Is(event, kImageProvider, kOpcodeImageUnload)) {
+            std::erase_if(loaded[U32(event.data, 16)],
+                          [&](const Module& module) { return module.base == U64(event.data, 0); });
+        } else if (Is(event, kImageIdentityProvider, kOpcodeImageDebugRecord)) {
+            identities.insert({U32(event.data, 8), U64(event.data, 0)});
+        } else if (Is(event, kThreadProvider, 36)) {
+            processor.running = U32(event.data, 0);
+            if (U32(event.data, 4) != 0) {
+                ++counts["stacks due"];
+            }
+            EXPECT_TRUE(processor.readies_from_dpc.empty()) << "a ready from a DPC no DPC covers, event " << i;
+            processor.readies_from_dpc.clear();
+        } else if (Is(event, kThreadProvider, 50)) {
+            ++counts["stacks due"];
+            if ((event.data[6] & 1) != 0) {
+                processor.readies_from_dpc.push_back(event.time);
+            }
+        } else if (Is(event, kStackWalkProvider, kOpcodeStack)) {
+            ++counts["stacks"];
+            // Right after its event, naming the thread that waits or readies.
+            ASSERT_NE(previous, nullptr);
+            EXPECT_EQ(static_cast<std::int64_t>(U64(event.data, 0)), previous->time) << "stack " << i;
+            const std::uint32_t thread = U32(event.data, 12);
+            if (Is(*previous, kThreadProvider, 36)) {
+                EXPECT_EQ(thread, U32(previous->data, 4)) << "a switch's stack is the old thread's, event " << i;
+            } else {
+                ASSERT_TRUE(Is(*previous, kThreadProvider, 50)) << "stack " << i << " follows no switch or ready";
+                EXPECT_EQ(thread, (previous->data[6] & 1) != 0 ? 0u : processor.running) << "event " << i;
+            }
+            for (std::size_t offset = 16; offset < event.data.size(); offset += 8) {
+                EXPECT_TRUE(in_module(U32(event.data, 8), U64(event.data, offset)))
+                    << "stack " << i << " frame " << std::hex << U64(event.data, offset);
+            }
+        } else if (Is(event, kPerfInfoProvider, kOpcodeTimerDpc) || Is(event, kPerfInfoProvider, kOpcodeDpc) ||
+                   Is(event, kPerfInfoProvider, kOpcodeIsr)) {
+            ++counts[event.opcode == kOpcodeIsr ? "interrupts" : "dpcs"];
+            const auto start = static_cast<std::int64_t>(U64(event.data, 0));
+            EXPECT_LE(start, event.time);
+            EXPECT_TRUE(in_module(0, U64(event.data, 8))) << "routine of event " << i;
+            std::erase_if(processor.readies_from_dpc,
+                          [&](std::int64_t ready) { return ready >= start && ready <= event.time; });
+        }
+    }
+    EXPECT_EQ(counts["stacks"], counts["stacks due"]) << "every ready and every switch-out of a thread";
+    EXPECT_EQ(counts["stacks"], summary.events_by_kind.at("Stack"));
+    EXPECT_GT(counts["dpcs"], 180u) << "at least the timer-driven wakes";
+    EXPECT_GT(counts["interrupts"], 0u);
+    EXPECT_EQ(identities.size(), summary.events_by_kind.at("Image DbgID_RSDS"));
+    EXPECT_EQ(image_loads, identities.size()) << "every module with its PDB's identity";
+    const auto has_module = [&](std::uint32_t pid, const std::string& file) {
+        return std::any_of(loaded[pid].begin(), loaded[pid].end(),
+                           [&](const Module& module) { return module.file.ends_with(file); });
+    };
+    EXPECT_TRUE(has_module(0, "\\ntoskrnl.exe"));
+    EXPECT_TRUE(has_module(300, "\\svc.exe"));
+    EXPECT_TRUE(has_module(300, "\\ntdll.dll"));
+    EXPECT_FALSE(has_module(900, "\\child.exe")) << "unloaded when the launched process ended";
 }
 
 }  // namespace
