@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
+#include <initializer_list>
 #include <map>
 #include <string_view>
+#include <utility>
 
 namespace dormiscope::sample {
 namespace {
@@ -72,6 +73,7 @@ constexpr std::uint64_t NtWaitForWorkViaWorkerFactory = kNtoskrnl + 0x4E9D43;
 constexpr std::uint64_t NtSetEvent = kNtoskrnl + 0x4A2F18;
 constexpr std::uint64_t KiSystemServiceCopyEnd = kNtoskrnl + 0x40B675;
 constexpr std::uint64_t KeBalanceSetManager = kNtoskrnl + 0x1C4E2B;
+constexpr std::uint64_t CcLazyWriteScanThread = kNtoskrnl + 0x2A3C57;
 constexpr std::uint64_t ExpWorkerThread = kNtoskrnl + 0x0A6B15;
 constexpr std::uint64_t PspSystemThreadStartup = kNtoskrnl + 0x555E4A;
 constexpr std::uint64_t KiStartSystemThread = kNtoskrnl + 0x3FE2D8;
@@ -138,8 +140,12 @@ SampleModule ModuleOf(std::u16string path, std::uint64_t base, std::uint64_t siz
     const std::uint64_t high = Hash(module.pdb_name, ~size);
     module.time_date_stamp = 0x5F00'0000 + static_cast<std::uint32_t>(low % 0x0300'0000);
     module.checksum = static_cast<std::uint32_t>(high % (size * 2)) + static_cast<std::uint32_t>(size / 2);
-    std::memcpy(&module.pdb_guid, &low, 8);
-    std::memcpy(reinterpret_cast<unsigned char*>(&module.pdb_guid) + 8, &high, 8);
+    module.pdb_guid.Data1 = static_cast<std::uint32_t>(low);
+    module.pdb_guid.Data2 = static_cast<std::uint16_t>(low >> 32);
+    module.pdb_guid.Data3 = static_cast<std::uint16_t>(low >> 48);
+    for (int index = 0; index < 8; ++index) {
+        module.pdb_guid.Data4[index] = static_cast<std::uint8_t>(high >> (8 * index));
+    }
     return module;
 }
 
@@ -213,15 +219,18 @@ MachineCode::MachineCode(const Machine& machine) {
             }
         }
         for (const ThreadSpec& thread : process.threads) {
+            // Thread ids come in steps of 4: every other timer-driven thread
+            // sleeps, and two in three of the others are thread-pool workers.
+            const std::uint32_t serial = thread.tid / 4;
             Role role = Role::kKernelWorker;
             if (!user_code) {
                 role = thread.period_ms > 0 ? Role::kKernelPeriodic : Role::kKernelWorker;
             } else if (thread.period_ms > 0) {
-                role = thread.tid % 8 < 4 ? Role::kUserSleeper : Role::kUserTimedWaiter;
+                role = serial % 2 == 0 ? Role::kUserSleeper : Role::kUserTimedWaiter;
             } else {
-                role = thread.tid % 12 < 8 ? Role::kUserPoolWorker : Role::kUserEventLoop;
+                role = serial % 3 != 0 ? Role::kUserPoolWorker : Role::kUserEventLoop;
             }
-            threads_[thread.tid] = {process.pid, role, program_base};
+            threads_[thread.tid] = {process.pid, role, program_base, serial % 2 == 0};
         }
     }
 }
@@ -249,8 +258,8 @@ std::vector<std::uint64_t> MachineCode::WaitStack(std::uint32_t thread_id, doubl
     };
     switch (code.role) {
         case Role::kKernelPeriodic:
-            append({nt::KeWaitForMultipleObjects, nt::KeBalanceSetManager, nt::PspSystemThreadStartup,
-                    nt::KiStartSystemThread});
+            append({nt::KeWaitForMultipleObjects, code.even ? nt::CcLazyWriteScanThread : nt::KeBalanceSetManager,
+                    nt::PspSystemThreadStartup, nt::KiStartSystemThread});
             break;
         case Role::kKernelWorker:
             if (usual) {

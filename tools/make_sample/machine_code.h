@@ -70,6 +70,7 @@ private:
         std::uint32_t process_id = 0;
         Role role = Role::kKernelWorker;
         std::uint64_t program_base = 0;  // of the process's program; 0 for kernel-only processes
+        bool even = false;               // picks one of two loops a kernel thread may wait in
     };
 
     const ThreadCode& CodeOf(std::uint32_t thread_id) const;
