@@ -60,5 +60,29 @@ TEST(EtwdumpDamagedTrace, PrintsEveryEventBeforeTheDamage) {
     EXPECT_EQ(Lines(damaged.standard_output), expected);
 }
 
+// A refused command line names its problem on the line before the usage.
+TEST(EtwdumpCommandLine, NamesTheProblemBeforeTheUsage) {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string problem;
+    };
+    const Case cases[] = {
+        {{"--summary", "--frobnicate", "t.etl"}, "unknown switch --frobnicate"},
+        {{"--summary", "--Summary", "t.etl"}, "--Summary given twice"},
+        {{"--table", "--summary", "t.etl"}, "--summary and --table exclude each other"},
+        {{"a.etl", "b.etl"}, "stray argument b.etl"},
+        {{"--summary"}, "no trace given"},
+        {{"t.etl", "--version"}, "--version goes alone"},
+    };
+    const TemporaryDirectory directory;
+    for (const Case& test : cases) {
+        std::vector<std::string> command = {DORMISCOPE_ETWDUMP_BINARY};
+        command.insert(command.end(), test.arguments.begin(), test.arguments.end());
+        const ProcessResult run = RunProcess(command, directory.path());
+        EXPECT_EQ(run.exit_code, 2) << test.problem;
+        EXPECT_EQ(run.standard_error, "etwdump: " + test.problem + "\nusage: etwdump [--summary | --table] <file.etl>\n");
+    }
+}
+
 }  // namespace
 }  // namespace dormiscope::testing

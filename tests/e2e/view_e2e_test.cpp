@@ -627,12 +627,12 @@ TEST(ViewBadInput, RefusesWithAMessageAndLeavesNoPage) {
     };
     const std::vector<BadCase> cases = {
         {"no output switch", [](const TemporaryDirectory&) { return std::vector<std::string>{"-i", "t.etl"}; }, 2,
-         "usage: dormiscope-view"},
+         "dormiscope-view: no page given (-o)\nusage: dormiscope-view"},
         {"unknown switch",
          [](const TemporaryDirectory&) {
              return std::vector<std::string>{"-i", "t.etl", "-o", "wakes.html", "--colour", "red"};
          },
-         2, "usage: dormiscope-view"},
+         2, "dormiscope-view: unknown switch --colour\nusage: dormiscope-view"},
         {"missing trace",
          [](const TemporaryDirectory&) {
              return std::vector<std::string>{"-i", "missing.etl", "-o", "wakes.html"};

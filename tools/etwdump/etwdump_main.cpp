@@ -120,19 +120,36 @@ int main(int argc, char** argv) {
     }
     DumpState state;
     std::wstring path;
-    bool refused = false;
-    for (std::size_t index = 1; index < arguments.size() && !refused; ++index) {
+    std::string problem;
+    for (std::size_t index = 1; index < arguments.size() && problem.empty(); ++index) {
         const std::wstring& argument = arguments[index];
+        const std::string shown = dormiscope::PathFromWide(argument).string();
         const bool summary = IsSwitch(argument, L"--summary");
-        if ((summary || IsSwitch(argument, L"--table")) && state.output == Output::kEvents) {
-            state.output = summary ? Output::kSummary : Output::kTable;
-        } else if (path.empty() && !argument.empty() && argument[0] != L'-') {
-            path = argument;
+        if (summary || IsSwitch(argument, L"--table")) {
+            const Output asked = summary ? Output::kSummary : Output::kTable;
+            if (state.output == asked) {
+                problem = shown + " given twice";
+            } else if (state.output != Output::kEvents) {
+                problem = "--summary and --table exclude each other";
+            }
+            state.output = asked;
+        } else if (IsSwitch(argument, L"--help") || IsSwitch(argument, L"-h") || IsSwitch(argument, L"--version")) {
+            problem = shown + " goes alone";
+        } else if (argument.starts_with(L'-')) {
+            problem = "unknown switch " + shown;
+        } else if (!path.empty()) {
+            problem = "stray argument " + shown;
+        } else if (argument.empty()) {
+            problem = "the trace's name is empty";
         } else {
-            refused = true;
+            path = argument;
         }
     }
-    if (refused || path.empty()) {
+    if (problem.empty() && path.empty()) {
+        problem = "no trace given";
+    }
+    if (!problem.empty()) {
+        std::fprintf(stderr, "etwdump: %s\n", problem.c_str());
         std::fputs(kUsage, stderr);
         return kUsageError;
     }

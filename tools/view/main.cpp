@@ -79,11 +79,13 @@ bool NamesTheTrace(const std::wstring& output, const ViewOptions& options) {
 }
 
 int RunView(const std::vector<std::wstring>& arguments) {
-    const std::optional<ViewOptions> options = ParseViewOptions(arguments);
-    if (!options) {
+    const ViewCommandLine command_line = ParseViewOptions(arguments);
+    if (!command_line.options) {
+        PrintLine(command_line.problem);
         std::fputs(kViewUsage, stderr);
         return kExitUsage;
     }
+    const std::optional<ViewOptions>& options = command_line.options;
     if (options->request == ViewOptions::Request::kHelp) {
         std::fputs(kViewHelp, stdout);
         return 0;

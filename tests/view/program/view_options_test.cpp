@@ -11,7 +11,7 @@ namespace {
 
 using Request = ViewOptions::Request;
 
-std::optional<ViewOptions> Parse(std::vector<std::wstring> arguments) {
+ViewCommandLine Parse(std::vector<std::wstring> arguments) {
     arguments.insert(arguments.begin(), L"dormiscope-view");
     return ParseViewOptions(arguments);
 }
@@ -20,30 +20,42 @@ TEST(ViewOptionsTest, HelpAndVersionStandAloneAndSwitchesIgnoreLetterCase) {
     struct Case {
         std::vector<std::wstring> arguments;
         std::optional<Request> request;  // nothing: refused
+        std::string problem;             // the line shown before the usage when refused
     };
     const Case cases[] = {
-        {{L"--help"}, Request::kHelp},
-        {{L"-h"}, Request::kHelp},
-        {{L"-H"}, Request::kHelp},
-        {{L"--Version"}, Request::kVersion},
-        {{L"--help", L"--version"}, std::nullopt},
-        {{L"-i", L"t.etl", L"-o", L"w.html", L"--help"}, std::nullopt},
-        {{L"-I", L"t.etl", L"-O", L"w.html", L"--JSON", L"w.json"}, Request::kRun},
-        {{L"-i", L"t.etl", L"-o", L"w.html", L"-I", L"u.etl"}, std::nullopt},
-        {{L"--versions"}, std::nullopt},
-        {{L"-i", L"t.etl", L"-o", L"w.html", L"--symbols"}, std::nullopt},
-        {{L"-i", L"t.etl", L"-o", L"w.html", L"--symbols", L""}, std::nullopt},
-        {{L"-i", L"t.etl", L"--Symbols", L"s", L"-o", L"w.html", L"--SYMBOLS", L"s"}, Request::kRun},
+        {{L"--help"}, Request::kHelp, ""},
+        {{L"-h"}, Request::kHelp, ""},
+        {{L"-H"}, Request::kHelp, ""},
+        {{L"--Version"}, Request::kVersion, ""},
+        {{L"--help", L"--version"}, std::nullopt, "--help goes alone"},
+        {{L"-i", L"t.etl", L"-o", L"w.html", L"--help"}, std::nullopt, "--help goes alone"},
+        {{L"-I", L"t.etl", L"-O", L"w.html", L"--JSON", L"w.json"}, Request::kRun, ""},
+        {{L"-i", L"t.etl", L"-o", L"w.html", L"-I", L"u.etl"}, std::nullopt, "-I given twice"},
+        {{L"-i", L"t.etl", L"-o", L"w.html", L"--json", L"a", L"--json", L"b"}, std::nullopt, "--json given twice"},
+        {{L"--versions"}, std::nullopt, "unknown switch --versions"},
+        {{L"-i", L"t.etl", L"-o", L"w.html", L"--colour", L"red"}, std::nullopt, "unknown switch --colour"},
+        {{L"-i", L"t.etl", L"extra.etl", L"-o", L"w.html"}, std::nullopt, "stray argument extra.etl"},
+        {{L"-i", L"t.etl", L"-o"}, std::nullopt, "-o needs a value"},
+        {{L"-i", L"", L"-o", L"w.html"}, std::nullopt, "-i needs a value"},
+        {{L"-i", L"t.etl", L"-o", L"w.html", L"--symbols"}, std::nullopt, "--symbols needs a value"},
+        {{L"-i", L"t.etl", L"-o", L"w.html", L"--symbols", L""}, std::nullopt, "--symbols needs a value"},
+        {{L"-i", L"t.etl"}, std::nullopt, "no page given (-o)"},
+        {{L"-o", L"w.html"}, std::nullopt, "no trace given (-i)"},
+        {{L"-i", L"t.etl", L"--Symbols", L"s", L"-o", L"w.html", L"--SYMBOLS", L"s"}, Request::kRun, ""},
     };
     for (const Case& test : cases) {
-        const std::optional<ViewOptions> options = Parse(test.arguments);
-        const std::wstring& first = test.arguments[0];
-        ASSERT_EQ(options.has_value(), test.request.has_value()) << std::string(first.begin(), first.end());
-        if (options) {
-            EXPECT_EQ(options->request, *test.request);
+        const ViewCommandLine parsed = Parse(test.arguments);
+        std::string shown;
+        for (const std::wstring& argument : test.arguments) {
+            shown += std::string(argument.begin(), argument.end()) + " ";
+        }
+        ASSERT_EQ(parsed.options.has_value(), test.request.has_value()) << shown;
+        EXPECT_EQ(parsed.problem, test.problem) << shown;
+        if (parsed.options) {
+            EXPECT_EQ(parsed.options->request, *test.request);
         }
     }
-    const std::optional<ViewOptions> run = Parse({L"-I", L"t.etl", L"-O", L"w.html", L"--JSON", L"w.json"});
+    const std::optional<ViewOptions> run = Parse({L"-I", L"t.etl", L"-O", L"w.html", L"--JSON", L"w.json"}).options;
     ASSERT_TRUE(run.has_value());
     EXPECT_EQ(run->trace_path, L"t.etl");
     EXPECT_EQ(run->page_path, L"w.html");
@@ -54,7 +66,8 @@ TEST(ViewOptionsTest, HelpAndVersionStandAloneAndSwitchesIgnoreLetterCase) {
 TEST(ViewOptionsTest, SymbolFoldersRepeatInTheOrderGiven) {
     const std::optional<ViewOptions> options =
         Parse({L"--symbols", L"C:\\symbols", L"-i", L"t.etl", L"--SYMBOLS", L"/srv/pdb", L"-o", L"w.html",
-               L"--Symbols", L"C:\\symbols"});
+               L"--Symbols", L"C:\\symbols"})
+            .options;
     ASSERT_TRUE(options.has_value());
     EXPECT_EQ(options->symbol_folders, (std::vector<std::wstring>{L"C:\\symbols", L"/srv/pdb", L"C:\\symbols"}));
 }

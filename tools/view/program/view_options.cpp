@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/system/native_text.h"
+
 namespace dormiscope::view {
 namespace {
 
@@ -12,56 +14,69 @@ bool IsSwitch(const std::wstring& argument, std::wstring_view name) {
     });
 }
 
+std::string Shown(const std::wstring& argument) {
+    return PathFromWide(argument).string();
+}
+
+// An argument where a switch was expected that is not one of ours.
+std::string WhyRefused(const std::wstring& argument) {
+    if (IsSwitch(argument, L"--help") || IsSwitch(argument, L"-h") || IsSwitch(argument, L"--version")) {
+        return Shown(argument) + " goes alone";
+    }
+    return (argument.starts_with(L'-') ? "unknown switch " : "stray argument ") + Shown(argument);
+}
+
+ViewCommandLine Refused(std::string problem) {
+    return {std::nullopt, std::move(problem)};
+}
+
 }  // namespace
 
-std::optional<ViewOptions> ParseViewOptions(const std::vector<std::wstring>& arguments) {
+ViewCommandLine ParseViewOptions(const std::vector<std::wstring>& arguments) {
     ViewOptions options;
     if (arguments.size() == 2) {
         if (IsSwitch(arguments[1], L"--help") || IsSwitch(arguments[1], L"-h")) {
             options.request = ViewOptions::Request::kHelp;
-            return options;
+            return {options, {}};
         }
         if (IsSwitch(arguments[1], L"--version")) {
             options.request = ViewOptions::Request::kVersion;
-            return options;
+            return {options, {}};
         }
     }
-    bool has_json = false;
     for (std::size_t index = 1; index < arguments.size(); index += 2) {
         const std::wstring& name = arguments[index];
-        if (index + 1 >= arguments.size()) {
-            return std::nullopt;
-        }
-        const std::wstring& value = arguments[index + 1];
+        const bool symbol_folder = IsSwitch(name, L"--symbols");
         std::wstring* target = nullptr;
         if (IsSwitch(name, L"-i")) {
             target = &options.trace_path;
         } else if (IsSwitch(name, L"-o")) {
             target = &options.page_path;
-        } else if (IsSwitch(name, L"--symbols")) {
-            if (value.empty()) {
-                return std::nullopt;
-            }
-            options.symbol_folders.push_back(value);
-            continue;
         } else if (IsSwitch(name, L"--json")) {
             target = &options.json_path;
-            if (has_json) {
-                return std::nullopt;
-            }
-            has_json = true;
-        } else {
-            return std::nullopt;
+        } else if (!symbol_folder) {
+            return Refused(WhyRefused(name));
         }
-        if (!target->empty() || value.empty()) {
-            return std::nullopt;
+        if (index + 1 >= arguments.size() || arguments[index + 1].empty()) {
+            return Refused(Shown(name) + " needs a value");
+        }
+        const std::wstring& value = arguments[index + 1];
+        if (symbol_folder) {
+            options.symbol_folders.push_back(value);
+            continue;
+        }
+        if (!target->empty()) {
+            return Refused(Shown(name) + " given twice");
         }
         *target = value;
     }
-    if (options.trace_path.empty() || options.page_path.empty()) {
-        return std::nullopt;
+    if (options.trace_path.empty()) {
+        return Refused("no trace given (-i)");
     }
-    return options;
+    if (options.page_path.empty()) {
+        return Refused("no page given (-o)");
+    }
+    return {options, {}};
 }
 
 }  // namespace dormiscope::view

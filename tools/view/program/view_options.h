@@ -35,10 +35,16 @@ inline constexpr const char* kViewHelp =
     "Exit codes: 0 written; 2 command line refused; 3 the trace cannot be read;\n"
     "4 a file cannot be written.\n";
 
-// The options, or nothing when a switch is unknown, repeated (but --symbols)
-// or without its value, a stray argument is given, or -i or -o is missing. --help, -h and
-// --version count only as the one argument. Switches ignore ASCII letter case.
-// Element 0 is the program path.
-std::optional<ViewOptions> ParseViewOptions(const std::vector<std::wstring>& arguments);
+// The options, or what is wrong with the command line.
+struct ViewCommandLine {
+    std::optional<ViewOptions> options;
+    std::string problem;  // without options: one line naming it, shown before the usage
+};
+
+// Refused: a switch unknown, repeated (but --symbols) or without its value, a
+// stray argument, or -i or -o missing. --help, -h and --version count only as
+// the one argument. Switches ignore ASCII letter case. Element 0 is the
+// program path.
+ViewCommandLine ParseViewOptions(const std::vector<std::wstring>& arguments);
 
 }  // namespace dormiscope::view
