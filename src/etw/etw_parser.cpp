@@ -163,6 +163,9 @@ void WINAPI ETWParser::OnEventRecord(PEVENT_RECORD event) {
     }
     const std::uint8_t opcode = descriptor.Opcode;
     if ((parser->registeredOpcodes[opcode / 64] >> (opcode % 64) & 1) == 0) {
+        if (parser->otherEventCallback != nullptr) {
+            parser->otherEventCallback(*event, &parser->traceInfo, parser->context);
+        }
         return;
     }
     // Compared field by field rather than copied into a key first: the
@@ -175,6 +178,8 @@ void WINAPI ETWParser::OnEventRecord(PEVENT_RECORD event) {
     }
     if (remembered.callback != nullptr) {
         remembered.callback(*event, &parser->traceInfo, parser->context);
+    } else if (parser->otherEventCallback != nullptr) {
+        parser->otherEventCallback(*event, &parser->traceInfo, parser->context);
     }
 }
 

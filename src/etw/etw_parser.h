@@ -53,6 +53,8 @@ public:
     ETWParser& operator=(const ETWParser&) = delete;
 
     void AddEventCallback(const ProviderOpcodeKey& key, EventCallback callback);
+    // Called for every event no opcode callback takes.
+    void SetOtherEventCallback(EventCallback callback) { otherEventCallback = callback; }
     std::uint32_t Open(const std::wstring& path, TRACE_LOGFILE_HEADER& header, void* owner_context);
     std::uint32_t Process();
     std::uint32_t Close();
@@ -72,6 +74,7 @@ private:
     std::unordered_map<ProviderWordKey, EventCallback, EventKeyHash> eventIdCallbacks;
     std::unordered_map<ProviderOpcodeKey, EventCallback, EventKeyHash> opcodeCallbacks;
     std::unordered_map<ProviderWordKey, EventCallback, EventKeyHash> taskCallbacks;
+    EventCallback otherEventCallback = nullptr;
     std::wstring traceFile;
     TRACEHANDLE traceHandle = 0;
     EVENT_TRACE_LOGFILEW logFile{};

@@ -30,6 +30,7 @@ constexpr std::uint64_t kMillisecond = 10'000;
 constexpr std::uint64_t kKernelBase = 0xFFFF'F800'0000'0000;
 constexpr std::uint8_t kKernelPart = kOpcodeStackKeyKernel;
 constexpr std::uint8_t kUserPart = kOpcodeStackKeyUser;
+constexpr std::uint8_t kSampledProfile = 46;  // PerfInfo: a profiling sample, which the view does not use
 
 // A kernel trace with per-processor context switches, readies and names.
 class WakeTrace {
@@ -157,7 +158,7 @@ etl::TraceOptions ThirtyTwoBit() {
 
 etl::TraceOptions LostEvents() {
     etl::TraceOptions options;
-    options.events_lost = 12;
+    options.events_lost = 1'234;
     options.buffers_lost = 2;
     return options;
 }
@@ -415,19 +416,30 @@ TEST_P(ViewGolden, JsonMatchesTheExpectedFileAndThePageCarriesIt) {
 INSTANTIATE_TEST_SUITE_P(Cases, ViewGolden, ::testing::ValuesIn(ViewCases()),
                          [](const ::testing::TestParamInfo<ViewCase>& info) { return info.param.name; });
 
-// The banner says what is missing whenever the trace is incomplete.
-TEST(ViewPage, CoverageBannerNamesWhatIsMissing) {
+// The banner is only for a trace that misses data; what the recording left
+// out goes to the calmer notes, with the switch that records it.
+TEST(ViewPage, BannerOnlyForMissingDataAndNotesForTheRest) {
     struct Expectation {
         std::string case_name;
-        std::vector<std::string> phrases;  // empty: no banner at all
+        std::vector<std::string> banner;  // empty: no banner at all
+        std::vector<std::string> notes;
     };
     const std::vector<Expectation> expectations = {
-        {"readiers", {"no stacks on context switches and readies", "-stackwalk CSwitch+ReadyThread",
-                      "no image events", "no DPC or interrupt events", "DPC+INTERRUPT"}},
-        {"lost_events", {"lost 12 events and 2 buffers", "no ReadyThread events"}},
-        {"no_context_switches", {"no context-switch events", "no ReadyThread events"}},
+        {"readiers",
+         {},
+         {"no stacks on context switches and readies", "-stackwalk CSwitch+ReadyThread", "no image events",
+          "no DPC or interrupt events", "DPC+INTERRUPT"}},
+        {"lost_events",
+         {"lost 1,234 events and 2 buffers"},
+         {"no ReadyThread events: who readied each thread is not recorded. Record with dormiscope.wprp, or add "
+          "DISPATCHER to xperf"}},
+        {"no_context_switches",
+         {},
+         {"no context-switch events", "Record with dormiscope.wprp, or add CSWITCH to xperf",
+          "no ReadyThread events"}},
     };
     for (const Expectation& expectation : expectations) {
+        SCOPED_TRACE(expectation.case_name);
         const TemporaryDirectory directory;
         for (const ViewCase& view_case : ViewCases()) {
             if (view_case.name == expectation.case_name) {
@@ -436,10 +448,19 @@ TEST(ViewPage, CoverageBannerNamesWhatIsMissing) {
         }
         ASSERT_EQ(RunView(directory, {"-i", "trace.etl", "-o", "wakes.html"}).exit_code, 0);
         const std::string page = ReadFile(directory / "wakes.html");
-        EXPECT_EQ(page.find("id=\"coverage\"") != std::string::npos, !expectation.phrases.empty())
-            << expectation.case_name;
-        for (const std::string& phrase : expectation.phrases) {
-            EXPECT_NE(page.find(phrase), std::string::npos) << expectation.case_name << ": " << phrase;
+        const std::size_t banner = page.find("id=\"coverage\"");
+        const std::size_t notes = page.find("id=\"notes\"");
+        ASSERT_EQ(banner != std::string::npos, !expectation.banner.empty());
+        ASSERT_NE(notes, std::string::npos);
+        // The banner, when there is one, comes first and holds only its own lines.
+        const std::string banner_text = banner == std::string::npos ? "" : page.substr(banner, notes - banner);
+        EXPECT_EQ(banner_text.find("Incomplete trace.") != std::string::npos, !expectation.banner.empty());
+        for (const std::string& phrase : expectation.banner) {
+            EXPECT_NE(banner_text.find(phrase), std::string::npos) << phrase;
+        }
+        for (const std::string& phrase : expectation.notes) {
+            EXPECT_EQ(banner_text.find(phrase), std::string::npos) << phrase;
+            EXPECT_NE(page.find(phrase, notes), std::string::npos) << phrase;
         }
     }
 }
@@ -563,9 +584,9 @@ TEST(ViewClocks, StacksAndRoutinesMatchTheirEventsUnderEveryClock) {
     }
 }
 
-// Code events the view cannot use are counted and named in the banner; the
-// rest of the document is still written.
-TEST(ViewBadCodeEvents, AreCountedInTheBanner) {
+// Code events the view cannot use are counted and named in the notes, not
+// the banner: the trace is complete. The rest of the document is still written.
+TEST(ViewBadCodeEvents, AreCountedInTheNotes) {
     struct BadCase {
         std::string label;
         std::function<void(WakeTrace&)> add;
@@ -594,6 +615,17 @@ TEST(ViewBadCodeEvents, AreCountedInTheBanner) {
         {"overlapping images",
          [](WakeTrace& trace) { trace.Image(10, kOpcodeImageLoad, 720, 0x40'8000, 0x1'0000, u"over.dll"); },
          u"images_ignored", "1 image event was empty or overlapped a loaded module"},
+        {"a stack naming no event",
+         [](WakeTrace& trace) { trace.Stack(1'201, 0, 1'200, 720, 96, {0x40'1000}); }, u"stacks_unmatched",
+         "1 stack matches no event of the trace"},
+        {"a profiling sample's stack",
+         [](WakeTrace& trace) {
+             trace.Add(etl::GroupEvent(0, 0, etl::PerfinfoForm(trace.PointerSize()), kGroupPerfInfo, kSampledProfile, 2,
+                                       std::vector<std::uint8_t>(16)),
+                       1'200);
+             trace.Stack(1'201, 0, 1'200, 720, 96, {0x40'1000});
+         },
+         u"stacks_of_other_events", "1 stack belongs to events the page does not use"},
     };
     for (const BadCase& bad : cases) {
         SCOPED_TRACE(bad.label);
@@ -613,7 +645,9 @@ TEST(ViewBadCodeEvents, AreCountedInTheBanner) {
         EXPECT_EQ(trace_figures.Member(u"code")->Member(bad.counter)->text, u"1");
         const JsonValue& threads = *document->Member(u"processes")->items.front().Member(u"threads");
         EXPECT_EQ(threads.items.front().Member(u"wakes")->text, u"2");
-        EXPECT_NE(ReadFile(directory / "wakes.html").find(bad.phrase), std::string::npos);
+        const std::string page = ReadFile(directory / "wakes.html");
+        EXPECT_EQ(page.find("id=\"coverage\""), std::string::npos);
+        EXPECT_NE(page.find(bad.phrase, page.find("id=\"notes\"")), std::string::npos);
     }
 }
 

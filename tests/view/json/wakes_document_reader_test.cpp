@@ -54,6 +54,8 @@ TEST(WakesDocumentReader, FiguresBeyondTheGoldenCasesAreWrittenAgainByteForByte)
         figures.routines.push_back({kind, "driver.sys!Tick+0x4c", "driver.sys", 2, 0.5, 30, 15, 1, 1});
     }
     figures.coverage_notes = {"A note \"quoted\" \\ caf\xC3\xA9"};
+    figures.trace_notes = {"Another note", "and a second"};
+    figures.code.stacks_of_other_events = kMax64;
     ThreadFigures thread;
     thread.thread_id = 4;
     thread.name = L"w\u00e9 \xD83D\xDE00 \"x\"\n";

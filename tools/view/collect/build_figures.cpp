@@ -8,6 +8,7 @@
 #include "analysis/period_class.h"
 #include "report/name_text.h"
 #include "report/report_selection.h"
+#include "view/figures/number_text.h"
 
 namespace dormiscope::view {
 namespace {
@@ -254,8 +255,8 @@ ThreadFigures Named(UnnamedThread& thread, FrameNames& frame_names) {
 std::string CutShortNote(const TraceCoverage& coverage, std::uint64_t duration) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f", static_cast<double>(duration) / 1e7);
-    return "The file holds " + std::to_string(coverage.buffers_read) + " of the " +
-           std::to_string(coverage.buffers_written) + " buffers its header counts: the recording was cut short. " +
+    return "The file holds " + Grouped(std::uint64_t{coverage.buffers_read}) + " of the " +
+           Grouped(std::uint64_t{coverage.buffers_written}) + " buffers its header counts: the recording was cut short. " +
            "Rates are over the " + seconds + " s its events cover.";
 }
 
@@ -268,6 +269,7 @@ CodeFigures CodeFiguresOf(const WakeReading& reading) {
     code.image_identities = reading.image_identities;
     code.stacks = stacks.stacks;
     code.stacks_matched = stacks.matched;
+    code.stacks_of_other_events = stacks.of_other_events;
     code.stacks_unmatched = stacks.unmatched;
     code.stack_keys_undefined = reading.collector->stacks().undefined_references();
     code.stacks_damaged = stacks.damaged;
@@ -330,10 +332,6 @@ std::vector<RoutineFigure> Routines(const std::vector<RoutineRuns>& all_runs, co
     return sorted;
 }
 
-std::string Counted(std::uint64_t count, std::string_view one, std::string_view many) {
-    return std::to_string(count) + " " + std::string(count == 1 ? one : many);
-}
-
 // What of the code the trace did not record (and the switch that records it),
 // and what it recorded but could not be used.
 void AddCodeNotes(std::vector<std::string>& notes, const CodeFigures& code, bool clock_known) {
@@ -356,45 +354,58 @@ void AddCodeNotes(std::vector<std::string>& notes, const CodeFigures& code, bool
         notes.push_back(
             "The trace reader does not tell the trace's clock: no stack or routine could be matched to its event.");
     }
+    if (code.stacks_of_other_events > 0) {
+        notes.push_back(CountOf(code.stacks_of_other_events, "stack belongs", "stacks belong") +
+                        " to events the page does not use (such as profiling samples or disk I/O): not shown.");
+    }
     if (code.stacks_unmatched > 0) {
-        notes.push_back(Counted(code.stacks_unmatched, "stack matches", "stacks match") +
-                        " no context switch or ready: left out.");
+        notes.push_back(CountOf(code.stacks_unmatched, "stack matches", "stacks match") +
+                        " no event of the trace: left out.");
     }
     if (code.stack_keys_undefined > 0) {
-        notes.push_back(Counted(code.stack_keys_undefined, "stack names a cache key", "stacks name cache keys") +
+        notes.push_back(CountOf(code.stack_keys_undefined, "stack names a cache key", "stacks name cache keys") +
                         " the trace never defines: left out.");
     }
     if (code.stacks_damaged > 0) {
-        notes.push_back(Counted(code.stacks_damaged, "stack event is", "stack events are") +
+        notes.push_back(CountOf(code.stacks_damaged, "stack event is", "stack events are") +
                         " truncated, oversized or unreadable: left out.");
     }
     if (code.images_ignored > 0) {
-        notes.push_back(Counted(code.images_ignored, "image event was", "image events were") +
+        notes.push_back(CountOf(code.images_ignored, "image event was", "image events were") +
                         " empty or overlapped a loaded module: empty ones are ignored, and where two overlap the "
                         "later one names the addresses.");
     }
 }
 
-std::vector<std::string> CoverageNotes(const TraceFigures& figures, const WakeReading& reading) {
-    const TraceCoverage& coverage = reading.coverage;
+// Only data the trace misses makes it incomplete.
+std::vector<std::string> CoverageNotes(const TraceFigures& figures, const TraceCoverage& coverage) {
     std::vector<std::string> notes;
     if (coverage.CutShort()) {
         notes.push_back(CutShortNote(coverage, figures.duration));
     }
     if (figures.events_lost > 0 || figures.buffers_lost > 0) {
-        notes.push_back("The trace lost " + std::to_string(figures.events_lost) + " events and " +
-                        std::to_string(figures.buffers_lost) +
-                        " buffers: every count is a lower bound, and intervals may span the gaps.");
+        notes.push_back("The trace lost " + CountOf(figures.events_lost, "event", "events") + " and " +
+                        CountOf(figures.buffers_lost, "buffer", "buffers") +
+                        ": every count is a lower bound, and intervals may span the gaps.");
     }
+    return notes;
+}
+
+// What the recording did not ask for, and what it recorded that the page cannot use.
+std::vector<std::string> TraceNotes(const TraceFigures& figures, bool clock_known) {
+    std::vector<std::string> notes;
     if (figures.context_switches == 0) {
         notes.push_back(
             "The trace has no context-switch events: wakes, idle wakes, C-states, on-processor time, "
-            "intervals, periodicity and timelines are missing.");
+            "intervals, periodicity and timelines are missing. Record with dormiscope.wprp, or add CSWITCH to "
+            "xperf's kernel flags.");
     }
     if (figures.ready_events == 0) {
-        notes.push_back("The trace has no ReadyThread events: who readied each thread is not recorded.");
+        notes.push_back(
+            "The trace has no ReadyThread events: who readied each thread is not recorded. Record with "
+            "dormiscope.wprp, or add DISPATCHER to xperf's kernel flags.");
     }
-    AddCodeNotes(notes, figures.code, reading.clock_known);
+    AddCodeNotes(notes, figures.code, clock_known);
     return notes;
 }
 
@@ -424,7 +435,8 @@ TraceFigures BuildFigures(const TraceModel& model, std::uint64_t duration, WakeR
     figures.code = CodeFiguresOf(reading);
     CodeNames names(collector, reading.modules);
     figures.routines = Routines(collector.credits().routines(), names, duration, frame_names);
-    figures.coverage_notes = CoverageNotes(figures, reading);
+    figures.coverage_notes = CoverageNotes(figures, reading.coverage);
+    figures.trace_notes = TraceNotes(figures, reading.clock_known);
 
     const bool readies_recorded = figures.ready_events > 0;
     struct UnnamedProcess {

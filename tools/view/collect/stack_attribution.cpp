@@ -23,12 +23,16 @@ StackAttribution::StackAttribution()
       }),
       stacks_(1, {kNoPart, kNoPart}) {}
 
-void StackAttribution::Event(std::uint32_t processor, std::int64_t time, std::uint32_t thread_id, bool any_thread,
-                             StackSlot* slot, StackCounts* counts) {
+StackAttribution::Ring& StackAttribution::RingOf(std::uint32_t processor) {
     if (processor >= rings_.size()) {
         rings_.resize(static_cast<std::size_t>(processor) + 1);
     }
-    Ring& ring = rings_[processor];
+    return rings_[processor];
+}
+
+void StackAttribution::Event(std::uint32_t processor, std::int64_t time, std::uint32_t thread_id, bool any_thread,
+                             StackSlot* slot, StackCounts* counts) {
+    Ring& ring = RingOf(processor);
     ring.entries[ring.next] = {time, thread_id, any_thread, slot, counts};
     ring.next = (ring.next + 1) % kRingSize;
     if (slot != nullptr) {
@@ -52,6 +56,10 @@ const StackAttribution::RingEntry* StackAttribution::Find(std::uint32_t processo
         }
     }
     return nullptr;
+}
+
+void StackAttribution::OtherEvent(std::uint32_t processor, std::int64_t time) {
+    RingOf(processor).other_event = time;
 }
 
 void StackAttribution::Unreadable() {
@@ -85,7 +93,8 @@ void StackAttribution::Stack(std::uint32_t processor, const StackEventData& stac
     const std::int64_t time = clock_->ToSystemTime(static_cast<std::int64_t>(stack.EventTimeStamp));
     const RingEntry* const event = Find(processor, time, stack.StackThread);
     if (event == nullptr) {
-        ++counts_.unmatched;
+        const bool other = processor < rings_.size() && time != kNoEvent && rings_[processor].other_event == time;
+        ++(other ? counts_.of_other_events : counts_.unmatched);
         return;
     }
     ++counts_.matched;

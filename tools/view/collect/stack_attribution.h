@@ -47,6 +47,7 @@ using StackCounts = std::unordered_map<StackId, std::uint64_t>;
 struct StackEventCounts {
     std::uint64_t stacks = 0;  // events carrying a stack or a reference to one
     std::uint64_t matched = 0;
+    std::uint64_t of_other_events = 0;  // of events of kinds the view does not use
     std::uint64_t unmatched = 0;
     std::uint64_t damaged = 0;  // truncated, oversized or unreadable
 };
@@ -63,6 +64,9 @@ public:
     // both null when nobody is shown its stack. Resets the slot.
     void Event(std::uint32_t processor, std::int64_t time, std::uint32_t thread_id, bool any_thread, StackSlot* slot,
                StackCounts* counts);
+    // An event of a kind the view does not use (a profiling sample, disk
+    // I/O, …): its stack is told apart from a stack that matches nothing.
+    void OtherEvent(std::uint32_t processor, std::int64_t time);
     // Any event of the stack-walk group, read whole or not.
     void Stack(std::uint32_t processor, const StackEventData& stack);
     void Unreadable();
@@ -96,6 +100,7 @@ private:
         std::array<RingEntry, kRingSize> entries;
         std::size_t next = 0;
         PartId last_whole = kNoPart;  // of the events nobody is shown the stack of
+        std::int64_t other_event = kNoEvent;  // the latest event of a kind the view does not use
     };
     // Addresses of one process, looked up as the modules were at `time`.
     struct Part {
@@ -107,6 +112,7 @@ private:
         std::vector<std::uint64_t> frames;
     };
 
+    Ring& RingOf(std::uint32_t processor);
     const RingEntry* Find(std::uint32_t processor, std::int64_t time, std::uint32_t thread_id) const;
     bool SamePart(PartId id, const StackEventData& stack) const;
     PartId WholePart(const StackEventData& stack, std::int64_t time, PartId last);

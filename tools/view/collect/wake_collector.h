@@ -62,6 +62,7 @@ public:
     void ThreadName(const ThreadNameEventData& record);
     void Stack(std::uint32_t processor, const StackEventData& record) { stacks_.Stack(processor, record); }
     void UnreadableStack() { stacks_.Unreadable(); }
+    void OtherEvent(std::uint32_t processor, std::int64_t time) { stacks_.OtherEvent(processor, time); }
     void ImagesChanged() { stacks_.ImagesChanged(); }
     void Routine(std::uint32_t processor, const RoutineEventData& record);
     // After the last event.

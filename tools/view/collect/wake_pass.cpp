@@ -29,6 +29,12 @@ std::uint32_t ProcessorOf(const EVENT_RECORD& event) {
                                                                              : event.BufferContext.ProcessorNumber;
 }
 
+// An event whose stack the view does not use: the stack is told apart from
+// one that matches nothing.
+void NoteOtherEvent(const EVENT_RECORD& event, PassContext& pass) {
+    pass.collector.OtherEvent(ProcessorOf(event), event.EventHeader.TimeStamp.QuadPart);
+}
+
 void OnContextSwitch(const EVENT_RECORD& event, const TraceInfo* info, void* context) {
     PassContext& pass = ContextOf(context);
     pass.collector.CountEvent();
@@ -55,6 +61,7 @@ void OnReadyThread(const EVENT_RECORD& event, const TraceInfo*, void* context) {
 void OnImage(const EVENT_RECORD& event, const TraceInfo*, void* context) {
     PassContext& pass = ContextOf(context);
     pass.collector.CountEvent();
+    NoteOtherEvent(event, pass);
     ImageEventData record;
     if (ReadImageProperties(event, record)) {
         ++pass.reading.images;
@@ -66,6 +73,7 @@ void OnImage(const EVENT_RECORD& event, const TraceInfo*, void* context) {
 void OnImageIdentity(const EVENT_RECORD& event, const TraceInfo*, void* context) {
     PassContext& pass = ContextOf(context);
     pass.collector.CountEvent();
+    NoteOtherEvent(event, pass);
     ImageIdentityEventData record;
     if (ReadImageIdentityProperties(event, record)) {
         ++pass.reading.image_identities;
@@ -83,9 +91,16 @@ void OnStack(const EVENT_RECORD& event, const TraceInfo*, void* context) {
     }
 }
 
+// Events of kinds the view does not read (profiling samples, disk and file
+// I/O, page faults, …): not counted among the events read.
+void OnOtherEvent(const EVENT_RECORD& event, const TraceInfo*, void* context) {
+    NoteOtherEvent(event, ContextOf(context));
+}
+
 void OnRoutine(const EVENT_RECORD& event, const TraceInfo*, void* context) {
     PassContext& pass = ContextOf(context);
     pass.collector.CountEvent();
+    NoteOtherEvent(event, pass);
     RoutineEventData record;
     if (ReadRoutineProperties(event, record)) {
         pass.collector.Routine(ProcessorOf(event), record);
@@ -95,6 +110,7 @@ void OnRoutine(const EVENT_RECORD& event, const TraceInfo*, void* context) {
 void OnSetName(const EVENT_RECORD& event, const TraceInfo*, void* context) {
     PassContext& pass = ContextOf(context);
     pass.collector.CountEvent();
+    NoteOtherEvent(event, pass);
     ThreadNameEventData record;
     if (ReadSetNameProperties(event, record)) {
         pass.collector.ThreadName(record);
@@ -112,6 +128,7 @@ void TakeThreadName(const EVENT_RECORD& event, PassContext& pass) {
 void OnThreadStarted(const EVENT_RECORD& event, const TraceInfo* info, void* context) {
     PassContext& pass = ContextOf(context);
     pass.collector.CountEvent();
+    NoteOtherEvent(event, pass);
     OnThreadStart(event, info, &pass.run);
     ThreadEventData record;
     if (ReadEventProperties(event, record)) {
@@ -124,17 +141,21 @@ void OnThreadStarted(const EVENT_RECORD& event, const TraceInfo* info, void* con
 void OnThreadNamed(const EVENT_RECORD& event, const TraceInfo*, void* context) {
     PassContext& pass = ContextOf(context);
     pass.collector.CountEvent();
+    NoteOtherEvent(event, pass);
     TakeThreadName(event, pass);
 }
 
 void OnProcessStarted(const EVENT_RECORD& event, const TraceInfo* info, void* context) {
     PassContext& pass = ContextOf(context);
     pass.collector.CountEvent();
+    NoteOtherEvent(event, pass);
     OnProcessStart(event, info, &pass.run);
 }
 
-void OnProcessEvent(const EVENT_RECORD&, const TraceInfo*, void* context) {
-    ContextOf(context).collector.CountEvent();
+void OnProcessEvent(const EVENT_RECORD& event, const TraceInfo*, void* context) {
+    PassContext& pass = ContextOf(context);
+    pass.collector.CountEvent();
+    NoteOtherEvent(event, pass);
 }
 
 TraceHeaderFacts FactsOf(const TRACE_LOGFILE_HEADER& header) {
@@ -197,6 +218,7 @@ WakeReading ReadWakes(RunContext& run) {
     for (const std::uint8_t opcode : {kOpcodeThreadedDpc, kOpcodeIsr, kOpcodeDpc, kOpcodeTimerDpc}) {
         parser.AddEventCallback({kPerfInfoProvider, opcode}, OnRoutine);
     }
+    parser.SetOtherEventCallback(OnOtherEvent);
     reading.status = parser.Process();
     parser.Close();
     if (reading.status == 0) {

@@ -80,6 +80,7 @@ struct CodeFigures {
     std::uint64_t image_identities = 0;
     std::uint64_t stacks = 0;
     std::uint64_t stacks_matched = 0;
+    std::uint64_t stacks_of_other_events = 0;  // of events of kinds the page does not use (profiling samples, I/O, …)
     std::uint64_t stacks_unmatched = 0;
     std::uint64_t stack_keys_undefined = 0;
     std::uint64_t stacks_damaged = 0;  // truncated or oversized
@@ -120,7 +121,8 @@ struct TraceFigures {
     CodeFigures code;
     std::vector<RoutineFigure> routines;      // most runs first
     std::optional<symbols::SymbolSummary> symbols;  // none when no PDB was looked for
-    std::vector<std::string> coverage_notes;  // what the page cannot show, and why
+    std::vector<std::string> coverage_notes;  // what the trace misses: cut short, events or buffers lost
+    std::vector<std::string> trace_notes;     // what was not recorded, and recorded events the page cannot use
     std::vector<std::string> summary_notes;   // lines under the summary's cards, e.g. which PDBs named code
     std::vector<ProcessFigures> processes;    // most wakes first
 };

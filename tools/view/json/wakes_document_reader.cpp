@@ -87,6 +87,7 @@ CodeFigures Code(TokenCursor& in) {
         {"stacks", &code.stacks},
         {"stacks_matched", &code.stacks_matched},
         {"stacks_unmatched", &code.stacks_unmatched},
+        {"stacks_of_other_events", &code.stacks_of_other_events},
         {"stack_keys_undefined", &code.stack_keys_undefined},
         {"stacks_damaged", &code.stacks_damaged},
         {"images_ignored", &code.images_ignored},
@@ -95,8 +96,8 @@ CodeFigures Code(TokenCursor& in) {
         {"readies_from_dpc", &code.readies_from_dpc},
         {"readies_from_dpc_not_recorded", &code.readies_from_dpc_not_recorded},
     };
-    in.Object({"images", "image_identities", "stacks", "stacks_matched", "stacks_unmatched", "stack_keys_undefined",
-               "stacks_damaged", "images_ignored", "dpcs", "interrupts", "readies_from_dpc",
+    in.Object({"images", "image_identities", "stacks", "stacks_matched", "stacks_unmatched", "stacks_of_other_events",
+               "stack_keys_undefined", "stacks_damaged", "images_ignored", "dpcs", "interrupts", "readies_from_dpc",
                "readies_from_dpc_not_recorded"},
               [&](std::string_view key) { *counts.at(key) = in.Unsigned(kMax64); });
     return code;
@@ -171,7 +172,7 @@ RoutineFigure Routine(TokenCursor& in) {
 void Trace(TokenCursor& in, TraceFigures& figures) {
     in.Object({"duration_ms", "processors", "events", "context_switches", "ready_events", "wakes", "wakes_per_s",
                "idle_wakes", "idle_wakes_per_s_by_processor", "idle_exit_cstates", "events_lost", "buffers_lost",
-               "timeline_slices", "timer_resolution_ms", "code", "symbols", "routines", "coverage"},
+               "timeline_slices", "timer_resolution_ms", "code", "symbols", "routines", "coverage", "notes"},
               [&](std::string_view key) {
                   if (key == "duration_ms") {
                       figures.duration = Milliseconds(in);
@@ -209,8 +210,10 @@ void Trace(TokenCursor& in, TraceFigures& figures) {
                       figures.symbols = Symbols(in);
                   } else if (key == "routines") {
                       in.Array([&] { figures.routines.push_back(Routine(in)); });
-                  } else {
+                  } else if (key == "coverage") {
                       in.Array([&] { figures.coverage_notes.emplace_back(in.Text()); });
+                  } else {
+                      in.Array([&] { figures.trace_notes.emplace_back(in.Text()); });
                   }
               });
 }

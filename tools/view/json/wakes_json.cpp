@@ -242,6 +242,7 @@ void WriteCode(JsonOut& json, const CodeFigures& code) {
     json.Key("stacks").Unsigned(code.stacks);
     json.Key("stacks_matched").Unsigned(code.stacks_matched);
     json.Key("stacks_unmatched").Unsigned(code.stacks_unmatched);
+    json.Key("stacks_of_other_events").Unsigned(code.stacks_of_other_events);
     json.Key("stack_keys_undefined").Unsigned(code.stack_keys_undefined);
     json.Key("stacks_damaged").Unsigned(code.stacks_damaged);
     json.Key("images_ignored").Unsigned(code.images_ignored);
@@ -319,6 +320,11 @@ std::string WakesJson(const TraceFigures& figures) {
     json.Key("coverage").Open('[');
     for (const std::string& note : figures.coverage_notes) {
         json.Utf8(note);
+    }
+    json.Close(']');
+    json.Key("notes").Open('[');
+    for (const std::string& note : figures.trace_notes) {
+        json.Ascii(note);
     }
     json.Close(']');
     json.Close('}');

@@ -1,22 +1,16 @@
-// Text as the wake page shows it: names as HTML text, numbers with thousands
-// separators, counts with the noun in the right number.
+// Text as the wake page shows it: names as HTML text, and numbers as the
+// figures' notes write them.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "view/figures/number_text.h"
 
 namespace dormiscope::view {
 
 // UTF-16 text as HTML text in ASCII: markup characters and every character
 // beyond ASCII as character references.
 std::string HtmlText(std::wstring_view utf16);
-
-// 1234567.891 with 1 decimal: "1,234,567.9".
-std::string Grouped(double value, int decimals);
-std::string Grouped(std::uint64_t value);
-
-// "1 processor", "8 processors", "1,024 processors".
-std::string CountOf(std::uint64_t count, std::string_view singular, std::string_view plural);
 
 }  // namespace dormiscope::view

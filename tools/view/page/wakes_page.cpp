@@ -28,6 +28,21 @@ std::string CoverageBanner(const TraceFigures& figures) {
     return out;
 }
 
+// Not a defect of the trace: what its recording left out, and what the page
+// does not use; quieter than the banner.
+std::string TraceNotes(const TraceFigures& figures) {
+    std::string out;
+    if (figures.trace_notes.empty()) {
+        return out;
+    }
+    out += "<div class=\"legend\" id=\"notes\"><p><b>Notes on this trace.</b></p><ul>";
+    for (const std::string& note : figures.trace_notes) {
+        out += "<li>" + HtmlText(NameText(note)) + "</li>";
+    }
+    out += "</ul></div>";
+    return out;
+}
+
 // The document as the text of a script element, where only "<" could end it
 // early; JSON strings take its escape.
 std::string ScriptText(std::string_view json) {
@@ -50,13 +65,15 @@ std::string WakesPage(const TraceFigures& figures, std::string_view json, std::s
     const std::string duration = Seconds(figures.duration);
     const std::string processors = CountOf(figures.processors, "processor", "processors");
     const std::string banner = CoverageBanner(figures);
+    const std::string notes = TraceNotes(figures);
     std::string summary;
     AppendSummary(summary, figures);
     const std::string data = ScriptText(json);
     // page.html names the trace's parts and, by file name, the style sheet and
     // the scripts it holds.
     std::vector<Slot> slots = {{"trace", trace},   {"duration", duration}, {"processors", processors},
-                               {"banner", banner}, {"summary", summary},   {"data", data}};
+                               {"banner", banner}, {"notes", notes},       {"summary", summary},
+                               {"data", data}};
     std::string_view skeleton;
     for (const WebFile& file : WebFiles()) {
         slots.push_back({file.name, file.text});
