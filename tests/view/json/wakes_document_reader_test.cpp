@@ -70,7 +70,7 @@ TEST(WakesDocumentReader, FiguresBeyondTheGoldenCasesAreWrittenAgainByteForByte)
         {ReadierKind::kDpc, 0, 0, {}, 3, std::nullopt},
         {ReadierKind::kUnknown, 0, 0, {}, 2, std::nullopt},
     };
-    thread.wait_stacks = {{2, 0.5, {"ntoskrnl.exe+0x10", "unknown"}}};
+    thread.wait_stacks = {{2, 0.5, {"ntoskrnl.exe+0x10", "unknown 0x7ff000"}}};
     thread.timeline.assign(kTimelineSlices, std::numeric_limits<std::uint32_t>::max());
     figures.processes.push_back({std::numeric_limits<std::uint32_t>::max(), L"\u00e9.exe", kMax64, 1, {thread}});
     figures.processes.push_back({0, L"", 0, 0, {ThreadFigures{}}});

@@ -48,16 +48,16 @@ TEST(ModuleMaps, ResolvesEachAddressByProcessAndTime) {
     };
     const Case cases[] = {
         {600, 0x7FF0'0010, 50, "a.dll+0x10"},           // loaded since before the trace
-        {600, 0x7FF0'0010, 100, "unknown"},             // unloaded at 100, nothing there until 200
+        {600, 0x7FF0'0010, 100, "unknown 0x7ff00010"},            // unloaded at 100, nothing there until 200
         {600, 0x7FF0'1800, 250, "b.dll+0x1800"},        // another module at the same base later
-        {600, 0x7FF0'1800, 50, "unknown"},              // beyond a.dll's end
-        {601, 0x7FF0'0010, 50, "unknown"},              // another process
+        {600, 0x7FF0'1800, 50, "unknown 0x7ff01800"},            // beyond a.dll's end
+        {601, 0x7FF0'0010, 50, "unknown 0x7ff00010"},            // another process
         {600, 0xFFFFF800'00001234, 50, "ntoskrnl.exe+0x1234"},  // kernel modules from every process
         {4, 0xFFFFF800'0000FFFF, 5000, "ntoskrnl.exe+0xffff"},
-        {4, 0xFFFFF800'00010000, 5000, "unknown"},
+        {4, 0xFFFFF800'00010000, 5000, "unknown 0xfffff80000010000"},
         {700, 0x1000'0100, 149, "gone.dll+0x100"},      // an unload with no load: there since the start
         {700, 0x1000'0100, 150, "again.dll+0x100"},     // unloaded again: loaded unseen in between
-        {700, 0x1000'0100, 180, "unknown"},
+        {700, 0x1000'0100, 180, "unknown 0x10000100"},
         {700, 0x2000'0004, 1, "late.exe+0x4"},          // seen only by the closing rundown
         {700, 0x3000'0001, 5, "caf\xC3\xA9\xF0\x9F\x98\x80.dll+0x1"},  // the name in UTF-8
     };
@@ -75,7 +75,7 @@ TEST(ModuleMaps, CountsEmptyAndOverlappingImagesAndLetsTheLaterOneWin) {
     maps.Add(Image(kOpcodeImageLoad, 30, 600, 0x5000'1000, 0x2000, u"second.dll"));
     EXPECT_EQ(maps.damage().empty_images, 1U);
     EXPECT_EQ(maps.damage().overlapping_images, 1U);
-    EXPECT_EQ(At(maps, 600, 0x4000'0000, 40), "unknown");
+    EXPECT_EQ(At(maps, 600, 0x4000'0000, 40), "unknown 0x40000000");
     EXPECT_EQ(At(maps, 600, 0x5000'0800, 40), "first.dll+0x800");
     EXPECT_EQ(At(maps, 600, 0x5000'1800, 40), "second.dll+0x800");
     EXPECT_EQ(At(maps, 600, 0x5000'1800, 25), "first.dll+0x1800");

@@ -59,7 +59,7 @@ TEST(SymbolFrameNames, NamesFunctionsWhereTheModulesPdbIsFoundAndModuleOffsetsEl
         {{&calc, 0x10}, "calc.dll+0x10"},  // the image's headers: no function
         {{&calc_older, functions[1].start}, "calc.dll+" + Hex(functions[1].start)},
         {{&no_record, 0x20}, "plain.dll+0x20"},
-        {{nullptr, 0xFFFFF800'00001234}, "unknown"},
+        {{nullptr, 0xFFFFF800'00001234}, "unknown 0xfffff80000001234"},
     };
     for (const Case& test : cases) {
         EXPECT_EQ(names->Name(test.frame), test.text);

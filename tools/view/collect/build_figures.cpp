@@ -54,9 +54,9 @@ private:
     std::unordered_map<StackId, std::vector<ResolvedFrame>> stacks_;
 };
 
-// Addresses no module covered all read "unknown", and are one.
+// Frames that read alike: an address no module covered reads as itself.
 bool SameFrame(const ResolvedFrame& left, const ResolvedFrame& right) {
-    return left.module == right.module && (left.module == nullptr || left.offset == right.offset);
+    return left.module == right.module && left.offset == right.offset;
 }
 
 std::string TextOf(const std::vector<ResolvedFrame>& frames) {

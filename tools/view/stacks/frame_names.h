@@ -21,7 +21,7 @@ public:
     virtual std::optional<symbols::SymbolSummary> Summary() const { return std::nullopt; }
 };
 
-// "module+0x1a2b", or "unknown" where no module covered the address.
+// "module+0x1a2b", or "unknown 0x1a2b3c" where no module covered the address.
 class ModuleOffsetNames final : public FrameNames {
 public:
     std::string Name(const ResolvedFrame& frame) override { return FrameText(frame); }

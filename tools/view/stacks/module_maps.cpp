@@ -185,7 +185,7 @@ ResolvedFrame ModuleMaps::Resolve(std::uint32_t process_id, std::uint64_t addres
 
 std::string FrameText(const ResolvedFrame& frame) {
     if (frame.module == nullptr) {
-        return "unknown";
+        return symbols::UnknownFrameText(frame.offset);
     }
     return symbols::FrameText(ModuleName(frame.module->file_name), frame.offset, nullptr);
 }

@@ -86,7 +86,7 @@ private:
 };
 
 // The frame as the page shows it: "module+0xoffset" with the image's file
-// name (without its folder), or "unknown" where no module covered it.
+// name (without its folder), or "unknown 0xaddress" where no module covered it.
 std::string FrameText(const ResolvedFrame& frame);
 
 // The frame's module: the image's file name without its folder, or "unknown".

@@ -23,4 +23,10 @@ std::string FrameText(std::string_view module, std::uint64_t module_offset, cons
     return text + "!" + function->function + HexOffset(function->offset);
 }
 
+std::string UnknownFrameText(std::uint64_t address) {
+    char text[32];
+    std::snprintf(text, sizeof text, "unknown 0x%" PRIx64, address);
+    return text;
+}
+
 }  // namespace dormiscope::symbols

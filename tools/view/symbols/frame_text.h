@@ -1,5 +1,6 @@
 // How a code address reads on the page: module!function+0x4c where the
-// module's PDB names the function, module+0x1a2b3c elsewhere.
+// module's PDB names the function, module+0x1a2b3c elsewhere, and
+// "unknown 0xfffff80012345678" where no module held it.
 #pragma once
 
 #include <cstdint>
@@ -17,5 +18,6 @@ struct FunctionOffset {
 
 // `function` may be null; `module_offset` is from the image base.
 std::string FrameText(std::string_view module, std::uint64_t module_offset, const FunctionOffset* function);
+std::string UnknownFrameText(std::uint64_t address);
 
 }  // namespace dormiscope::symbols
