@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "e2e_run.h"
+#include "report_json.h"
 
 namespace dormiscope::testing {
 namespace {
@@ -81,6 +82,18 @@ TEST(CutTraceEndToEnd, BoundaryCutsAreReadAndFlaggedMidBufferCutsAreRefused) {
                       std::string::npos);
             // Over the time the events cover, not the header's 60 s.
             EXPECT_NEAR(AudioWakesPerSecond(json), 1000, 50) << json.substr(0, 600);
+            // Processors none of whose buffers are left are marked, not shown as quiet.
+            const auto document = ParseJson(json);
+            ASSERT_TRUE(document.has_value());
+            const JsonValue& without_events = *document->Member(u"trace")->Member(u"processors_without_events");
+            if (cut.buffers == 10) {
+                EXPECT_FALSE(without_events.items.empty()) << json.substr(0, 800);
+            }
+            const std::string page = ReadFile(directory / "wakes.html");
+            for (const JsonValue& processor : without_events.items) {
+                const std::string index(processor.text.begin(), processor.text.end());
+                EXPECT_NE(page.find("processor " + index + ": no events recorded"), std::string::npos) << index;
+            }
         } else {
             EXPECT_EQ(view.exit_code, 3);
             EXPECT_NE(view.standard_error.find("cannot read the trace cut.etl: " + damage), std::string::npos)

@@ -43,6 +43,8 @@ TEST(WakesDocumentReader, FiguresBeyondTheGoldenCasesAreWrittenAgainByteForByte)
     figures.processors = std::numeric_limits<std::uint32_t>::max();
     figures.wakes_per_second = 1.8e26;
     figures.idle_exit_cstates = {{0, 1}, {255, kMax64}};
+    figures.idle_wakes_per_second_by_processor = {0, 2.5};
+    figures.processors_without_events = {0, std::numeric_limits<std::uint32_t>::max()};
     figures.symbols = symbols::SymbolSummary{3, 1, {}};
     symbols::PdbIdentity pdb;
     pdb.pdb_name = "caf\xC3\xA9.pdb";

@@ -425,8 +425,12 @@ TraceFigures BuildFigures(const TraceModel& model, std::uint64_t duration, WakeR
     figures.idle_wakes = collector.idle_wakes();
     std::vector<std::uint64_t> idle_wakes = collector.IdleWakesByProcessor();
     idle_wakes.resize(std::max<std::size_t>(idle_wakes.size(), figures.processors), 0);
-    for (const std::uint64_t count : idle_wakes) {
-        figures.idle_wakes_per_second_by_processor.push_back(PerSecond(count, duration));
+    const std::vector<bool> with_events = collector.ProcessorsWithEvents();
+    for (std::uint32_t processor = 0; processor < idle_wakes.size(); ++processor) {
+        figures.idle_wakes_per_second_by_processor.push_back(PerSecond(idle_wakes[processor], duration));
+        if (processor >= with_events.size() || !with_events[processor]) {
+            figures.processors_without_events.push_back(processor);
+        }
     }
     figures.idle_exit_cstates = collector.idle_exit_cstates();
     figures.events_lost = reading.header.events_lost;

@@ -35,6 +35,16 @@ WakeCollector::ProcessorState& WakeCollector::Processor(std::uint32_t processor)
     return processors_[processor];
 }
 
+void WakeCollector::CountEvent(std::uint32_t processor) {
+    ++events_;
+    Processor(processor).has_events = true;
+}
+
+void WakeCollector::OtherEvent(std::uint32_t processor, std::int64_t time) {
+    Processor(processor).has_events = true;
+    stacks_.OtherEvent(processor, time);
+}
+
 void WakeCollector::SetClock(std::optional<TimeConverter> clock) {
     stacks_.SetClock(clock);
     credits_.SetClock(clock);
@@ -174,6 +184,15 @@ std::vector<std::uint64_t> WakeCollector::IdleWakesByProcessor() const {
         counts.push_back(state.idle_wakes);
     }
     return counts;
+}
+
+std::vector<bool> WakeCollector::ProcessorsWithEvents() const {
+    std::vector<bool> with_events;
+    with_events.reserve(processors_.size());
+    for (const ProcessorState& state : processors_) {
+        with_events.push_back(state.has_events);
+    }
+    return with_events;
 }
 
 }  // namespace dormiscope::view

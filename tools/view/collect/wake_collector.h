@@ -62,14 +62,16 @@ public:
     void ThreadName(const ThreadNameEventData& record);
     void Stack(std::uint32_t processor, const StackEventData& record) { stacks_.Stack(processor, record); }
     void UnreadableStack() { stacks_.Unreadable(); }
-    void OtherEvent(std::uint32_t processor, std::int64_t time) { stacks_.OtherEvent(processor, time); }
+    // An event of a kind the view does not read: only its processor and its stack count.
+    void OtherEvent(std::uint32_t processor, std::int64_t time);
     void ImagesChanged() { stacks_.ImagesChanged(); }
     void Routine(std::uint32_t processor, const RoutineEventData& record);
     // After the last event.
     void Finish() { credits_.Finish(); }
     // A thread start may have given the id to a new thread of the model.
     void ThreadRegistered(std::uint32_t thread_id) { by_id_.erase(thread_id); }
-    void CountEvent() { ++events_; }
+    // Every event the view reads, on the processor that logged it.
+    void CountEvent(std::uint32_t processor);
 
     // Figures per thread of the model; a thread that never appeared has none.
     ThreadWakes* WakesOf(const ThreadEntry& thread);
@@ -82,12 +84,15 @@ public:
     const std::map<std::uint8_t, std::uint64_t>& idle_exit_cstates() const { return idle_exit_cstates_; }
     // Idle wakes by processor index (as long as the highest processor seen).
     std::vector<std::uint64_t> IdleWakesByProcessor() const;
+    // Whether each processor logged any event (as long as the highest processor seen).
+    std::vector<bool> ProcessorsWithEvents() const;
     const StackAttribution& stacks() const { return stacks_; }
     const DpcCredits& credits() const { return credits_; }
 
 private:
     struct ProcessorState {
         bool known = false;  // a context switch on it has been seen
+        bool has_events = false;
         std::uint32_t thread_id = 0;
         ThreadWakes* running = nullptr;  // null for the idle thread and threads the model does not know
         std::int64_t since = 0;

@@ -37,7 +37,7 @@ void NoteOtherEvent(const EVENT_RECORD& event, PassContext& pass) {
 
 void OnContextSwitch(const EVENT_RECORD& event, const TraceInfo* info, void* context) {
     PassContext& pass = ContextOf(context);
-    pass.collector.CountEvent();
+    pass.collector.CountEvent(ProcessorOf(event));
     CSwitchEventData record;
     if (!ReadEventProperties(event, record)) {
         return;
@@ -51,7 +51,7 @@ void OnContextSwitch(const EVENT_RECORD& event, const TraceInfo* info, void* con
 
 void OnReadyThread(const EVENT_RECORD& event, const TraceInfo*, void* context) {
     PassContext& pass = ContextOf(context);
-    pass.collector.CountEvent();
+    pass.collector.CountEvent(ProcessorOf(event));
     ReadyThreadEventData record;
     if (ReadReadyThreadProperties(event, record)) {
         pass.collector.ReadyThread(ProcessorOf(event), record);
@@ -60,7 +60,7 @@ void OnReadyThread(const EVENT_RECORD& event, const TraceInfo*, void* context) {
 
 void OnImage(const EVENT_RECORD& event, const TraceInfo*, void* context) {
     PassContext& pass = ContextOf(context);
-    pass.collector.CountEvent();
+    pass.collector.CountEvent(ProcessorOf(event));
     NoteOtherEvent(event, pass);
     ImageEventData record;
     if (ReadImageProperties(event, record)) {
@@ -72,7 +72,7 @@ void OnImage(const EVENT_RECORD& event, const TraceInfo*, void* context) {
 
 void OnImageIdentity(const EVENT_RECORD& event, const TraceInfo*, void* context) {
     PassContext& pass = ContextOf(context);
-    pass.collector.CountEvent();
+    pass.collector.CountEvent(ProcessorOf(event));
     NoteOtherEvent(event, pass);
     ImageIdentityEventData record;
     if (ReadImageIdentityProperties(event, record)) {
@@ -83,7 +83,7 @@ void OnImageIdentity(const EVENT_RECORD& event, const TraceInfo*, void* context)
 
 void OnStack(const EVENT_RECORD& event, const TraceInfo*, void* context) {
     PassContext& pass = ContextOf(context);
-    pass.collector.CountEvent();
+    pass.collector.CountEvent(ProcessorOf(event));
     if (ReadStackProperties(event, pass.stack)) {
         pass.collector.Stack(ProcessorOf(event), pass.stack);
     } else {
@@ -99,7 +99,7 @@ void OnOtherEvent(const EVENT_RECORD& event, const TraceInfo*, void* context) {
 
 void OnRoutine(const EVENT_RECORD& event, const TraceInfo*, void* context) {
     PassContext& pass = ContextOf(context);
-    pass.collector.CountEvent();
+    pass.collector.CountEvent(ProcessorOf(event));
     NoteOtherEvent(event, pass);
     RoutineEventData record;
     if (ReadRoutineProperties(event, record)) {
@@ -109,7 +109,7 @@ void OnRoutine(const EVENT_RECORD& event, const TraceInfo*, void* context) {
 
 void OnSetName(const EVENT_RECORD& event, const TraceInfo*, void* context) {
     PassContext& pass = ContextOf(context);
-    pass.collector.CountEvent();
+    pass.collector.CountEvent(ProcessorOf(event));
     NoteOtherEvent(event, pass);
     ThreadNameEventData record;
     if (ReadSetNameProperties(event, record)) {
@@ -127,7 +127,7 @@ void TakeThreadName(const EVENT_RECORD& event, PassContext& pass) {
 // Starts register the thread as the report's second pass does, then name it.
 void OnThreadStarted(const EVENT_RECORD& event, const TraceInfo* info, void* context) {
     PassContext& pass = ContextOf(context);
-    pass.collector.CountEvent();
+    pass.collector.CountEvent(ProcessorOf(event));
     NoteOtherEvent(event, pass);
     OnThreadStart(event, info, &pass.run);
     ThreadEventData record;
@@ -140,21 +140,21 @@ void OnThreadStarted(const EVENT_RECORD& event, const TraceInfo* info, void* con
 // Rundowns and ends only name threads: the first pass registered the rundown.
 void OnThreadNamed(const EVENT_RECORD& event, const TraceInfo*, void* context) {
     PassContext& pass = ContextOf(context);
-    pass.collector.CountEvent();
+    pass.collector.CountEvent(ProcessorOf(event));
     NoteOtherEvent(event, pass);
     TakeThreadName(event, pass);
 }
 
 void OnProcessStarted(const EVENT_RECORD& event, const TraceInfo* info, void* context) {
     PassContext& pass = ContextOf(context);
-    pass.collector.CountEvent();
+    pass.collector.CountEvent(ProcessorOf(event));
     NoteOtherEvent(event, pass);
     OnProcessStart(event, info, &pass.run);
 }
 
 void OnProcessEvent(const EVENT_RECORD& event, const TraceInfo*, void* context) {
     PassContext& pass = ContextOf(context);
-    pass.collector.CountEvent();
+    pass.collector.CountEvent(ProcessorOf(event));
     NoteOtherEvent(event, pass);
 }
 

@@ -114,6 +114,9 @@ struct TraceFigures {
     double wakes_per_second = 0;
     std::uint64_t idle_wakes = 0;
     std::vector<double> idle_wakes_per_second_by_processor;
+    // Processors that logged no event at all (as in a file cut short): their
+    // rate of 0 is not a quiet processor's.
+    std::vector<std::uint32_t> processors_without_events;
     std::map<std::uint8_t, std::uint64_t> idle_exit_cstates;
     std::uint32_t events_lost = 0;
     std::uint32_t buffers_lost = 0;

@@ -171,8 +171,8 @@ RoutineFigure Routine(TokenCursor& in) {
 
 void Trace(TokenCursor& in, TraceFigures& figures) {
     in.Object({"duration_ms", "processors", "events", "context_switches", "ready_events", "wakes", "wakes_per_s",
-               "idle_wakes", "idle_wakes_per_s_by_processor", "idle_exit_cstates", "events_lost", "buffers_lost",
-               "timeline_slices", "timer_resolution_ms", "code", "symbols", "routines", "coverage", "notes"},
+               "idle_wakes", "idle_wakes_per_s_by_processor", "processors_without_events", "idle_exit_cstates",
+               "events_lost", "buffers_lost", "timeline_slices", "timer_resolution_ms", "code", "symbols", "routines", "coverage", "notes"},
               [&](std::string_view key) {
                   if (key == "duration_ms") {
                       figures.duration = Milliseconds(in);
@@ -192,6 +192,10 @@ void Trace(TokenCursor& in, TraceFigures& figures) {
                       figures.idle_wakes = in.Unsigned(kMax64);
                   } else if (key == "idle_wakes_per_s_by_processor") {
                       in.Array([&] { figures.idle_wakes_per_second_by_processor.push_back(Rate(in)); });
+                  } else if (key == "processors_without_events") {
+                      in.Array([&] {
+                          figures.processors_without_events.push_back(static_cast<std::uint32_t>(in.Unsigned(kMax32)));
+                      });
                   } else if (key == "idle_exit_cstates") {
                       figures.idle_exit_cstates = CStateCounts(in);
                   } else if (key == "events_lost") {

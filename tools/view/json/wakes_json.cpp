@@ -306,6 +306,11 @@ std::string WakesJson(const TraceFigures& figures) {
         json.Decimal(rate);
     }
     json.Close(']');
+    json.Key("processors_without_events").Open('[');
+    for (const std::uint32_t processor : figures.processors_without_events) {
+        json.Unsigned(processor);
+    }
+    json.Close(']');
     json.Key("idle_exit_cstates");
     CountMap(json, figures.idle_exit_cstates);
     json.Key("events_lost").Unsigned(figures.events_lost);

@@ -62,9 +62,11 @@ void CStateChart(std::string& out, const TraceFigures& figures) {
            legend + "</figcaption></figure>";
 }
 
-// Idle wakes per second of each processor as bars.
+// Idle wakes per second of each processor as bars; a processor that logged
+// no event is a grey bar of full height, not a bar of 0.
 void ProcessorChart(std::string& out, const TraceFigures& figures) {
     const std::vector<double>& rates = figures.idle_wakes_per_second_by_processor;
+    const std::vector<std::uint32_t>& silent = figures.processors_without_events;
     const double highest = rates.empty() ? 0 : *std::max_element(rates.begin(), rates.end());
     // The bars start at 48, leaving the y axis's labels room for a thousands separator.
     const double slot = rates.empty() ? 0 : 432.0 / static_cast<double>(rates.size());
@@ -76,17 +78,25 @@ void ProcessorChart(std::string& out, const TraceFigures& figures) {
            "</text><text x=\"44\" y=\"100\" font-size=\"10\" text-anchor=\"end\" fill=\"#5b6475\" "
            "aria-hidden=\"true\">0</text><g fill=\"#2f6fde\">";
     for (std::size_t index = 0; index < rates.size(); ++index) {
-        const double height = highest > 0 ? 90 * rates[index] / highest : 0;
+        const bool no_events = std::find(silent.begin(), silent.end(), index) != silent.end();
+        const double height = no_events ? 90 : highest > 0 ? 90 * rates[index] / highest : 0;
         out += "<rect x=\"" + Coordinate(48 + slot * static_cast<double>(index) + slot * 0.1) + "\" y=\"" +
                Coordinate(100 - height) + "\" width=\"" + Coordinate(slot * 0.8) + "\" height=\"" +
                Coordinate(height) + "\" role=\"img\" aria-label=\"processor " + std::to_string(index) + ": " +
-               Grouped(rates[index], 2) + " idle wakes/s\"/>";
+               (no_events ? std::string("no events recorded\" fill=\"#d9dee7")
+                          : Grouped(rates[index], 2) + " idle wakes/s") +
+               "\"/>";
     }
     out += "</g><text x=\"264\" y=\"116\" font-size=\"10\" text-anchor=\"middle\" fill=\"#5b6475\" "
            "aria-hidden=\"true\">processor 0 to " +
            std::to_string(rates.empty() ? 0 : rates.size() - 1) +
            "</text></svg><figcaption>Idle wakes per second on each processor (y axis: wakes/s; x axis: processor "
-           "index).</figcaption></figure>";
+           "index).";
+    if (!silent.empty()) {
+        out += " Grey: no events recorded on " + CountOf(silent.size(), "processor", "processors") +
+               ": their rate is unknown, not 0.";
+    }
+    out += "</figcaption></figure>";
 }
 
 }  // namespace
