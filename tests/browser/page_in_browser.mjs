@@ -133,6 +133,9 @@ const TABLE_ROWS = `Array.from(document.querySelectorAll("#wake-rows tr.process,
   text: tr.textContent, wps: Number(tr.querySelector("td[data-wps]").dataset.wps) }))`;
 
 // Process rows, and thread rows within each process, by descending wakes/s.
+const NONE_SEEN_TITLES = `Array.from(document.querySelectorAll("#wake-rows span.muted"))
+  .filter((span) => span.textContent === "none seen").map((span) => span.title)`;
+
 function sortedByWakesPerSecond(rows) {
   let lastProcess = Infinity;
   let lastThread = Infinity;
@@ -255,6 +258,18 @@ async function checkPage(browser, label, file, json, screenshot) {
     await page.screenshot(screenshot);
     console.log(`${label}: screenshot written to ${screenshot}`);
   }
+  // "none seen" says what it means, in the legend and where it is shown (unfolded if need be).
+  const legend = await page.evaluate('document.getElementById("table-legend").textContent');
+  check(legend.includes("\u201Cnone seen\u201D: the trace records ReadyThread events, but none came before"),
+    `${label}: the legend does not explain "none seen"`);
+  if (json.processes.slice(0, 50).some((p) => p.threads.some((t) => t.readiers && t.readiers.length === 0))) {
+    if (!(await page.evaluate(NONE_SEEN_TITLES)).length) {
+      await page.click("tr.folded button");
+    }
+    const titles = await page.evaluate(NONE_SEEN_TITLES);
+    check(titles.length > 0 && titles.every((title) => title === "no ReadyThread event came before any of its wakes"),
+      `${label}: "none seen" shown ${titles.length} times, explained as ${JSON.stringify(titles.slice(0, 2))}`);
+  }
   check(page.seen.errors.length === 0, `${label}: console errors: ${page.seen.errors.join("; ")}`);
   check(page.seen.requests.length === 0, `${label}: network requests: ${page.seen.requests.join(" ")}`);
   check(page.seen.dialogs.length === 0, `${label}: dialogs opened: ${page.seen.dialogs.join(" ")}`);
@@ -275,6 +290,15 @@ async function checkDetails(page) {
   check(row(104).includes("1.00 (0.96\u20131.01)"), `details: the 1 ms thread's off-processor times read ${row(104)}`);
   check(row(104).includes("1ms100 % in class"), `details: the 1 ms thread's period reads ${row(104)}`);
   check(row(204).includes("1000msirregular, 25 % in class"), `details: the irregular thread reads ${row(204)}`);
+  // The two counts on a row say what each counts: off-processor intervals, and the report's period-class ones.
+  const titles = await page.evaluate(`Array.from(document.querySelectorAll("#wake-rows tr.thread"))
+    .filter((r) => r.textContent.startsWith("tid 104")).flatMap((r) =>
+      Array.from(r.querySelectorAll("[title]")).map((e) => e.title))`);
+  const offProcessorCount = /^[\d,]+ off-processor intervals \(switch-out to next switch-in\)$/;
+  const periodCount =
+    /^[\d,]+ of [\d,]+ period-class intervals \(1 ms to 1 s, the first from the trace's start\) in the 1 ms class$/;
+  check(titles.some((t) => offProcessorCount.test(t)) && titles.some((t) => periodCount.test(t)),
+    `details: the 1 ms thread's counts read ${JSON.stringify(titles)}`);
   check(!row(208) && !row(304), "details: threads that never woke are shown before they are asked for");
 
   const folds = await page.evaluate('Array.from(document.querySelectorAll("tr.folded button")).map((b) => b.textContent)');

@@ -37,7 +37,8 @@ function offProcessor(thread) {
       break;
     }
   }
-  return "<span title=\"" + countOf(figure.count, "interval", "intervals") + "\">" + texts[1] +
+  return "<span title=\"" + countOf(figure.count, "off-processor interval", "off-processor intervals") +
+    " (switch-out to next switch-in)\">" + texts[1] +
     " <span class=\"muted\">(" + texts[0] + "\u2013" + texts[2] + ")</span></span>";
 }
 
@@ -50,7 +51,8 @@ function period(thread) {
   var irregular = percent < IRREGULAR_BELOW_PERCENT;
   return escapeHtml(thread.periodicity) + "<span class=\"regularity" + (irregular ? " irregular" : "") +
     "\" title=\"" + number(thread.period_classes[periodClass] || 0, 0) + " of " +
-    countOf(total, "interval", "intervals") + " in the " + number(periodClass, 0) + " ms class\">" +
+    countOf(total, "period-class interval", "period-class intervals") + " (1 ms to 1 s, the first from the " +
+    "trace's start) in the " + number(periodClass, 0) + " ms class\">" +
     (irregular ? "irregular, " : "") + percent + " % in class</span>";
 }
 
@@ -129,7 +131,9 @@ function dpcReadier(readier, trace) {
 
 function readiers(thread, trace) {
   if (thread.readiers === null) { return "<span class=\"muted\">not recorded</span>"; }
-  if (!thread.readiers.length) { return "<span class=\"muted\">none seen</span>"; }
+  if (!thread.readiers.length) {
+    return "<span class=\"muted\" title=\"no ReadyThread event came before any of its wakes\">none seen</span>";
+  }
   return thread.readiers.map(function (r) {
     var who = r.kind === "dpc" ? dpcReadier(r, trace) : r.kind === "unknown" ? "unknown" :
       escapeHtml(r.process || "pid " + r.pid) + " / tid " + r.tid;

@@ -110,7 +110,7 @@ var codeLegend = "";
 if (data.processes.some(function (p) { return p.threads.some(hasStacks); })) {
   codeLegend += "\u201CStacks\u201D under a thread opens its most frequent wait stacks (where it went off the " +
     "processor before a wake) and readying stacks (the code that made it ready), leaf first: module+offset " +
-    "(module!function+offset where symbols name it), \u201Cunknown\u201D where no loaded image held the address. ";
+    "(module!function+offset where symbols name it), \u201Cunknown\u201D and the address where no loaded image held it. ";
 }
 if (rowTrace.dpcsRecorded) {
   codeLegend += "With DPC events recorded, a ready logged by a DPC names the routine that was running, or says " +
