@@ -272,7 +272,8 @@ TEST_F(ViewSymbols, NamesEveryFrameByFunctionFromTheGivenFoldersOrTheVariablesSt
     ASSERT_EQ(named.result.exit_code, 0) << named.result.standard_error;
     EXPECT_EQ(named.result.standard_error, "");
     EXPECT_EQ(FrameTexts(named.json), Frames(true, true));
-    EXPECT_EQ(SymbolsText(named.json), "{\"modules\":2,\"modules_with_symbols\":2,\"missing\":[]}");
+    EXPECT_EQ(SymbolsText(named.json),
+              "{\"modules\":2,\"modules_with_symbols\":2,\"missing\":[],\"unreadable\":[],\"without_identity\":[]}");
     EXPECT_NE(named.page.find("<p>Symbols: 2 of 2 modules</p>"), std::string::npos);
 
     // The debugger's usual setting: a local store in front of a server, which is never asked.
@@ -303,7 +304,8 @@ TEST_F(ViewSymbols, WithoutAFolderFramesKeepModuleOffsetsAndServersAreOnlyNamed)
     EXPECT_EQ(server_only.page, plain.page);
 }
 
-TEST_F(ViewSymbols, APdbOfAnotherBuildOrDamagedIsRefusedWithOneLineAndListedMissing) {
+// Another build's PDB is missing; a damaged one was found, and is unreadable.
+TEST_F(ViewSymbols, APdbOfAnotherBuildOrDamagedIsRefusedWithOneLineAndListedMissingOrUnreadable) {
     symbols::PdbIdentity older = calc_.identity;
     --older.age;
     symbols::PdbIdentity other_guid = calc_.identity;
@@ -314,12 +316,13 @@ TEST_F(ViewSymbols, APdbOfAnotherBuildOrDamagedIsRefusedWithOneLineAndListedMiss
         symbols::PdbIdentity recorded;  // what the trace names for calc.dll
         std::string pdb_bytes;          // what the folder holds as calc.pdb
         std::string warning_start;
+        bool unreadable;
     };
     const Case cases[] = {
-        {"another age", older, pdb, "dormiscope-view: skipped "},
-        {"another GUID", other_guid, pdb, "dormiscope-view: skipped "},
-        {"cut in half", calc_.identity, pdb.substr(0, pdb.size() / 2), "dormiscope-view: cannot read the PDB "},
-        {"not a PDB", calc_.identity, std::string(8192, 'x'), "dormiscope-view: cannot read the PDB "},
+        {"another age", older, pdb, "dormiscope-view: skipped ", false},
+        {"another GUID", other_guid, pdb, "dormiscope-view: skipped ", false},
+        {"cut in half", calc_.identity, pdb.substr(0, pdb.size() / 2), "dormiscope-view: cannot read the PDB ", true},
+        {"not a PDB", calc_.identity, std::string(8192, 'x'), "dormiscope-view: cannot read the PDB ", true},
     };
     for (const Case& test : cases) {
         WriteTrace(test.recorded);
@@ -334,12 +337,14 @@ TEST_F(ViewSymbols, APdbOfAnotherBuildOrDamagedIsRefusedWithOneLineAndListedMiss
             << test.what << ": " << error;
         EXPECT_EQ(error.find('\n'), error.size() - 1) << test.what << ": " << error;
         EXPECT_EQ(FrameTexts(run.json), Frames(false, true)) << test.what;
-        EXPECT_EQ(SymbolsText(run.json),
-                  "{\"modules\":2,\"modules_with_symbols\":1,\"missing\":[" + Missing(test.recorded) + "]}")
+        const std::string listed = Missing(test.recorded);
+        EXPECT_EQ(SymbolsText(run.json), "{\"modules\":2,\"modules_with_symbols\":1,\"missing\":[" +
+                                             (test.unreadable ? "" : listed) + "],\"unreadable\":[" +
+                                             (test.unreadable ? listed : "") + "],\"without_identity\":[]}")
             << test.what;
-        EXPECT_NE(run.page.find("Symbols: 1 of 2 modules; missing: " + symbols::DescribePdb(test.recorded)),
-                  std::string::npos)
-            << test.what;
+        const std::string line = std::string("Symbols: 1 of 2 modules; ") + (test.unreadable ? "unreadable" : "missing") +
+                                 ": " + symbols::DescribePdb(test.recorded) + "</p>";
+        EXPECT_NE(run.page.find(line), std::string::npos) << test.what;
     }
 }
 
@@ -373,10 +378,15 @@ TEST_F(ViewSymbols, TheWindowsBuildNamesTheSameFramesThroughDbgHelp) {
     const ViewRun windows_refused = Run(given, variable, true);
     ASSERT_EQ(windows_refused.result.exit_code, 0) << windows_refused.result.standard_error;
     EXPECT_EQ(FrameTexts(windows_refused.json), Frames(false, true));
-    EXPECT_EQ(windows_refused.json, linux_refused.json);
-    // Wine's DbgHelp cannot tell another build's PDB from a damaged one, and
-    // Windows joins the folder and the name with '\\'; the line still names
-    // the file, alone.
+    // Wine's DbgHelp cannot tell another build's PDB from a damaged one: the
+    // summary lists it unreadable where Linux lists it missing. Windows joins
+    // the folder and the name with '\\'; the line still names the file, alone.
+    std::string expected = linux_refused.json;
+    const std::string missing = "\"missing\":[" + Missing(older) + "],\"unreadable\":[]";
+    const std::size_t listed = expected.find(missing);
+    ASSERT_NE(listed, std::string::npos) << linux_refused.json;
+    expected.replace(listed, missing.size(), "\"missing\":[],\"unreadable\":[" + Missing(older) + "]");
+    EXPECT_EQ(windows_refused.json, expected);
     const std::string& error = windows_refused.result.standard_error;
     EXPECT_NE(error.find("calc.pdb: "), std::string::npos) << error;
     EXPECT_EQ(error.find('\n'), error.size() - 1) << error;

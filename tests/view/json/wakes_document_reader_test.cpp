@@ -51,6 +51,8 @@ TEST(WakesDocumentReader, FiguresBeyondTheGoldenCasesAreWrittenAgainByteForByte)
     pdb.guid = {0x78, 0x56, 0x34, 0x12, 0xBC, 0x9A, 0xF0, 0xDE, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
     pdb.age = 7;
     figures.symbols->missing = {pdb, pdb};
+    figures.symbols->unreadable = {pdb};
+    figures.symbols->without_identity = {"ntoskrnl.exe", "caf\xC3\xA9.dll"};
     for (const RoutineKind kind :
          {RoutineKind::kDpc, RoutineKind::kThreadedDpc, RoutineKind::kTimerDpc, RoutineKind::kInterrupt}) {
         figures.routines.push_back({kind, "driver.sys!Tick+0x4c", "driver.sys", 2, 0.5, 30, 15, 1, 1});

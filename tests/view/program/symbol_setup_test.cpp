@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
+#include <string>
 
 #include "support/temporary_directory.h"
 
@@ -39,30 +41,40 @@ std::vector<std::filesystem::path> FoldersOf(const SymbolSetup& setup) {
 
 TEST(SymbolSetup, GivenFoldersComeBeforeTheVariablesAndServersAreOnlyNamed) {
     TemporaryDirectory given;
+    TemporaryDirectory local_folder;
     const std::string folder = given.path().string();
+    const std::string local = local_folder.path().string();
+    const std::string absent = (local_folder / "absent").string();
     const std::string server_only_notice_start = "_NT_SYMBOL_PATH names only symbol servers (https://symbols.example)";
     struct Case {
         const char* what;
         std::vector<std::filesystem::path> given;
-        const char* variable;
+        std::optional<std::string> variable;  // none: not set
         NewFrameNames new_names;
         std::vector<std::filesystem::path> folders;  // empty: no symbol names
         std::string notice;                          // the start of the one notice, or none
     };
     const Case cases[] = {
-        {"nothing asked", {}, nullptr, Recording, {}, ""},
-        {"--symbols", {folder}, nullptr, Recording, {folder}, ""},
-        {"the cache of a server path", {}, "srv*/cache*https://symbols.example", Recording, {"/cache"}, ""},
-        {"both", {folder}, "/local;srv*https://symbols.example", Recording, {folder, "/local"}, ""},
+        {"nothing asked", {}, std::nullopt, Recording, {}, ""},
+        {"--symbols", {folder}, std::nullopt, Recording, {folder}, ""},
+        {"the cache of a server path", {}, "srv*" + local + "*https://symbols.example", Recording, {local}, ""},
+        {"both", {folder}, local + ";srv*https://symbols.example", Recording, {folder, local}, ""},
+        {"a folder that is not there", {}, absent + ";" + local, Recording, {local},
+         "_NT_SYMBOL_PATH names a folder that does not exist, left out: " + absent},
+        {"the cache of a server path that is not there", {folder}, "srv*" + absent + "*https://x.example",
+         Recording, {folder}, "_NT_SYMBOL_PATH names a folder that does not exist, left out: " + absent},
+        {"only folders that are not there", {}, "/no/such;" + absent, Recording, {},
+         "_NT_SYMBOL_PATH names folders that do not exist, left out: /no/such, " + absent},
         {"servers only", {}, "srv*https://symbols.example", Recording, {}, server_only_notice_start},
         {"servers only beside --symbols", {folder}, "srv*https://symbols.example", Recording, {folder}, ""},
         {"an empty variable", {}, "", Recording, {}, ""},
-        {"no reader, --symbols", {folder}, nullptr, Unavailable, {}, "symbols are not available in this build"},
+        {"no reader, --symbols", {folder}, std::nullopt, Unavailable, {}, "symbols are not available in this build"},
         {"no reader, the variable alone", {}, "srv*https://symbols.example", Unavailable, {}, ""},
         {"no reader, a local folder", {}, "/local", Unavailable, {}, ""},
     };
     for (const Case& test : cases) {
-        const SymbolSetup setup = SetUpSymbols(test.given, test.variable, test.new_names);
+        const char* const variable = test.variable ? test.variable->c_str() : nullptr;
+        const SymbolSetup setup = SetUpSymbols(test.given, variable, test.new_names);
         EXPECT_FALSE(setup.refusal) << test.what;
         EXPECT_EQ(FoldersOf(setup), test.folders) << test.what;
         if (test.notice.empty()) {

@@ -65,9 +65,13 @@ TEST(SymbolFrameNames, NamesFunctionsWhereTheModulesPdbIsFoundAndModuleOffsetsEl
         EXPECT_EQ(names->Name(test.frame), test.text);
     }
     const SymbolSummary summary = names->Summary().value();
-    EXPECT_EQ(summary.modules, 2u);
+    // plain.dll, which has no identity record, is counted too: its frames cannot be named.
+    EXPECT_EQ(summary.modules, 3u);
     EXPECT_EQ(summary.modules_with_symbols, 1u);
     EXPECT_EQ(summary.missing, std::vector<PdbIdentity>{older});
+    EXPECT_EQ(summary.without_identity, std::vector<std::string>{"plain.dll"});
+    EXPECT_EQ(SymbolSummaryLine(summary).find("Symbols: 1 of 3 modules; missing: "), 0u);
+    EXPECT_NE(SymbolSummaryLine(summary).find("; no identity in the trace: plain.dll"), std::string::npos);
     ASSERT_EQ(names->warnings().size(), 1u);  // calc.pdb lies there, but it is the newer build's
     EXPECT_NE(names->warnings()[0].find("another build's PDB"), std::string::npos) << names->warnings()[0];
 }

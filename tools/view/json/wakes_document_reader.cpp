@@ -103,38 +103,45 @@ CodeFigures Code(TokenCursor& in) {
     return code;
 }
 
+symbols::PdbIdentity Pdb(TokenCursor& in) {
+    symbols::PdbIdentity pdb;
+    in.Object({"pdb", "guid", "age"}, [&](std::string_view field) {
+        if (field == "pdb") {
+            pdb.pdb_name = in.Text();
+            if (pdb.pdb_name.find_first_of("\\/") != std::string::npos) {
+                in.Refuse("expected a PDB's file name, found a path");
+            }
+        } else if (field == "guid") {
+            const std::optional<std::array<std::uint8_t, 16>> guid = symbols::GuidFromText(in.Text());
+            if (!guid) {
+                in.Refuse("expected a GUID such as {12345678-9ABC-DEF0-1234-56789ABCDEF0}");
+            }
+            pdb.guid = *guid;
+        } else {
+            pdb.age = static_cast<std::uint32_t>(in.Unsigned(kMax32));
+        }
+    });
+    return pdb;
+}
+
 std::optional<symbols::SymbolSummary> Symbols(TokenCursor& in) {
     if (in.Null()) {
         return std::nullopt;
     }
     symbols::SymbolSummary summary;
-    in.Object({"modules", "modules_with_symbols", "missing"}, [&](std::string_view key) {
-        if (key == "modules") {
-            summary.modules = in.Unsigned(std::numeric_limits<std::size_t>::max());
-        } else if (key == "modules_with_symbols") {
-            summary.modules_with_symbols = in.Unsigned(std::numeric_limits<std::size_t>::max());
-        } else {
-            in.Array([&] {
-                symbols::PdbIdentity& pdb = summary.missing.emplace_back();
-                in.Object({"pdb", "guid", "age"}, [&](std::string_view field) {
-                    if (field == "pdb") {
-                        pdb.pdb_name = in.Text();
-                        if (pdb.pdb_name.find_first_of("\\/") != std::string::npos) {
-                            in.Refuse("expected a PDB's file name, found a path");
-                        }
-                    } else if (field == "guid") {
-                        const std::optional<std::array<std::uint8_t, 16>> guid = symbols::GuidFromText(in.Text());
-                        if (!guid) {
-                            in.Refuse("expected a GUID such as {12345678-9ABC-DEF0-1234-56789ABCDEF0}");
-                        }
-                        pdb.guid = *guid;
-                    } else {
-                        pdb.age = static_cast<std::uint32_t>(in.Unsigned(kMax32));
-                    }
-                });
-            });
-        }
-    });
+    in.Object({"modules", "modules_with_symbols", "missing", "unreadable", "without_identity"},
+              [&](std::string_view key) {
+                  if (key == "modules") {
+                      summary.modules = in.Unsigned(std::numeric_limits<std::size_t>::max());
+                  } else if (key == "modules_with_symbols") {
+                      summary.modules_with_symbols = in.Unsigned(std::numeric_limits<std::size_t>::max());
+                  } else if (key == "without_identity") {
+                      in.Array([&] { summary.without_identity.emplace_back(in.Text()); });
+                  } else {
+                      std::vector<symbols::PdbIdentity>& pdbs = key == "missing" ? summary.missing : summary.unreadable;
+                      in.Array([&] { pdbs.push_back(Pdb(in)); });
+                  }
+              });
     return summary;
 }
 

@@ -270,6 +270,16 @@ void WriteRoutines(JsonOut& json, const std::vector<RoutineFigure>& routines) {
     json.Close(']');
 }
 
+void WritePdbs(JsonOut& json, std::string_view key, const std::vector<symbols::PdbIdentity>& pdbs) {
+    json.Key(key).Open('[');
+    for (const symbols::PdbIdentity& pdb : pdbs) {
+        json.Open('{').Key("pdb").Utf8(symbols::PdbFileName(pdb));
+        json.Key("guid").Ascii(symbols::GuidText(pdb));
+        json.Key("age").Unsigned(pdb.age).Close('}');
+    }
+    json.Close(']');
+}
+
 void WriteSymbols(JsonOut& json, const std::optional<symbols::SymbolSummary>& summary) {
     if (!summary) {
         json.Null();
@@ -277,11 +287,11 @@ void WriteSymbols(JsonOut& json, const std::optional<symbols::SymbolSummary>& su
     }
     json.Open('{').Key("modules").Unsigned(summary->modules);
     json.Key("modules_with_symbols").Unsigned(summary->modules_with_symbols);
-    json.Key("missing").Open('[');
-    for (const symbols::PdbIdentity& pdb : summary->missing) {
-        json.Open('{').Key("pdb").Utf8(symbols::PdbFileName(pdb));
-        json.Key("guid").Ascii(symbols::GuidText(pdb));
-        json.Key("age").Unsigned(pdb.age).Close('}');
+    WritePdbs(json, "missing", summary->missing);
+    WritePdbs(json, "unreadable", summary->unreadable);
+    json.Key("without_identity").Open('[');
+    for (const std::string& module : summary->without_identity) {
+        json.Utf8(module);
     }
     json.Close(']').Close('}');
 }

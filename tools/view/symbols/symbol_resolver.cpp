@@ -30,31 +30,35 @@ SymbolResolver::Module& SymbolResolver::ModuleFor(const PdbIdentity& identity) {
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     auto [entry, inserted] = module_index_.try_emplace(ModuleKey{identity.guid, identity.age, name}, modules_.size());
     if (inserted) {
-        modules_.push_back({identity, LoadFunctions(identity), {}});
+        modules_.push_back({identity, std::nullopt, {}, false});
+        LoadFunctions(modules_.back());
     }
     return modules_[entry->second];
 }
 
-std::optional<FunctionTable> SymbolResolver::LoadFunctions(const PdbIdentity& identity) {
+void SymbolResolver::LoadFunctions(Module& module) {
+    const PdbIdentity& identity = module.identity;
     for (const std::filesystem::path& candidate : PdbCandidates(folders_, identity)) {
         PdbReading reading = read_(candidate, identity);
         switch (reading.outcome) {
         case PdbReading::Outcome::kRead:
-            return std::move(reading.functions);
+            module.functions = std::move(reading.functions);
+            return;
         case PdbReading::Outcome::kOtherIdentity:
             reading.found.pdb_name = identity.pdb_name;
             warnings_.push_back("skipped " + candidate.string() + ": another build's PDB (" +
                                 DescribePdb(reading.found) + ", the trace names " + DescribePdb(identity) + ")");
             break;
         case PdbReading::Outcome::kUnreadable:
+            module.unreadable = true;
             warnings_.push_back("cannot read the PDB " + candidate.string() + ": " + reading.problem);
             break;
         case PdbReading::Outcome::kReaderFailed:
+            module.unreadable = true;
             warnings_.push_back("the PDB " + candidate.string() + " could not be read (" + reading.problem + ")");
             break;
         }
     }
-    return std::nullopt;
 }
 
 SymbolSummary SymbolResolver::Summary() const {
@@ -64,7 +68,7 @@ SymbolSummary SymbolResolver::Summary() const {
         if (module.functions) {
             ++summary.modules_with_symbols;
         } else {
-            summary.missing.push_back(module.identity);
+            (module.unreadable ? summary.unreadable : summary.missing).push_back(module.identity);
         }
     }
     return summary;

@@ -44,11 +44,12 @@ private:
         PdbIdentity identity;
         std::optional<FunctionTable> functions;
         std::unordered_map<std::uint32_t, std::optional<FunctionOffset>> resolved;
+        bool unreadable = false;  // a PDB of its identity was found but could not be read
     };
     using ModuleKey = std::tuple<std::array<std::uint8_t, 16>, std::uint32_t, std::string>;
 
     Module& ModuleFor(const PdbIdentity& identity);
-    std::optional<FunctionTable> LoadFunctions(const PdbIdentity& identity);
+    void LoadFunctions(Module& module);
 
     std::vector<std::filesystem::path> folders_;
     std::deque<Module> modules_;  // in order asked; never moved, so resolved names stay put
