@@ -133,6 +133,51 @@ const TABLE_ROWS = `Array.from(document.querySelectorAll("#wake-rows tr.process,
   text: tr.textContent, wps: Number(tr.querySelector("td[data-wps]").dataset.wps) }))`;
 
 // Process rows, and thread rows within each process, by descending wakes/s.
+// At the current width: whether the name, top readiers and timeline headings lie in the visible part of
+// the table's box, and whether the name's still does once the box is scrolled to its end.
+const NARROW_TABLE = `(() => {
+  const box = document.querySelector("#threads .table-box");
+  const limits = box.getBoundingClientRect();
+  const shown = (element) => {
+    const place = element.getBoundingClientRect();
+    return place.left >= limits.left - 1 && place.right <= limits.right + 1;
+  };
+  const heads = Array.from(document.querySelectorAll("#wake-head th"));
+  const answers = heads.filter((th) => /^(Process \\/ thread|Top readiers|Wakes over)/.test(th.textContent))
+    .map((th) => ({ text: th.textContent, shown: shown(th) }));
+  box.scrollLeft = box.scrollWidth;
+  const nameAfterScroll = shown(heads[0]) && shown(document.querySelector("#wake-rows td.name"));
+  box.scrollLeft = 0;
+  return { answers, nameAfterScroll };
+})()`;
+
+// Module and routine texts of the DPC table broken inside a word ("wakedrv.s" / "ys"): a routine may wrap
+// only at a space, after its module's "!" or before its "+".
+const BROKEN_ROUTINE_WORDS = `Array.from(document.querySelectorAll("#routine-rows td.frame")).flatMap((td) => {
+  const text = td.textContent;
+  const broken = [];
+  for (const word of text.matchAll(/[^\\s!+]+/g)) {
+    const range = document.createRange();
+    let offset = 0;
+    const walker = document.createTreeWalker(td, NodeFilter.SHOW_TEXT);
+    const nodes = [];
+    for (let node = walker.nextNode(); node; node = walker.nextNode()) {
+      nodes.push({ node, start: offset });
+      offset += node.length;
+    }
+    const at = (position) => nodes.filter((n) => n.start <= position).pop();
+    const first = at(word.index);
+    const last = at(word.index + word[0].length - 1);
+    range.setStart(first.node, word.index - first.start);
+    range.setEnd(last.node, word.index + word[0].length - last.start);
+    const lines = new Set(Array.from(range.getClientRects()).map((rect) => Math.round(rect.top)));
+    if (lines.size > 1) {
+      broken.push(word[0]);
+    }
+  }
+  return broken;
+})`;
+
 const NONE_SEEN_TITLES = `Array.from(document.querySelectorAll("#wake-rows span.muted"))
   .filter((span) => span.textContent === "none seen").map((span) => span.title)`;
 
@@ -219,10 +264,16 @@ async function checkPage(browser, label, file, json, screenshot) {
     check(tip === expected, `${label}: hovering ${selector} shows "${tip}", not "${expected}"`);
   }
 
-  // At 800 px the page itself does not scroll sideways; the table may in its box.
+  // At 800 px the page itself does not scroll sideways; the table may in its box. The columns that say who
+  // it is and answer who readies it and when are in view without scrolling the box, and the name stays in
+  // view when the box is scrolled to its end.
   await page.resize(800);
   const overflow = await page.evaluate("document.documentElement.scrollWidth - document.documentElement.clientWidth");
   check(overflow <= 0, `${label}: at 800 px the page scrolls ${overflow} px sideways`);
+  const narrow = await page.evaluate(NARROW_TABLE);
+  check(narrow.answers.length === 3 && narrow.answers.every((head) => head.shown),
+    `${label}: at 800 px these columns are out of view: ${narrow.answers.filter((h) => !h.shown).map((h) => h.text)}`);
+  check(narrow.nameAfterScroll, `${label}: at 800 px the name column scrolls out of view with the table`);
   await page.resize(1280);
 
   const wording = await page.evaluate("document.body.innerText");
@@ -404,6 +455,8 @@ async function checkCode(page, json) {
   await page.resize(800);
   const overflow = await page.evaluate("document.documentElement.scrollWidth - document.documentElement.clientWidth");
   check(overflow <= 0, `code: at 800 px with stacks open the page scrolls ${overflow} px sideways`);
+  const broken = await page.evaluate(BROKEN_ROUTINE_WORDS);
+  check(broken.length === 0, `code: at 800 px the DPC table breaks ${broken.join(", ")} inside a word`);
   await page.resize(1280);
 
   // A process restarted with the same process and thread ids: each row opens its own stacks.

@@ -148,10 +148,10 @@ function threadRow(thread, trace) {
   var key = stacks ? stackKey(thread) : "";
   return "<tr class=\"thread\"><td class=\"name\">" + name + (stacks ? stacksToggle(thread, key) : "") +
     "</td><td>" + number(thread.wakes, 0) +
-    "</td><td data-wps=\"" + thread.wakes_per_s + "\">" + number(thread.wakes_per_s, 2) + "</td><td>" +
-    idleWakes(thread) + "</td><td>" + number(thread.on_processor_ms, magnitudeDigits(thread.on_processor_ms)) +
-    "</td><td>" + offProcessor(thread) + "</td><td>" + period(thread) + "</td><td>" +
-    periodClasses(thread.period_classes) + "</td><td>" + timeline(thread.timeline, trace.durationS) +
-    "</td><td class=\"readiers\">" + readiers(thread, trace) + "</td></tr>" +
+    "</td><td data-wps=\"" + thread.wakes_per_s + "\">" + number(thread.wakes_per_s, 2) +
+    "</td><td class=\"readiers\">" + readiers(thread, trace) + "</td><td>" + timeline(thread.timeline, trace.durationS) +
+    "</td><td>" + idleWakes(thread) + "</td><td>" +
+    number(thread.on_processor_ms, magnitudeDigits(thread.on_processor_ms)) + "</td><td>" + offProcessor(thread) +
+    "</td><td>" + period(thread) + "</td><td>" + periodClasses(thread.period_classes) + "</td></tr>" +
     (stacks && stackState.open[key] ? stackDetailRow(thread, key, trace.columns) : "");
 }

@@ -29,6 +29,11 @@ function ofRuns(count, runs) {
   return number(count, 0) + "<span class=\"share\">" + number(runs ? 100 * count / runs : 0, 0) + " %</span>";
 }
 
+// A routine may wrap after its module and before its offset, never inside a name.
+function routineText(routine) {
+  return escapeHtml(routine).replace(/!/g, "!<wbr>").replace(/\+/g, "<wbr>+");
+}
+
 function renderRoutines() {
   // The document's order (most runs first) breaks ties: the sort is stable.
   var sorted = routines.slice().sort(function (a, b) {
@@ -36,7 +41,7 @@ function renderRoutines() {
   });
   document.getElementById("routine-rows").innerHTML = sorted.map(function (r) {
     return "<tr><td class=\"name\">" + escapeHtml(kindName(r.kind)) + "</td><td class=\"name frame\">" +
-      escapeHtml(r.module) + "</td><td class=\"name frame\">" + escapeHtml(r.routine) + "</td><td>" +
+      escapeHtml(r.module) + "</td><td class=\"name frame\">" + routineText(r.routine) + "</td><td>" +
       number(r.count, 0) + "</td><td>" + number(r.per_s, 2) + "</td><td>" + totalMs(r.total_ms) + "</td><td>" +
       number(r.median_ms * 1000, 1) + "</td><td>" + ofRuns(r.readied, r.count) + "</td><td>" +
       ofRuns(r.started_idle, r.count) + "</td></tr>";

@@ -2,17 +2,19 @@ var data = JSON.parse(document.getElementById("wake-data").textContent);
 var SHOWN_PROCESSES = 50;
 var durationS = data.trace.duration_ms / 1000;
 var state = { key: "wakes_per_s", descending: true, showAll: false, unfolded: {} };
+// Who, how often, who readies it and when first: on a narrow screen the
+// answers come before the details, and the name stays in view (page.css).
 var columns = [
   { key: "name", label: "Process / thread", text: true, cls: "name" },
   { key: "wakes", label: "Wakes" },
   { key: "wakes_per_s", label: "Wakes/s" },
+  { key: null, label: "Top readiers", cls: "name" },
+  { key: null, label: "Wakes over 0 \u2192 " + number(durationS, 1) + " s" },
   { key: "idle_wakes", label: "Idle wakes (by C-state)" },
   { key: "on_processor_ms", label: "On-CPU ms" },
   { key: "median", label: "Off-CPU ms median (p10\u2013p90)" },
   { key: "periodicity", label: "Period (share in class)" },
-  { key: null, label: "Period classes, 1 ms \u2192 10 s" },
-  { key: null, label: "Wakes over 0 \u2192 " + number(durationS, 1) + " s" },
-  { key: null, label: "Top readiers", cls: "name" }
+  { key: null, label: "Period classes, 1 ms \u2192 10 s" }
 ];
 var rowTrace = {
   durationS: durationS, dpcsRecorded: data.trace.code.dpcs + data.trace.code.interrupts > 0, columns: columns.length
