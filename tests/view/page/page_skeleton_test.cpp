@@ -37,6 +37,7 @@ TEST(PageSkeleton, TheWakePageFillsEverySlotOfPageHtml) {
     TraceFigures figures;
     figures.processors = 1;
     figures.coverage_notes = {"note"};
+    figures.trace_notes = {"another note"};
     const std::string page = WakesPage(figures, R"({"trace":{}})", "trace.etl");
     EXPECT_EQ(page.find("{{"), std::string::npos) << page.substr(0, 2000);
     for (const WebFile& file : WebFiles()) {
