@@ -45,7 +45,7 @@ TEST(WakesDocumentReader, FiguresBeyondTheGoldenCasesAreWrittenAgainByteForByte)
     figures.idle_exit_cstates = {{0, 1}, {255, kMax64}};
     figures.idle_wakes_per_second_by_processor = {0, 2.5};
     figures.processors_without_events = {0, std::numeric_limits<std::uint32_t>::max()};
-    figures.symbols = symbols::SymbolSummary{3, 1, {}};
+    figures.symbols = symbols::SymbolSummary{3, 1, {}, {}, {}};
     symbols::PdbIdentity pdb;
     pdb.pdb_name = "caf\xC3\xA9.pdb";
     pdb.guid = {0x78, 0x56, 0x34, 0x12, 0xBC, 0x9A, 0xF0, 0xDE, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
