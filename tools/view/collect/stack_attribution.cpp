@@ -1,5 +1,7 @@
 #include "view/collect/stack_attribution.h"
 
+#include <algorithm>
+
 #include "platform/kernel_event_classes.h"
 
 namespace dormiscope::view {
@@ -59,7 +61,9 @@ const StackAttribution::RingEntry* StackAttribution::Find(std::uint32_t processo
 }
 
 void StackAttribution::OtherEvent(std::uint32_t processor, std::int64_t time) {
-    RingOf(processor).other_event = time;
+    Ring& ring = RingOf(processor);
+    ring.other_events[ring.other_next] = time;
+    ring.other_next = (ring.other_next + 1) % kRingSize;
 }
 
 void StackAttribution::Unreadable() {
@@ -93,7 +97,9 @@ void StackAttribution::Stack(std::uint32_t processor, const StackEventData& stac
     const std::int64_t time = clock_->ToSystemTime(static_cast<std::int64_t>(stack.EventTimeStamp));
     const RingEntry* const event = Find(processor, time, stack.StackThread);
     if (event == nullptr) {
-        const bool other = processor < rings_.size() && time != kNoEvent && rings_[processor].other_event == time;
+        const bool other = processor < rings_.size() && time != kNoEvent &&
+                           std::find(rings_[processor].other_events.begin(), rings_[processor].other_events.end(),
+                                     time) != rings_[processor].other_events.end();
         ++(other ? counts_.of_other_events : counts_.unmatched);
         return;
     }

@@ -88,6 +88,11 @@ private:
     using PartId = StackPartId;
     static constexpr PartId kNoPart = kNoStackPart;
     static constexpr std::size_t kRingSize = 8;
+    static constexpr std::array<std::int64_t, kRingSize> NoEvents() {
+        std::array<std::int64_t, kRingSize> times{};
+        times.fill(kNoEvent);
+        return times;
+    }
 
     struct RingEntry {
         std::int64_t time = kNoEvent;
@@ -100,7 +105,9 @@ private:
         std::array<RingEntry, kRingSize> entries;
         std::size_t next = 0;
         PartId last_whole = kNoPart;  // of the events nobody is shown the stack of
-        std::int64_t other_event = kNoEvent;  // the latest event of a kind the view does not use
+        // The latest events of kinds the view does not use, newest at other_next - 1.
+        std::array<std::int64_t, kRingSize> other_events = NoEvents();
+        std::size_t other_next = 0;
     };
     // Addresses of one process, looked up as the modules were at `time`.
     struct Part {
