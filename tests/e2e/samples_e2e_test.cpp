@@ -150,11 +150,15 @@ TEST(IdleMachineSample, PageShowsWhereThreadsWaitAndWhatReadiesThem) {
     const ProcessResult run = RunProcess(
         {DORMISCOPE_VIEW_BINARY, "-i", trace.string(), "-o", "wakes.html", "--json", "wakes.json"}, directory.path());
     ASSERT_EQ(run.exit_code, 0) << run.standard_error;
-    EXPECT_EQ(ReadFile(directory / "wakes.html").find("id=\"coverage\""), std::string::npos);
+    const std::string page = ReadFile(directory / "wakes.html");
+    EXPECT_EQ(page.find("id=\"coverage\""), std::string::npos);
+    EXPECT_EQ(page.find("id=\"notes\""), std::string::npos);
     const auto document = ParseJson(ReadFile(directory / "wakes.json"));
     ASSERT_TRUE(document.has_value());
     const JsonValue& figures = *document->Member(u"trace");
     EXPECT_TRUE(figures.Member(u"coverage")->items.empty());
+    EXPECT_TRUE(figures.Member(u"notes")->items.empty());
+    EXPECT_TRUE(figures.Member(u"processors_without_events")->items.empty());
 
     const JsonValue& code = *figures.Member(u"code");
     const auto count = [&code](std::u16string_view key) { return Narrow(code.Member(key)->text); };
