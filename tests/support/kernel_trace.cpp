@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "etl_writer/trace_clock.h"
+#include "platform/kernel_power_events.h"
 
 namespace dormiscope::testing {
 namespace {
@@ -70,6 +71,32 @@ KernelTrace& KernelTrace::ThreadEnd(std::uint32_t process_id, std::uint32_t thre
 KernelTrace& KernelTrace::ContextSwitch(std::uint64_t at, std::uint32_t new_thread_id, std::uint32_t old_thread_id,
                                         std::uint32_t processor) {
     return Add(etl::CSwitchEvent(processor, 0, new_thread_id, old_thread_id), at);
+}
+
+KernelTrace& KernelTrace::PowerEvent(std::uint16_t id, std::uint8_t version, std::vector<std::uint8_t> payload,
+                                     std::uint64_t at, std::uint32_t process_id) {
+    return Add(etl::KernelPowerEvent(0, 0, id, version, process_id, options_.pointer_size, std::move(payload)), at);
+}
+
+KernelTrace& KernelTrace::TimerRequest(std::uint32_t process_id, const std::u16string& app_name,
+                                       std::uint32_t requested, std::uint64_t at) {
+    const etl::TimerRequestFields fields{requested, process_id, app_name, std::nullopt, 0};
+    return PowerEvent(kEventTimeResolutionChange, 1, etl::TimeResolutionChangePayload(fields), at, process_id);
+}
+
+KernelTrace& KernelTrace::TimerRequestRundown(std::uint32_t process_id, const std::u16string& app_name,
+                                              std::uint32_t requested, std::uint64_t at) {
+    const etl::TimerRequestFields fields{requested, process_id, app_name, std::nullopt, 0};
+    return PowerEvent(kEventTimeResolutionRequestRundown, 0, etl::TimeResolutionRequestRundownPayload(fields), at);
+}
+
+KernelTrace& KernelTrace::TimerStackRundown(std::uint32_t process_id, const std::u16string& app_name,
+                                            std::uint32_t requested, const std::vector<std::uint64_t>& stack,
+                                            std::uint64_t at) {
+    const etl::TimerRequestFields fields{requested, process_id, app_name, std::nullopt, 0};
+    return PowerEvent(kEventTimerResolutionStackRundown, 0,
+                      etl::TimerResolutionStackRundownPayload(fields, {stack, std::nullopt}, options_.pointer_size),
+                      at);
 }
 
 std::filesystem::path KernelTrace::Write(const std::filesystem::path& file) const {

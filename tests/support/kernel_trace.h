@@ -10,6 +10,7 @@
 
 #include "etl_writer/etl_writer.h"
 #include "etl_writer/kernel_events.h"
+#include "etl_writer/timer_resolution_events.h"
 
 namespace dormiscope::testing {
 
@@ -30,6 +31,18 @@ public:
     KernelTrace& Thread(std::uint8_t opcode, std::uint16_t version, const etl::ThreadFields& fields, std::uint64_t at);
     KernelTrace& ContextSwitch(std::uint64_t at, std::uint32_t new_thread_id, std::uint32_t old_thread_id,
                                std::uint32_t processor = 0);
+    // Timer-resolution events of the trace's pointer size: a request (event 63
+    // version 1; 0 releases it), and at a rundown an outstanding request
+    // (event 97) and its stack (event 110). `PowerEvent` adds any other
+    // Kernel-Power id, version or payload.
+    KernelTrace& TimerRequest(std::uint32_t process_id, const std::u16string& app_name, std::uint32_t requested,
+                              std::uint64_t at);
+    KernelTrace& TimerRequestRundown(std::uint32_t process_id, const std::u16string& app_name,
+                                     std::uint32_t requested, std::uint64_t at);
+    KernelTrace& TimerStackRundown(std::uint32_t process_id, const std::u16string& app_name, std::uint32_t requested,
+                                   const std::vector<std::uint64_t>& stack, std::uint64_t at);
+    KernelTrace& PowerEvent(std::uint16_t id, std::uint8_t version, std::vector<std::uint8_t> payload,
+                            std::uint64_t at, std::uint32_t process_id = 0);
     // Any event, its raw stamp taken from `at`.
     KernelTrace& Add(etl::Event event, std::uint64_t at);
 

@@ -79,7 +79,7 @@ void PutEventHeader(Bytes& out, const Event& event, std::uint16_t total_size) {
     PutLE(out, event.level);
     PutLE(out, event.type);        // Opcode
     PutLE(out, std::uint16_t{0});  // Task
-    PutLE(out, std::uint64_t{0});  // Keyword
+    PutLE(out, event.keyword);
     PutLE(out, std::uint32_t{0});  // KernelTime
     PutLE(out, std::uint32_t{0});  // UserTime
     PutZeros(out, 16);             // ActivityId

@@ -91,6 +91,7 @@ struct Event {
     GUID provider{};               // full, instance and EVENT_HEADER forms
     std::uint8_t level = 0;        // full, instance and EVENT_HEADER forms
     std::uint16_t event_id = 0;    // EVENT_HEADER forms: descriptor Id
+    std::uint64_t keyword = 0;     // EVENT_HEADER forms: descriptor Keyword
     std::vector<std::uint8_t> payload;
 };
 
