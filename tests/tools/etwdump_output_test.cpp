@@ -12,6 +12,7 @@
 #include "platform/etw_api.h"
 #include "platform/trace_data_helper/tdh_test_events.h"
 #include "platform/kernel_event_classes.h"
+#include "platform/kernel_power_events.h"
 
 namespace dormiscope::etwdump {
 namespace {
@@ -137,6 +138,27 @@ TEST(EtwdumpEventJsonTest, PrintsAddressesInHexAndStackFramesLeafFirst) {
     TestEvent dpc(kPerfInfoProvider, 2, 69, Payload().U64(90).U64(0xFFFFF80021489A10).bytes());
     EXPECT_NE(JsonOf(dpc.get()).find(R"("properties":{"InitialTime":90,"Routine":"0xFFFFF80021489A10"}})"),
               std::string::npos);
+}
+
+TEST(EtwdumpEventJsonTest, NamesTheTimerResolutionFieldsAsTheProviderDoes) {
+    TestEvent change(kKernelPowerProvider, 1, 0,
+                     Payload().U32(10000).U32(1200).U16(2).U16('g').U16('o').U32(62).bytes());
+    change.get()->EventHeader.EventDescriptor.Id = kEventTimeResolutionChange;
+    EXPECT_NE(JsonOf(change.get()).find(R"("properties":{"RequestedResolution":10000,"Pid":1200,"AppNameLength":2,)"
+                                        R"("AppName":"go","SubProcessTag":62}})"),
+              std::string::npos);
+    TestEvent stack(kKernelPowerProvider, 0, 0,
+                    Payload().U32(5000).U32(1300).U16(1).U16('p').U32(2).U32(0x7710A00).U32(0x401F00).bytes(),
+                    kFlags32);
+    stack.get()->EventHeader.EventDescriptor.Id = kEventTimerResolutionStackRundown;
+    EXPECT_NE(JsonOf(stack.get()).find(R"("properties":{"RequestedPeriod":5000,"Pid":1300,"AppNameLength":1,)"
+                                       R"("AppName":"p","StackSize":2,"Stack":["0x7710A00","0x401F00"]}})"),
+              std::string::npos);
+    // A version whose layout is not known is not guessed at.
+    TestEvent unknown(kKernelPowerProvider, 0, 0, Payload().U32(10000).U16(2).U16('g').U16('o').bytes());
+    unknown.get()->EventHeader.EventDescriptor.Id = kEventTimeResolutionChange;
+    EXPECT_NE(JsonOf(unknown.get()).find(R"("id":63,)"), std::string::npos);
+    EXPECT_NE(JsonOf(unknown.get()).find(R"("properties":null})"), std::string::npos);
 }
 
 TEST(EtwdumpEventJsonTest, MarksWhatCannotBeDecodedAsNull) {

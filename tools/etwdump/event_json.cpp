@@ -9,6 +9,7 @@
 #include "etwdump/json_text.h"
 #include "platform/etl_reader/little_endian.h"
 #include "platform/kernel_event_classes.h"
+#include "platform/kernel_power_events.h"
 
 namespace dormiscope::etwdump {
 namespace {
@@ -68,6 +69,17 @@ void AppendAddress(std::string& out, std::uint64_t address) {
     const std::size_t zeros = std::min(out.find_first_not_of('0', start) - start, std::size_t{15});
     out.erase(start, zeros);
     out.push_back('"');
+}
+
+void AppendAddresses(std::string& out, std::span<const std::uint64_t> addresses) {
+    out.push_back('[');
+    for (std::size_t index = 0; index < addresses.size(); ++index) {
+        if (index != 0) {
+            out.push_back(',');
+        }
+        AppendAddress(out, addresses[index]);
+    }
+    out.push_back(']');
 }
 
 void AppendValue(std::string& out, const EVENT_PROPERTY_INFO& property, std::span<const std::uint8_t> value,
@@ -173,8 +185,31 @@ void EventJsonWriter::Append(std::string& out, EVENT_RECORD& event) {
     object.Number("pid", header.ProcessId);
     object.Number("tid", header.ThreadId);
     object.Number("user_data_length", event.UserDataLength);
+    if (SameGuid(header.ProviderId, kKernelPowerProvider) &&
+        !TimerResolutionEventName(header.EventDescriptor.Id).empty()) {
+        AppendTimerResolutionProperties(object.Key("properties"), event);
+        return;
+    }
     AppendProperties(object.Key("properties"), event);
     AppendStackFrames(object, event);
+}
+
+void EventJsonWriter::AppendTimerResolutionProperties(std::string& out, const EVENT_RECORD& event) {
+    if (ReadTimerResolutionEvent(event, timer_) != TimerResolutionRead::kRead) {
+        out += "null";
+        return;
+    }
+    const TimerResolutionLayout* layout = TimerResolutionLayoutOf(timer_.id, timer_.version);
+    JsonObject properties(out);
+    for (const TimerResolutionField& field : layout->fields) {
+        if (field.value == TimerValue::kAppName) {
+            AppendJsonString(properties.Key(field.name), timer_.AppName);
+        } else if (field.value == TimerValue::kStack) {
+            AppendAddresses(properties.Key(field.name), timer_.Stack);
+        } else {
+            properties.Number(field.name, TimerNumber(timer_, field.value));
+        }
+    }
 }
 
 void EventJsonWriter::AppendStackFrames(JsonObject& object, const EVENT_RECORD& event) {
@@ -182,15 +217,7 @@ void EventJsonWriter::AppendStackFrames(JsonObject& object, const EVENT_RECORD& 
         (stack_.frames.empty() && stack_.frames_read == StackFrames::kWhole)) {
         return;
     }
-    std::string& out = object.Key("frames");
-    out.push_back('[');
-    for (std::size_t index = 0; index < stack_.frames.size(); ++index) {
-        if (index != 0) {
-            out.push_back(',');
-        }
-        AppendAddress(out, stack_.frames[index]);
-    }
-    out.push_back(']');
+    AppendAddresses(object.Key("frames"), stack_.frames);
     if (stack_.frames_read != StackFrames::kWhole) {
         AppendJsonString(object.Key("frames_damage"),
                          stack_.frames_read == StackFrames::kTruncated ? "truncated" : "oversized");

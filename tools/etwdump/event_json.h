@@ -1,5 +1,6 @@
 // One delivered event as a JSON object: its header facts and, for events the
-// Trace Data Helper describes, its properties decoded by name.
+// Trace Data Helper describes and the timer-resolution events, its properties
+// decoded by name.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "etw/stack_event_records.h"
+#include "etw/timer_resolution_records.h"
 #include "etwdump/json_text.h"
 #include "platform/etw_api.h"
 
@@ -33,10 +35,14 @@ private:
                              const std::uint8_t* name);
     // A stack event's addresses, leaf first, after its properties.
     void AppendStackFrames(JsonObject& object, const EVENT_RECORD& event);
+    // A timer-resolution event's fields as its layout names them; null for a
+    // layout not known.
+    void AppendTimerResolutionProperties(std::string& out, const EVENT_RECORD& event);
 
     std::vector<std::uint8_t> event_info_;
     std::vector<std::uint8_t> value_;
     StackEventData stack_;
+    TimerResolutionEventData timer_;
 };
 
 }  // namespace dormiscope::etwdump

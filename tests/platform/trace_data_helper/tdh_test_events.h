@@ -22,6 +22,7 @@ inline constexpr USHORT kFlags32 = EVENT_HEADER_FLAG_CLASSIC_HEADER | EVENT_HEAD
 class Payload {
 public:
     Payload& U8(std::uint8_t value) { return Raw(&value, 1); }
+    Payload& U16(std::uint16_t value) { return Raw(&value, 2); }
     Payload& U32(std::uint32_t value) { return Raw(&value, 4); }
     Payload& U64(std::uint64_t value) { return Raw(&value, 8); }
     Payload& Pointer(std::uint64_t value, unsigned pointer_size) { return Raw(&value, pointer_size); }
