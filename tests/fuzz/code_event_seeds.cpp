@@ -8,7 +8,9 @@
 
 #include "etl_writer/code_events.h"
 #include "etl_writer/etl_writer.h"
+#include "etl_writer/timer_resolution_events.h"
 #include "platform/kernel_event_classes.h"
+#include "platform/kernel_power_events.h"
 
 namespace dormiscope::fuzz {
 
@@ -28,6 +30,45 @@ std::vector<std::uint64_t> Frames(std::size_t count, std::uint32_t pointer_size)
         frames.push_back(base + index * 0x31);
     }
     return frames;
+}
+
+// Every timer-resolution layout, and payloads none explains: a name or a
+// stack counted past the payload, an odd name count, a version not known.
+template <typename Add>
+void AddTimerResolutionEvents(const Add& add, std::uint32_t pointer_size) {
+    const auto power = [&](std::uint16_t id, std::uint8_t version, std::vector<std::uint8_t> payload) {
+        return etl::KernelPowerEvent(0, 0, id, version, 1234, pointer_size, std::move(payload));
+    };
+    const etl::TimerRequestFields request{10000, 1234, u"\\Device\\HarddiskVolume2\\game.exe", std::nullopt, 62};
+    const etl::TimerStackFields stack{Frames(3, pointer_size), std::nullopt};
+    add("timer-change", power(kEventTimeResolutionChange, 1, etl::TimeResolutionChangePayload(request)));
+    add("timer-release", power(kEventTimeResolutionChange, 1,
+                               etl::TimeResolutionChangePayload({0, 1234, u"game.exe", std::nullopt, 0})));
+    for (const std::uint8_t version : {0, 1}) {
+        const std::string suffix = "-v" + std::to_string(version);
+        add("timer-rundown" + suffix,
+            power(kEventTimeResolutionRundown, version, etl::TimeResolutionRundownPayload(version, {})));
+        add("timer-kernel-change" + suffix, power(kEventTimeResolutionKernelChange, version,
+                                                  etl::TimeResolutionKernelChangePayload(version, 10000, 7)));
+    }
+    add("timer-request-rundown",
+        power(kEventTimeResolutionRequestRundown, 0, etl::TimeResolutionRequestRundownPayload(request)));
+    add("timer-stack-rundown",
+        power(kEventTimerResolutionStackRundown, 0,
+              etl::TimerResolutionStackRundownPayload(request, stack, pointer_size)));
+
+    etl::TimerRequestFields name_past_payload = request;
+    name_past_payload.AppNameLength = 0xFFFF;
+    add("timer-name-past-payload",
+        power(kEventTimeResolutionChange, 1, etl::TimeResolutionChangePayload(name_past_payload)));
+    etl::TimerRequestFields odd_name = request;
+    odd_name.AppNameLength = static_cast<std::uint16_t>(2 * request.AppName.size() + 1);
+    add("timer-odd-name-length",
+        power(kEventTimeResolutionRequestRundown, 0, etl::TimeResolutionRequestRundownPayload(odd_name)));
+    add("timer-stack-past-payload",
+        power(kEventTimerResolutionStackRundown, 0,
+              etl::TimerResolutionStackRundownPayload(request, {stack.Stack, 0x4000'0000}, pointer_size)));
+    add("timer-change-v0", power(kEventTimeResolutionChange, 0, etl::TimeResolutionChangePayload(request)));
 }
 
 // Every form, in time order on one processor.
@@ -88,6 +129,7 @@ std::vector<NamedEvent> CodeEvents(std::uint32_t pointer_size) {
     Event dpc = etl::DpcEvent(0, raw, kOpcodeDpc, raw - 500, Frames(1, pointer_size)[0], pointer_size);
     dpc.payload.resize(dpc.payload.size() - 1);
     add("dpc-cut", std::move(dpc));
+    AddTimerResolutionEvents(add, pointer_size);
     return events;
 }
 
@@ -103,10 +145,15 @@ void WriteTrace(const std::filesystem::path& file, std::uint32_t pointer_size, c
     writer.Finish();
 }
 
-// The decoding-plan target's form: [provider][opcode][version][flags][length, 2 bytes][payload].
+// The decoding-plan target's form: [provider][opcode][version][flags][length, 2 bytes][payload];
+// a Kernel-Power event's id takes the opcode's place.
 std::string RecordPlanInput(const Event& event, std::uint32_t pointer_size) {
     std::uint8_t provider = 6;  // PerfInfo
-    if (SameGuid(event.provider, kImageIdentityProvider)) {
+    std::uint8_t type = event.type;
+    if (SameGuid(event.provider, kKernelPowerProvider)) {
+        provider = 7;
+        type = static_cast<std::uint8_t>(event.event_id);
+    } else if (SameGuid(event.provider, kImageIdentityProvider)) {
         provider = 4;
     } else if (event.group == kGroupImage) {
         provider = 3;
@@ -114,7 +161,7 @@ std::string RecordPlanInput(const Event& event, std::uint32_t pointer_size) {
         provider = 5;
     }
     const std::uint8_t flags = pointer_size == 8 ? 0 : 1;  // the 64-bit or 32-bit header flag
-    std::string input{static_cast<char>(provider), static_cast<char>(event.type),
+    std::string input{static_cast<char>(provider), static_cast<char>(type),
                       static_cast<char>(event.version & 0xFF), static_cast<char>(flags),
                       static_cast<char>(event.payload.size() & 0xFF), static_cast<char>(event.payload.size() >> 8)};
     input.append(event.payload.begin(), event.payload.end());

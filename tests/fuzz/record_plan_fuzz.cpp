@@ -4,6 +4,11 @@
 // [kind][opcode][version][flags][length, 2 bytes little-endian][payload...],
 // long enough for a stack beyond the kernel's 192 frames, so one input can
 // teach a plan and then hand it events it must not vouch for.
+//
+// The last kind is a Kernel-Power event (EVENT_HEADER form) whose id is the
+// opcode byte. The helper has no schema for it, so its reader is checked
+// against the trace writer instead: a record it vouches for must be written
+// back, by the writer's own builders, to exactly the payload it came from.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -12,8 +17,11 @@
 
 #include "etw/event_records.h"
 #include "etw/stack_event_records.h"
+#include "etw/timer_resolution_records.h"
 #include "etw/wake_event_records.h"
+#include "etl_writer/timer_resolution_events.h"
 #include "platform/kernel_event_classes.h"
+#include "platform/kernel_power_events.h"
 
 namespace {
 
@@ -96,6 +104,46 @@ void CheckAllReaders(const EVENT_RECORD& event) {
     Check<ThreadNameEventData>(event, dormiscope::ReadThreadEventName, dormiscope::ReadThreadEventNameThroughHelper);
 }
 
+// The payload the writer builds for a record the reader vouched for.
+std::vector<std::uint8_t> WrittenBack(const dormiscope::TimerResolutionEventData& record, std::uint32_t pointer_size) {
+    namespace etl = dormiscope::etl;
+    // The reader drops the name's trailing zero units; the count keeps them.
+    std::u16string name = record.AppName;
+    name.resize(record.AppNameLength, u'\0');
+    const etl::TimerRequestFields request{record.Requested, record.Pid, name, std::nullopt, record.SubProcessTag};
+    switch (record.id) {
+        case dormiscope::kEventTimeResolutionChange:
+            return etl::TimeResolutionChangePayload(request);
+        case dormiscope::kEventTimeResolutionRequestRundown:
+            return etl::TimeResolutionRequestRundownPayload(request);
+        case dormiscope::kEventTimerResolutionStackRundown:
+            return etl::TimerResolutionStackRundownPayload(request, {record.Stack, record.StackSize}, pointer_size);
+        case dormiscope::kEventTimeResolutionRundown:
+            return etl::TimeResolutionRundownPayload(
+                record.version, {record.CurrentPeriod, record.MinimumPeriod, record.MaximumPeriod,
+                                 record.KernelRequestCount, record.KernelRequestedPeriod, record.InternalSetPeriod});
+        case dormiscope::kEventTimeResolutionKernelChange:
+            return etl::TimeResolutionKernelChangePayload(record.version, record.Requested, record.Tag);
+        default:
+            __builtin_trap();
+    }
+}
+
+void CheckTimerResolutionReader(const EVENT_RECORD& event, const std::vector<std::uint8_t>& payload) {
+    dormiscope::TimerResolutionEventData record;
+    const dormiscope::TimerResolutionRead read = dormiscope::ReadTimerResolutionEvent(event, record);
+    if (read != dormiscope::TimerResolutionRead::kRead) {
+        return;
+    }
+    const std::uint32_t pointer_size = (event.EventHeader.Flags & EVENT_HEADER_FLAG_32_BIT_HEADER) != 0 &&
+                                               (event.EventHeader.Flags & EVENT_HEADER_FLAG_64_BIT_HEADER) == 0
+                                           ? 4
+                                           : 8;
+    if (WrittenBack(record, pointer_size) != payload) {
+        __builtin_trap();
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -112,18 +160,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const GUID* const providers[] = {&dormiscope::kProcessProvider,       &dormiscope::kThreadProvider,
                                          &kOtherProvider,                     &dormiscope::kImageProvider,
                                          &dormiscope::kImageIdentityProvider, &dormiscope::kStackWalkProvider,
-                                         &dormiscope::kPerfInfoProvider};
+                                         &dormiscope::kPerfInfoProvider,      &dormiscope::kKernelPowerProvider};
         event.EventHeader.ProviderId = *providers[header[0] % std::size(providers)];
-        event.EventHeader.EventDescriptor.Opcode = header[1];
+        const bool manifest_event = dormiscope::SameGuid(event.EventHeader.ProviderId, dormiscope::kKernelPowerProvider);
+        if (manifest_event) {
+            event.EventHeader.EventDescriptor.Id = header[1];
+        } else {
+            event.EventHeader.EventDescriptor.Opcode = header[1];
+        }
         event.EventHeader.EventDescriptor.Version = header[2];
         const USHORT flag_choices[] = {EVENT_HEADER_FLAG_64_BIT_HEADER, EVENT_HEADER_FLAG_32_BIT_HEADER, 0,
                                        EVENT_HEADER_FLAG_32_BIT_HEADER | EVENT_HEADER_FLAG_64_BIT_HEADER};
-        event.EventHeader.Flags = static_cast<USHORT>(flag_choices[header[3] % 4] | EVENT_HEADER_FLAG_CLASSIC_HEADER);
+        event.EventHeader.Flags = static_cast<USHORT>(flag_choices[header[3] % 4] |
+                                                      (manifest_event ? 0 : EVENT_HEADER_FLAG_CLASSIC_HEADER));
         event.EventHeader.TimeStamp.QuadPart = static_cast<LONGLONG>(position);
         event.BufferContext.ProcessorNumber = header[3];
         event.UserDataLength = static_cast<USHORT>(payload.size());
         event.UserData = payload.empty() ? nullptr : const_cast<std::uint8_t*>(payload.data());
-        CheckAllReaders(event);
+        if (manifest_event) {
+            CheckTimerResolutionReader(event, payload);
+        } else {
+            CheckAllReaders(event);
+        }
     }
     return 0;
 }
