@@ -19,7 +19,9 @@
 #include "e2e_run.h"
 #include "report_json.h"
 #include "etl_writer/code_events.h"
+#include "etl_writer/timer_resolution_events.h"
 #include "etl_writer/trace_clock.h"
+#include "platform/kernel_power_events.h"
 #include "support/kernel_trace.h"
 
 namespace dormiscope::testing {
@@ -118,6 +120,21 @@ public:
         trace_.Add(opcode == kOpcodeIsr ? etl::IsrEvent(processor, 0, Raw(entered_at), routine, 0x31, PointerSize())
                                         : etl::DpcEvent(processor, 0, opcode, Raw(entered_at), routine, PointerSize()),
                    at);
+        return *this;
+    }
+    // Timer-resolution events: a process's request (0 releases it), and at a
+    // rundown its outstanding request with the stack that made it.
+    WakeTrace& TimerRequest(std::uint64_t at, std::uint32_t pid, const std::u16string& app, std::uint32_t requested) {
+        trace_.TimerRequest(pid, app, requested, at);
+        return *this;
+    }
+    WakeTrace& TimerRundown(std::uint64_t at, std::uint32_t pid, const std::u16string& app, std::uint32_t requested,
+                            const std::vector<std::uint64_t>& stack) {
+        trace_.TimerRequestRundown(pid, app, requested, at).TimerStackRundown(pid, app, requested, stack, at);
+        return *this;
+    }
+    WakeTrace& PowerEvent(std::uint64_t at, std::uint16_t id, std::uint8_t version, std::vector<std::uint8_t> payload) {
+        trace_.PowerEvent(id, version, std::move(payload), at);
         return *this;
     }
     // Any event, for the ones the helpers above cannot damage.
@@ -333,6 +350,57 @@ const std::vector<ViewCase>& ViewCases() {
              trace.StackKeyReference(1'501, 0, kUserPart, 1'100, 720, 96, 0xB0);
              trace.StackKeyDefinition(5'000, kOpcodeStackKeyRundown, 0xA0, {kKernelBase + 0x2000})
                  .StackKeyDefinition(5'000, kOpcodeStackKeyRundown, 0xB0, {0x40'1000});
+             return trace;
+         }},
+        // Timer resolution over 10 s: game.exe holds 1 ms from 2 s to 7 s and
+        // player.exe 0.5 ms from 4 s to 5 s, so the machine steps 15.625 → 1
+        // → 0.5 → 1 → 15.625 ms; the kernel asks for 2 ms at 6 s and lets go
+        // at 6.5 s (marked, finer requests outstanding); tool.exe releases a
+        // request it never made; a change of version 0 is counted, not read.
+        // Idle wakes at 1, 3, 4.2, 4.4, 4.6, 4.8, 6, 9 and 10 s: four in the
+        // second at 0.5 ms (4/s), five in the other nine (0.556/s).
+        {"timer_requests",
+         [] {
+             constexpr std::uint64_t kSecond = 10'000'000;
+             WakeTrace trace;
+             trace.Process(1200, "game.exe").Thread(1200, 1204);
+             for (const std::uint64_t at : {10, 30, 42, 44, 46, 48, 60, 90}) {
+                 trace.Switch(at * kSecond / 10, 0, 1204, kIdle).Switch(at * kSecond / 10 + 100, 0, kIdle, 1204);
+             }
+             trace.Switch(10 * kSecond, 0, 1204, kIdle);
+             const std::u16string game = u"\\Device\\HarddiskVolume2\\Games\\game.exe";
+             trace.TimerRequest(2 * kSecond, 1200, game, 10'000).TimerRequest(7 * kSecond, 1200, game, 0);
+             trace.TimerRequest(4 * kSecond, 1300, u"\\Device\\HarddiskVolume2\\player.exe", 5'000)
+                 .TimerRequest(5 * kSecond, 1300, u"\\Device\\HarddiskVolume2\\player.exe", 0);
+             trace.PowerEvent(6 * kSecond, kEventTimeResolutionKernelChange, 0,
+                              etl::TimeResolutionKernelChangePayload(0, 20'000));
+             trace.PowerEvent(6 * kSecond + kSecond / 2, kEventTimeResolutionKernelChange, 0,
+                              etl::TimeResolutionKernelChangePayload(0, 0));
+             trace.TimerRequest(8 * kSecond, 1400, u"tool.exe", 0);
+             trace.PowerEvent(9 * kSecond + 1, kEventTimeResolutionChange, 0,
+                              etl::TimeResolutionChangePayload({10'000, 1500, u"old.exe", std::nullopt, 0}));
+             return trace;
+         }},
+        // A 32-bit trace: player.exe held 0.5 ms before the recording began
+        // and still holds it when it ends, as the rundowns at both ends say;
+        // the stack rundown names where it asked (kernel, then player.exe).
+        // Two idle wakes in 10 s at 0.5 ms, and no other time.
+        {"timer_rundown_32bit",
+         [] {
+             constexpr std::uint64_t kSecond = 10'000'000;
+             constexpr std::uint64_t kKernel32 = 0x8000'0000;
+             WakeTrace trace(ThirtyTwoBit());
+             trace.Process(1300, "player.exe").Thread(1300, 1304);
+             trace.Image(0, kOpcodeImageDCStart, 0, kKernel32, 0x10'0000, u"\\SystemRoot\\system32\\ntoskrnl.exe")
+                 .Image(0, kOpcodeImageDCStart, 1300, 0x40'0000, 0x1'0000, u"C:\\Media\\player.exe");
+             const std::u16string player = u"\\Device\\HarddiskVolume2\\Media\\player.exe";
+             const std::vector<std::uint64_t> stack = {kKernel32 + 0x1234, 0x40'1000};
+             trace.PowerEvent(0, kEventTimeResolutionRundown, 1,
+                              etl::TimeResolutionRundownPayload(1, {5'000, 5'000, 156'250, 0, 0, 5'000}));
+             trace.TimerRundown(0, 1300, player, 5'000, stack);
+             trace.Switch(kSecond, 0, 1304, kIdle).Switch(kSecond + 100, 0, kIdle, 1304);
+             trace.Switch(2 * kSecond, 0, 1304, kIdle).Switch(2 * kSecond + 100, 0, kIdle, 1304);
+             trace.TimerRundown(10 * kSecond, 1300, player, 5'000, stack);
              return trace;
          }},
         // Names that HTML and JSON must escape.

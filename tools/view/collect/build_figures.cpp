@@ -377,6 +377,19 @@ void AddCodeNotes(std::vector<std::string>& notes, const CodeFigures& code, bool
     }
 }
 
+void AddTimerNotes(std::vector<std::string>& notes, const TimerResolutionFigures& timer) {
+    if (timer.events == 0 && timer.unknown_layout == 0) {
+        notes.push_back(
+            "The trace has no timer-resolution events: which process raised the timer resolution is not "
+            "recorded. Record with dormiscope.wprp, or add Microsoft-Windows-Kernel-Power:0x4 with stacks and "
+            "its rundown to xperf.");
+    }
+    if (timer.unknown_layout > 0) {
+        notes.push_back(CountOf(timer.unknown_layout, "timer-resolution event", "timer-resolution events") +
+                        " of an unknown layout: left out.");
+    }
+}
+
 // Only data the trace misses makes it incomplete.
 std::vector<std::string> CoverageNotes(const TraceFigures& figures, const TraceCoverage& coverage) {
     std::vector<std::string> notes;
@@ -406,6 +419,7 @@ std::vector<std::string> TraceNotes(const TraceFigures& figures, bool clock_know
             "dormiscope.wprp, or add DISPATCHER to xperf's kernel flags.");
     }
     AddCodeNotes(notes, figures.code, clock_known);
+    AddTimerNotes(notes, figures.timer_requests);
     return notes;
 }
 
@@ -436,6 +450,7 @@ TraceFigures BuildFigures(const TraceModel& model, std::uint64_t duration, WakeR
     figures.events_lost = reading.header.events_lost;
     figures.buffers_lost = reading.header.buffers_lost;
     figures.timer_resolution = reading.header.timer_resolution;
+    figures.timer_requests = reading.timer_requests.Figures(model, reading.modules, frame_names);
     figures.code = CodeFiguresOf(reading);
     CodeNames names(collector, reading.modules);
     figures.routines = Routines(collector.credits().routines(), names, duration, frame_names);

@@ -6,8 +6,10 @@
 #include "etw/event_records.h"
 #include "etw/logfile_header_field.h"
 #include "etw/stack_event_records.h"
+#include "etw/timer_resolution_records.h"
 #include "model/trace_passes.h"
 #include "platform/kernel_event_classes.h"
+#include "platform/kernel_power_events.h"
 
 namespace dormiscope::view {
 namespace {
@@ -107,6 +109,25 @@ void OnRoutine(const EVENT_RECORD& event, const TraceInfo*, void* context) {
     }
 }
 
+void OnPowerEvent(const EVENT_RECORD& event, const TraceInfo*, void* context) {
+    PassContext& pass = ContextOf(context);
+    // Still an event whose stack the view does not match, as before it was read.
+    NoteOtherEvent(event, pass);
+    TimerResolutionEventData record;
+    switch (ReadTimerResolutionEvent(event, record)) {
+        case TimerResolutionRead::kRead:
+            pass.collector.CountEvent(ProcessorOf(event));
+            pass.reading.timer_requests.Event(record, pass.collector.idle_wakes());
+            break;
+        case TimerResolutionRead::kUnknownLayout:
+            pass.collector.CountEvent(ProcessorOf(event));
+            pass.reading.timer_requests.UnknownLayout();
+            break;
+        case TimerResolutionRead::kOtherEvent:
+            break;
+    }
+}
+
 void OnSetName(const EVENT_RECORD& event, const TraceInfo*, void* context) {
     PassContext& pass = ContextOf(context);
     pass.collector.CountEvent(ProcessorOf(event));
@@ -192,6 +213,7 @@ WakeReading ReadWakes(RunContext& run) {
     reading.duration = run.coverage.CutShort() ? CoveredDuration(run.coverage, parser.Info().StartTime)
                                                : run.trace_duration;
     collector->SetWindow({parser.Info().StartTime, reading.duration});
+    reading.timer_requests.SetWindow({parser.Info().StartTime, reading.duration});
     const std::optional<ClockReference> clock = parser.Clock();
     std::optional<TimeConverter> converter = clock ? TimeConverter::Create(*clock) : std::nullopt;
     reading.clock_known = converter.has_value();
@@ -219,10 +241,13 @@ WakeReading ReadWakes(RunContext& run) {
         parser.AddEventCallback({kPerfInfoProvider, opcode}, OnRoutine);
     }
     parser.SetOtherEventCallback(OnOtherEvent);
+    // The power manager logs its timer-resolution events without an opcode.
+    parser.AddEventCallback({kKernelPowerProvider, 0}, OnPowerEvent);
     reading.status = parser.Process();
     parser.Close();
     if (reading.status == 0) {
         collector->Finish();
+        reading.timer_requests.Finish(collector->idle_wakes());
         reading.collector = std::move(collector);
     }
     return reading;

@@ -1,14 +1,15 @@
 // Reads a trace for the wake view: the model's first pass (the processes and
 // threads present at the start), then one pass that keeps the model up to date
 // exactly as the report's second pass does and feeds every context switch,
-// ready, thread name, stack and DPC or interrupt to the collector, and every
-// image to the module maps.
+// ready, thread name, stack and DPC or interrupt to the collector, every
+// image to the module maps and every timer-resolution event to the requests.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
 #include "model/run_context.h"
+#include "view/collect/timer_requests.h"
 #include "view/collect/wake_collector.h"
 #include "view/stacks/module_maps.h"
 
@@ -25,6 +26,7 @@ struct WakeReading {
     std::uint32_t status = 0;  // 0, or the failing trace operation's code
     TraceHeaderFacts header;
     std::unique_ptr<WakeCollector> collector;  // set when status is 0
+    TimerRequests timer_requests;
     ModuleMaps modules;
     std::uint64_t images = 0;                  // image events read
     std::uint64_t image_identities = 0;

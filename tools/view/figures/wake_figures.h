@@ -104,6 +104,50 @@ struct RoutineFigure {
     std::uint64_t started_idle = 0;  // runs entered while the processor was idle
 };
 
+// One resolution a process held, and for how long (100-ns units).
+struct TimerHoldFigure {
+    std::uint32_t resolution = 0;  // 100-ns units
+    std::uint64_t held = 0;
+    double share = 0;  // of the recording
+};
+
+// A process that asked for a finer timer during the recording, or held one at its start.
+struct TimerRequestFigure {
+    std::uint32_t process_id = 0;
+    std::wstring name;  // the model's, or else the file part of the name the events give
+    std::vector<TimerHoldFigure> holds;  // finest first
+    std::uint64_t changes = 0;           // requests and releases it logged during the recording
+    double changes_per_second = 0;
+    bool held_at_start = false;
+    bool held_at_end = false;
+    std::vector<std::string> stack;  // named frames, where a stack rundown names the request; leaf first
+};
+
+// From `at` (100-ns units into the recording) the machine's finest outstanding request.
+struct ResolutionStep {
+    std::uint64_t at = 0;
+    std::uint32_t resolution = 0;
+};
+
+// The kernel changed its own request at `at` (0: released it).
+struct KernelResolutionChange {
+    std::uint64_t at = 0;
+    std::uint32_t requested = 0;
+};
+
+struct TimerResolutionFigures {
+    std::uint64_t events = 0;          // timer-resolution events read
+    std::uint64_t unknown_layout = 0;  // left out: a version or size not known
+    std::vector<TimerRequestFigure> requests;  // finest first, then longest held
+    std::vector<ResolutionStep> effective;     // empty without the events
+    std::vector<KernelResolutionChange> kernel_changes;
+    // The finest resolution in force during the recording, when finer than
+    // the default, and the idle wakes per second while it was and was not.
+    std::optional<std::uint32_t> finest;
+    std::optional<double> idle_wakes_per_second_at_finest;
+    std::optional<double> idle_wakes_per_second_otherwise;
+};
+
 struct TraceFigures {
     std::uint64_t duration = 0;  // 100-ns units
     std::uint32_t processors = 0;
@@ -121,6 +165,7 @@ struct TraceFigures {
     std::uint32_t events_lost = 0;
     std::uint32_t buffers_lost = 0;
     std::uint64_t timer_resolution = 0;  // 100-ns units
+    TimerResolutionFigures timer_requests;
     CodeFigures code;
     std::vector<RoutineFigure> routines;      // most runs first
     std::optional<symbols::SymbolSummary> symbols;  // none when no PDB was looked for

@@ -112,6 +112,7 @@ public:
     // Frame and module texts are UTF-8; they are escaped like names.
     JsonOut& Utf8(std::string_view text) { return Text(Utf16Of(text)); }
     JsonOut& Null() { return Value("null"); }
+    JsonOut& Bool(bool value) { return Value(value ? "true" : "false"); }
     // The next element starts a new line, so that documents diff by process.
     JsonOut& LineBreak() {
         break_next_ = true;
@@ -270,6 +271,63 @@ void WriteRoutines(JsonOut& json, const std::vector<RoutineFigure>& routines) {
     json.Close(']');
 }
 
+template <typename Value>
+void OptionalDecimal(JsonOut& json, const std::optional<Value>& value) {
+    if (value) {
+        json.Decimal(*value);
+    } else {
+        json.Null();
+    }
+}
+
+void WriteTimerRequests(JsonOut& json, const TimerResolutionFigures& timer) {
+    json.Key("timer_requests").Open('{');
+    json.Key("events").Unsigned(timer.events);
+    json.Key("unknown_layout").Unsigned(timer.unknown_layout);
+    json.Key("finest_ms");
+    if (timer.finest) {
+        json.Milliseconds(*timer.finest);
+    } else {
+        json.Null();
+    }
+    json.Key("idle_wakes_per_s_at_finest");
+    OptionalDecimal(json, timer.idle_wakes_per_second_at_finest);
+    json.Key("idle_wakes_per_s_otherwise");
+    OptionalDecimal(json, timer.idle_wakes_per_second_otherwise);
+    json.Key("effective").Open('[');
+    for (const ResolutionStep& step : timer.effective) {
+        json.Open('{').Key("at_ms").Milliseconds(step.at).Key("resolution_ms").Milliseconds(step.resolution);
+        json.Close('}');
+    }
+    json.Close(']');
+    json.Key("kernel_changes").Open('[');
+    for (const KernelResolutionChange& change : timer.kernel_changes) {
+        json.Open('{').Key("at_ms").Milliseconds(change.at).Key("requested_ms").Milliseconds(change.requested);
+        json.Close('}');
+    }
+    json.Close(']');
+    json.Key("processes").Open('[');
+    for (const TimerRequestFigure& request : timer.requests) {
+        json.Open('{').Key("pid").Unsigned(request.process_id).Key("name").Text(request.name);
+        json.Key("resolutions").Open('[');
+        for (const TimerHoldFigure& hold : request.holds) {
+            json.Open('{').Key("resolution_ms").Milliseconds(hold.resolution);
+            json.Key("held_s").Decimal(static_cast<double>(hold.held) / 1e7).Key("share").Decimal(hold.share);
+            json.Close('}');
+        }
+        json.Close(']');
+        json.Key("changes").Unsigned(request.changes).Key("changes_per_s").Decimal(request.changes_per_second);
+        json.Key("held_at_start").Bool(request.held_at_start);
+        json.Key("held_at_end").Bool(request.held_at_end);
+        json.Key("stack").Open('[');
+        for (const std::string& frame : request.stack) {
+            json.Utf8(frame);
+        }
+        json.Close(']').Close('}');
+    }
+    json.Close(']').Close('}');
+}
+
 void WritePdbs(JsonOut& json, std::string_view key, const std::vector<symbols::PdbIdentity>& pdbs) {
     json.Key(key).Open('[');
     for (const symbols::PdbIdentity& pdb : pdbs) {
@@ -327,6 +385,7 @@ std::string WakesJson(const TraceFigures& figures) {
     json.Key("buffers_lost").Unsigned(figures.buffers_lost);
     json.Key("timeline_slices").Unsigned(kTimelineSlices);
     json.Key("timer_resolution_ms").Milliseconds(figures.timer_resolution);
+    WriteTimerRequests(json, figures.timer_requests);
     WriteCode(json, figures.code);
     json.Key("symbols");
     WriteSymbols(json, figures.symbols);
