@@ -3,7 +3,9 @@
 # README.txt and tools/record/dormiscope.wprp say the same. The profile is
 # well-formed XML whose file-mode profile has the kernel logger collect
 # exactly the events, stacks and buffers the xperf line asks for, and the
-# recipe holds what dormiscope and the wake view read.
+# power manager's timer-resolution events with stacks and their state at both
+# ends, as the xperf session does; the recipe holds what dormiscope and the
+# wake view read.
 # Usage: record_profile_test.sh PROFILE README.md README.txt.in
 set -uo pipefail
 
@@ -27,8 +29,8 @@ commands_in() {
 
 readme_commands="$(commands_in "$readme")"
 zip_commands="$(commands_in "$zip_readme")"
-[[ "$(grep -c '^wpr ' <<<"$readme_commands")" == 2 && "$(grep -c '^xperf ' <<<"$readme_commands")" == 2 ]] ||
-    fail "the README should give two wpr and two xperf lines, not: $readme_commands"
+[[ "$(grep -c '^wpr ' <<<"$readme_commands")" == 2 && "$(grep -c '^xperf ' <<<"$readme_commands")" == 5 ]] ||
+    fail "the README should give two wpr and five xperf lines, not: $readme_commands"
 [[ "$zip_commands" == "$readme_commands" ]] ||
     fail "the zip's README.txt records otherwise than the README: $(diff <(echo "$readme_commands") <(echo "$zip_commands"))"
 profile_commands="$(commands_in "$profile")"
@@ -52,6 +54,18 @@ for needed in CSwitch ReadyThread; do
     grep -qx "$needed" <<<"$stacks" || fail "the recipe records no stacks on $needed: $xperf_start"
 done
 ((buffer_size >= 1024)) || fail "buffers of at least 1 MB, not $buffer_size KB"
+
+# The timer-resolution session: keyword 0x4 with stacks, its state captured
+# after the start and before the stop, stopped with the kernel logger and merged.
+power="Microsoft-Windows-Kernel-Power:0x4"
+timer_start="$(grep -m1 '^xperf -start ' <<<"$readme_commands")"
+session="$(sed -nE 's/^xperf -start ([^ ]+) .*/\1/p' <<<"$timer_start")"
+[[ "$timer_start" == "xperf -start $session -on $power::'stack' "* ]] ||
+    fail "the recipe records no timer-resolution events with stacks: $timer_start"
+[[ "$(grep -cx "xperf -capturestate $session $power" <<<"$readme_commands")" == 2 ]] ||
+    fail "the recipe should capture the timer-resolution state at the start and before stopping"
+[[ "$(tail -n 1 <<<"$readme_commands")" == "xperf -stop $session -stop -d "* ]] ||
+    fail "the recipe should stop both sessions and merge them: $(tail -n 1 <<<"$readme_commands")"
 ((min_buffers >= 256)) || fail "at least 256 buffers, not $min_buffers"
 
 # WPR's name for each xperf kernel flag.
@@ -90,6 +104,15 @@ expect_one "$min_buffers buffers, as xperf's least" "$collector/Buffers[@Value =
     fail "the profile's events are $(values "$provider/Keywords/Keyword" | tr '\n' ' ')but xperf records $(tr '\n' ' ' <<<"${expected_keywords%$'\n'}")"
 [[ "$(values "$provider/Stacks/Stack")" == "$(sort <<<"$stacks")" ]] ||
     fail "the profile's stacks are on $(values "$provider/Stacks/Stack" | tr '\n' ' ')but xperf's on $(tr '\n' ' ' <<<"$stacks")"
+
+events_path="$profile_path/Collectors/EventCollectorId/EventProviders/EventProviderId"
+event_provider="/WindowsPerformanceRecorder/Profiles/EventProvider[@Id=\"$(xmllint --xpath "string($events_path/@Value)" "$profile")\"]"
+expect_one "the timer-resolution provider with stacks in the file-mode profile" \
+    "${event_provider}[@Name=\"331C3B3A-2005-44C2-AC5E-77220C37D6B4\" and @Stack=\"true\"]"
+for part in Keywords CaptureStateOnStart CaptureStateOnSave; do
+    [[ "$(values "$event_provider/$part/Keyword")" == "0x4" ]] ||
+        fail "the timer-resolution provider's $part should be keyword 0x4, as xperf's"
+done
 
 if ((failures > 0)); then
     echo "$failures check(s) failed"
