@@ -15,7 +15,8 @@ const offeredBy = {
   "stacks.js": ["stackState", "stackKey", "hasStacks", "stacksToggle", "stackDetailRow"],
   "table.js": ["data"],
   "routines.js": [],
-  "summary.js": [],
+  "summary.js": ["resolutionText"],
+  "timers.js": [],
   "tooltip.js": [],
 };
 

@@ -206,6 +206,12 @@ async function checkPage(browser, label, file, json, screenshot) {
     `after navigation start, load event after ${page.loadMs} ms`);
   check(size < PAGE_LIMIT_BYTES, `${label}: page is ${size} bytes, limit ${PAGE_LIMIT_BYTES}`);
   check(renderedAtMs > 0, `${label}: the table was never rendered`);
+  // Without timer-resolution events neither the section nor the timeline shows.
+  const timerParts = await page.evaluate(
+    '[document.getElementById("timers").hidden, document.getElementById("resolution-timeline") === null]');
+  check(timerParts[0] === (json.trace.timer_requests.processes.length === 0) &&
+    timerParts[1] === (json.trace.timer_requests.effective.length === 0),
+    `${label}: the timer-resolution section or timeline shows without its figures, or hides with them`);
 
   const rows = await page.evaluate(TABLE_ROWS);
   const shownProcesses = rows.filter((row) => row.process);
@@ -380,6 +386,28 @@ const pressEnter = (page) => page.press("Enter");
 async function checkCode(page, json) {
   const resolution = await page.evaluate('document.querySelector("#timer-resolution b").textContent');
   check(resolution === "15.625 ms", `code: the timer resolution card reads "${resolution}"`);
+
+  // Who raised the timer resolution: one row per process, names and frames as text, and the machine's
+  // effective resolution as steps (each named for the tooltip) with the kernel's changes marked.
+  const timerRows = await page.evaluate(`Array.from(document.querySelectorAll("#timer-rows tr")).map((tr) =>
+    Array.from(tr.children).map((td) => td.textContent))`);
+  check(!(await page.evaluate('document.getElementById("timers").hidden')) && timerRows.length === 2,
+    `code: the timer-resolution section shows ${timerRows.length} rows`);
+  check(timerRows[0].join(" | ") === "<b>player</b>.exe | 1300 | 0.5 ms: 1.000 s10.0 % of the recording" +
+    "1 ms: 2.500 s25.0 % of the recording | 0.40 | yes | no | ntoskrnl.exe+0x1234<img src=x onerror=alert(3)>+0x10",
+    `code: the first timer-resolution row reads ${timerRows[0].join(" | ")}`);
+  check(timerRows[1][6] === "\u2014", `code: a request without a stack reads ${timerRows[1][6]}`);
+  check((await page.evaluate('document.querySelectorAll("#timers img, #timers b").length')) === 0,
+    "code: a name or frame of the timer-resolution section became markup");
+  const steps = await page.evaluate(`Array.from(document.querySelectorAll("#resolution-timeline [role=img]"))
+    .map((mark) => mark.getAttribute("aria-label"))`);
+  check(steps.join(" | ") === "15.625 ms from 0.000 s to 2.000 s | 1 ms from 2.000 s to 4.000 s | " +
+    "0.5 ms from 4.000 s to 5.000 s | 1 ms from 5.000 s to 7.000 s | 15.625 ms from 7.000 s to 10.000 s | " +
+    "the kernel asked for 2 ms at 6.000 s | the kernel released its request at 6.500 s",
+    `code: the resolution timeline reads ${steps.join(" | ")}`);
+  const cost = await page.evaluate('document.querySelector("#resolution-timeline figcaption").textContent');
+  check(cost.includes("While the finest, 0.5 ms, was in force the processors woke from idle 240.00 times a " +
+    "second, against 60.00 the rest of the recording."), `code: the timeline's caption reads ${cost}`);
 
   // The DPC section: the document's order first, sortable from the mouse and the keyboard.
   const ROUTINES = `Array.from(document.querySelectorAll("#routine-rows tr")).map((tr) =>
