@@ -3,12 +3,15 @@
 // Sources of the layouts: the fields, their order and types are as the
 // provider's manifest lists them, in the public data dictionaries of
 // Microsoft-Windows-Kernel-Power (OTRF/OSSEM) and in a public set of payload
-// declarations generated from the same manifest; the two agree for every
-// layout below. The manifest counts AppName by AppNameLength and Stack by
-// StackSize without saying in what unit; a public consumer of recorded events
-// reads AppNameLength as UTF-16 units and StackSize as 4-byte units (two per
-// address in 64-bit events), and so does this reader. Version 0 of event 63
-// is listed with other fields by the two sources, so it is left unknown.
+// declarations generated from the same manifest; the two agree on every field
+// below. The manifest counts AppName by AppNameLength and Stack by StackSize
+// without saying in what unit (the generated declarations take the name's
+// count as bytes and the stack as one address, a generator's shorthand); a
+// public consumer of recorded events reads AppNameLength as UTF-16 units and
+// StackSize as 4-byte units (two per address in 64-bit events), and so does
+// this reader, which then insists that the counts explain every byte. Both
+// sources list version 0 of event 63 with other fields (no process id), so
+// it is left unknown.
 #include "etw/timer_resolution_records.h"
 
 #include <array>
