@@ -41,7 +41,8 @@ TimerResolutionFigures FiguresOf(const std::vector<Fed>& events, std::uint64_t i
     }
     requests.Finish(idle_wakes);
     ModuleMaps modules;
-    return requests.Figures(model, modules);
+    ModuleOffsetNames names;
+    return requests.Figures(model, modules, names);
 }
 
 TEST(TimerRequests, ARequestOnlyTheClosingRundownNamesWasHeldFromTheStart) {

@@ -178,6 +178,12 @@ std::vector<Refused> RefusedDocuments() {
          "\"symbols\":{\"modules\":1,\"modules_with_symbols\":0,\"missing\":[{\"pdb\":\"a.pdb\",\"guid\":\"{1234}\","
          "\"age\":1}]}",
          "trace.symbols.missing[0].guid: expected a GUID such as {12345678-9ABC-DEF0-1234-56789ABCDEF0}"},
+        {"a flag that is no boolean", "\"processes\":[]}",
+         "\"processes\":[{\"pid\":1,\"name\":\"a.exe\",\"resolutions\":[],\"changes\":0,\"changes_per_s\":0,"
+         "\"held_at_start\":1,\"held_at_end\":false,\"stack\":[]}]}",
+         "trace.timer_requests.processes[0].held_at_start: expected true or false, found a number"},
+        {"a resolution beyond 32 bits", "\"finest_ms\":null", "\"finest_ms\":429496.7296",
+         "trace.timer_requests.finest_ms: expected a resolution up to 429496.7295 ms"},
         {"a PDB path", "\"symbols\":null",
          "\"symbols\":{\"modules\":1,\"modules_with_symbols\":0,\"missing\":[{\"pdb\":\"c:\\\\a.pdb\","
          "\"guid\":\"{12345678-9ABC-DEF0-1234-56789ABCDEF0}\",\"age\":1}]}",

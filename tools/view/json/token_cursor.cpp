@@ -89,6 +89,15 @@ bool TokenCursor::Null() {
     return true;
 }
 
+bool TokenCursor::Bool() {
+    if (position_ < tokens_.tokens.size() && Peeked().kind == TokenKind::kTrue) {
+        ++position_;
+        return true;
+    }
+    Next(TokenKind::kFalse, "true or false");
+    return false;
+}
+
 std::uint64_t TokenCursor::Unsigned(std::uint64_t largest) {
     const JsonToken& token = Peeked();
     if (token.kind == TokenKind::kNegative) {

@@ -41,6 +41,7 @@ public:
     bool Peek(std::string_view key, Read read);
 
     bool Null();  // true, past it, when the value is null
+    bool Bool();
     std::uint64_t Unsigned(std::uint64_t largest);
     double Number();  // finite
     // A number with at most `decimals` decimals, times ten to that power: exact.

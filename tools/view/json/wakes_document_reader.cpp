@@ -145,6 +145,106 @@ std::optional<symbols::SymbolSummary> Symbols(TokenCursor& in) {
     return summary;
 }
 
+std::optional<double> OptionalRate(TokenCursor& in) {
+    return in.Null() ? std::nullopt : std::optional<double>(Rate(in));
+}
+
+// A resolution in milliseconds, as 100-ns units.
+std::uint32_t Resolution(TokenCursor& in) {
+    const std::uint64_t units = Milliseconds(in);
+    if (units > kMax32) {
+        in.Refuse("expected a resolution up to 429496.7295 ms");
+    }
+    return static_cast<std::uint32_t>(units);
+}
+
+TimerRequestFigure TimerRequest(TokenCursor& in) {
+    TimerRequestFigure request;
+    in.Object({"pid", "name", "resolutions", "changes", "changes_per_s", "held_at_start", "held_at_end", "stack"},
+              [&](std::string_view key) {
+                  if (key == "pid") {
+                      request.process_id = static_cast<std::uint32_t>(in.Unsigned(kMax32));
+                  } else if (key == "name") {
+                      request.name = Name(in);
+                  } else if (key == "resolutions") {
+                      in.Array([&] {
+                          TimerHoldFigure& hold = request.holds.emplace_back();
+                          in.Object({"resolution_ms", "held_s", "share"}, [&](std::string_view field) {
+                              if (field == "resolution_ms") {
+                                  hold.resolution = Resolution(in);
+                              } else if (field == "held_s") {
+                                  // Seconds with three decimals, kept in 100-ns units.
+                                  const std::uint64_t milliseconds = in.Scaled(3);
+                                  if (milliseconds > kMax64 / 10'000) {
+                                      in.Refuse("expected a time the recording can hold");
+                                  }
+                                  hold.held = milliseconds * 10'000;
+                              } else {
+                                  hold.share = Rate(in);
+                              }
+                          });
+                      });
+                  } else if (key == "changes") {
+                      request.changes = in.Unsigned(kMax64);
+                  } else if (key == "changes_per_s") {
+                      request.changes_per_second = Rate(in);
+                  } else if (key == "held_at_start") {
+                      request.held_at_start = in.Bool();
+                  } else if (key == "held_at_end") {
+                      request.held_at_end = in.Bool();
+                  } else {
+                      in.Array([&] { request.stack.emplace_back(in.Text()); });
+                  }
+              });
+    return request;
+}
+
+TimerResolutionFigures TimerRequests(TokenCursor& in) {
+    TimerResolutionFigures timer;
+    in.Object({"events", "unknown_layout", "finest_ms", "idle_wakes_per_s_at_finest", "idle_wakes_per_s_otherwise",
+               "effective", "kernel_changes", "processes"},
+              [&](std::string_view key) {
+                  if (key == "events") {
+                      timer.events = in.Unsigned(kMax64);
+                  } else if (key == "unknown_layout") {
+                      timer.unknown_layout = in.Unsigned(kMax64);
+                  } else if (key == "finest_ms") {
+                      if (!in.Null()) {
+                          timer.finest = Resolution(in);
+                      }
+                  } else if (key == "idle_wakes_per_s_at_finest") {
+                      timer.idle_wakes_per_second_at_finest = OptionalRate(in);
+                  } else if (key == "idle_wakes_per_s_otherwise") {
+                      timer.idle_wakes_per_second_otherwise = OptionalRate(in);
+                  } else if (key == "effective") {
+                      in.Array([&] {
+                          ResolutionStep& step = timer.effective.emplace_back();
+                          in.Object({"at_ms", "resolution_ms"}, [&](std::string_view field) {
+                              if (field == "at_ms") {
+                                  step.at = Milliseconds(in);
+                              } else {
+                                  step.resolution = Resolution(in);
+                              }
+                          });
+                      });
+                  } else if (key == "kernel_changes") {
+                      in.Array([&] {
+                          KernelResolutionChange& change = timer.kernel_changes.emplace_back();
+                          in.Object({"at_ms", "requested_ms"}, [&](std::string_view field) {
+                              if (field == "at_ms") {
+                                  change.at = Milliseconds(in);
+                              } else {
+                                  change.requested = Resolution(in);
+                              }
+                          });
+                      });
+                  } else {
+                      in.Array([&] { timer.requests.push_back(TimerRequest(in)); });
+                  }
+              });
+    return timer;
+}
+
 RoutineFigure Routine(TokenCursor& in) {
     RoutineFigure routine;
     in.Object({"kind", "routine", "module", "count", "per_s", "total_ms", "median_ms", "readied", "started_idle"},
@@ -179,7 +279,8 @@ RoutineFigure Routine(TokenCursor& in) {
 void Trace(TokenCursor& in, TraceFigures& figures) {
     in.Object({"duration_ms", "processors", "events", "context_switches", "ready_events", "wakes", "wakes_per_s",
                "idle_wakes", "idle_wakes_per_s_by_processor", "processors_without_events", "idle_exit_cstates",
-               "events_lost", "buffers_lost", "timeline_slices", "timer_resolution_ms", "code", "symbols", "routines", "coverage", "notes"},
+               "events_lost", "buffers_lost", "timeline_slices", "timer_resolution_ms", "timer_requests", "code", "symbols",
+               "routines", "coverage", "notes"},
               [&](std::string_view key) {
                   if (key == "duration_ms") {
                       figures.duration = Milliseconds(in);
@@ -215,6 +316,8 @@ void Trace(TokenCursor& in, TraceFigures& figures) {
                       }
                   } else if (key == "timer_resolution_ms") {
                       figures.timer_resolution = Milliseconds(in);
+                  } else if (key == "timer_requests") {
+                      figures.timer_requests = TimerRequests(in);
                   } else if (key == "code") {
                       figures.code = Code(in);
                   } else if (key == "symbols") {
