@@ -8,12 +8,14 @@
 #include "etl_writer/code_events.h"
 #include "etl_writer/etl_writer.h"
 #include "etl_writer/kernel_events.h"
+#include "etl_writer/timer_resolution_events.h"
 #include "make_sample/context_switches.h"
 #include "make_sample/machine.h"
 #include "make_sample/machine_code.h"
 #include "make_sample/sample_random.h"
 #include "make_sample/switch_code_events.h"
 #include "make_sample/time_ordered_events.h"
+#include "platform/kernel_power_events.h"
 
 namespace dormiscope::sample {
 namespace {
@@ -83,6 +85,7 @@ public:
         std::int64_t time = kRundownStart;
         Rundown(time, kOpcodeDCStart);
         ImageRundown(time, kOpcodeImageDCStart);
+        TimerRundown(time);
         activity_start_ = time + kUnitsPerMs;
         std::int64_t closing = end_ - 20 * kUnitsPerMs;
         activity_end_ = closing - kUnitsPerMs;
@@ -91,6 +94,7 @@ public:
         Launches();
         // Before the processes' closing rundown, so that the trace ends where it would without images.
         ImageRundown(closing - kUnitsPerMs / 2, kOpcodeImageDCEnd);
+        TimerRundown(closing - kUnitsPerMs / 2);
         Rundown(closing, kOpcodeDCEnd);
         std::stable_sort(events_.begin(), events_.end(),
                          [](const TimedEvent& a, const TimedEvent& b) { return a.time < b.time; });
@@ -139,6 +143,48 @@ private:
             Add(time, "Image DbgID_RSDS",
                 etl::ImageIdentityEvent(cpu, 0, kPointerSize, ImageIdentityOf(module, process_id)));
         }
+    }
+
+    // The process whose periodic thread wakes faster than the default clock
+    // tick asked for a finer one before the recording and holds it to the
+    // end: the power manager's rundown names its request, with the stack that
+    // made it, at both ends.
+    void TimerRundown(std::int64_t time) {
+        constexpr double kDefaultPeriodMs = 15.625;
+        const MachineProcess* finest = nullptr;
+        double finest_period = kDefaultPeriodMs;
+        for (const MachineProcess& process : machine_.processes) {
+            for (const ThreadSpec& thread : process.description.threads) {
+                if (thread.period_ms > 0 && thread.period_ms < finest_period && process.description.pid != 4) {
+                    finest = &process;
+                    finest_period = thread.period_ms;
+                }
+            }
+        }
+        const auto requested = static_cast<std::uint32_t>(std::lround(finest_period * kUnitsPerMs));
+        etl::TimerRundownFields machine;
+        machine.CurrentPeriod = requested;
+        machine.InternalSetPeriod = requested;
+        Add(time, "Power SystemTimeResolutionRundown",
+            etl::KernelPowerEvent(0, 0, kEventTimeResolutionRundown, 1, 0, kPointerSize,
+                                  etl::TimeResolutionRundownPayload(1, machine)));
+        if (finest == nullptr) {
+            return;
+        }
+        const ProcessSpec& process = finest->description;
+        const std::vector<SampleModule>& modules = code_.ModulesOf(process.pid);
+        // The program's path as the power manager logs it, through the volume's device.
+        const std::u16string program = modules.empty() ? std::u16string() : modules.front().path.substr(2);
+        const etl::TimerRequestFields request{requested, process.pid, u"\\Device\\HarddiskVolume2" + program,
+                                              std::nullopt, 0};
+        Add(time, "Power SystemTimeResolutionRequestRundown",
+            etl::KernelPowerEvent(0, 0, kEventTimeResolutionRequestRundown, 0, 0, kPointerSize,
+                                  etl::TimeResolutionRequestRundownPayload(request)));
+        Add(time, "Power SystemTimerResolutionStackRundown",
+            etl::KernelPowerEvent(0, 0, kEventTimerResolutionStackRundown, 0, 0, kPointerSize,
+                                  etl::TimerResolutionStackRundownPayload(
+                                      request, {code_.SignalStack(process.threads.front().tid), std::nullopt},
+                                      kPointerSize)));
     }
 
     static std::string KindName(const std::string& group, std::uint8_t opcode) {

@@ -2,7 +2,9 @@
 // rundown of the processes, threads and modules present at the start,
 // processes launched and ended on the way (with their modules), the context
 // switches of periodic, noisy and idle threads with their readies, stacks and
-// the DPCs and interrupts that wake them, and the closing rundown.
+// the DPCs and interrupts that wake them, and the closing rundown; the power
+// manager's rundown at both ends names the finer timer held by the process
+// whose thread wakes faster than the default clock tick.
 #pragma once
 
 #include <cstdint>
