@@ -279,8 +279,8 @@ RoutineFigure Routine(TokenCursor& in) {
 void Trace(TokenCursor& in, TraceFigures& figures) {
     in.Object({"duration_ms", "processors", "events", "context_switches", "ready_events", "wakes", "wakes_per_s",
                "idle_wakes", "idle_wakes_per_s_by_processor", "processors_without_events", "idle_exit_cstates",
-               "events_lost", "buffers_lost", "timeline_slices", "timer_resolution_ms", "timer_requests", "code", "symbols",
-               "routines", "coverage", "notes"},
+               "events_lost", "buffers_lost", "timeline_slices", "timer_resolution_ms", "timer_requests", "code",
+               "symbols", "routines", "coverage", "notes"},
               [&](std::string_view key) {
                   if (key == "duration_ms") {
                       figures.duration = Milliseconds(in);
