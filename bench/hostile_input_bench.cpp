@@ -13,6 +13,7 @@
 #include "view/collect/stack_attribution.h"
 #include "view/collect/wake_collector.h"
 #include "view/collect/wake_pass.h"
+#include "view/stacks/frame_names.h"
 #include "view/stacks/module_maps.h"
 
 namespace dormiscope {
@@ -101,8 +102,9 @@ void BM_DistinctDpcRoutines(benchmark::State& state) {
         routine.Routine = kDriverBase + 16 * index;
         reading.collector->Routine(0, routine);
     }
+    ModuleOffsetNames frame_names;
     for (auto _ : state) {
-        const view::TraceFigures figures = view::BuildFigures(model, reading.duration, reading);
+        const view::TraceFigures figures = view::BuildFigures(model, reading.duration, reading, frame_names);
         benchmark::DoNotOptimize(figures.routines.size());
     }
     state.counters["items"] = static_cast<double>(count);

@@ -33,9 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     dormiscope::ComputePeriodicDisturbances(run.model.ThreadList);
-    const dormiscope::view::TraceFigures figures = dormiscope::view::BuildFigures(run.model, reading.duration, reading);
     dormiscope::ModuleOffsetNames frame_names;
-    const std::string json = dormiscope::view::WakesJson(figures, frame_names);
+    const dormiscope::view::TraceFigures figures =
+        dormiscope::view::BuildFigures(run.model, reading.duration, reading, frame_names);
+    const std::string json = dormiscope::view::WakesJson(figures);
     if (json.empty()) {
         __builtin_trap();
     }
