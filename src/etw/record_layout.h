@@ -79,6 +79,11 @@ struct RecordLayout {
 bool ReadRecord(const EVENT_RECORD& event, const RecordLayout& layout, std::span<std::uint8_t> fixed,
                 std::span<std::string* const> texts);
 
+// Drops the plans the calling thread learned: its next event of each class
+// is read through the helper again. For a caller whose inputs must not
+// teach each other (a fuzzer's, whose inputs name classes without end).
+void ForgetDecodingPlans();
+
 // The same, always through the Trace Data Helper: every property fetched by
 // name, nothing learned or remembered. The reference the plans must match.
 bool ReadRecordThroughHelper(const EVENT_RECORD& event, const RecordLayout& layout, std::span<std::uint8_t> fixed,

@@ -1,7 +1,10 @@
 // ReadRecord and ReadRecordThroughHelper: the helper's way for the first
 // event of a class, its decoding plan for the others.
+#include <array>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include "etw/decoding_plan.h"
@@ -13,56 +16,58 @@ namespace dormiscope {
 namespace {
 
 // Everything the helper's answers for an event depend on: its provider, its
-// whole descriptor and the header flags that state pointer size and kind.
-struct EventClass {
-    GUID provider;
-    EVENT_DESCRIPTOR descriptor;
-    USHORT flags;
+// whole descriptor and the header flags that state pointer size and kind;
+// and the layout it is read into. Ordered by its bytes.
+struct ClassKey {
+    std::array<std::uint8_t, sizeof(GUID) + sizeof(EVENT_DESCRIPTOR) + sizeof(USHORT)> bytes;
+    const RecordLayout* layout;
+
+    friend bool operator<(const ClassKey& left, const ClassKey& right) {
+        return std::tie(left.bytes, left.layout) < std::tie(right.bytes, right.layout);
+    }
+    friend bool operator==(const ClassKey& left, const ClassKey& right) = default;
 };
 
 constexpr USHORT kClassFlags =
     EVENT_HEADER_FLAG_32_BIT_HEADER | EVENT_HEADER_FLAG_64_BIT_HEADER | EVENT_HEADER_FLAG_CLASSIC_HEADER;
 
-bool SameClass(const EventClass& known, const EVENT_HEADER& header) {
-    return std::memcmp(&known.provider, &header.ProviderId, sizeof(GUID)) == 0 &&
-           std::memcmp(&known.descriptor, &header.EventDescriptor, sizeof(EVENT_DESCRIPTOR)) == 0 &&
-           known.flags == (header.Flags & kClassFlags);
+ClassKey KeyOf(const EVENT_HEADER& header, const RecordLayout& layout) {
+    ClassKey key{{}, &layout};
+    const auto flags = static_cast<USHORT>(header.Flags & kClassFlags);
+    std::memcpy(key.bytes.data(), &header.ProviderId, sizeof(GUID));
+    std::memcpy(key.bytes.data() + sizeof(GUID), &header.EventDescriptor, sizeof(EVENT_DESCRIPTOR));
+    std::memcpy(key.bytes.data() + sizeof(GUID) + sizeof(EVENT_DESCRIPTOR), &flags, sizeof flags);
+    return key;
 }
 
 struct KnownClass {
-    EventClass event_class;
-    const RecordLayout* layout;
     std::uint64_t required;  // the layout's required mask, worked out once
     std::unique_ptr<DecodingPlan> plan;  // none: read through the helper
     bool learning;                       // no plan yet, but the next event may teach one
 };
 
 // Plans live per reading thread, so readers on different threads never share
-// one; a trace has a handful of classes, so a list with the last hit first
-// in line is all the look-up needs.
+// one. A trace has a handful of classes, so the last hit is tried first; a
+// hostile one may name millions, so the others are found in an ordered map.
 class PlanCache {
 public:
     KnownClass& Find(const EVENT_HEADER& header, const RecordLayout& layout) {
-        if (last_ < known_.size() && Matches(known_[last_], header, layout)) {
-            return known_[last_];
+        const ClassKey key = KeyOf(header, layout);
+        if (last_ != known_.end() && last_->first == key) {
+            return last_->second;
         }
-        for (last_ = 0; last_ < known_.size(); ++last_) {
-            if (Matches(known_[last_], header, layout)) {
-                return known_[last_];
-            }
-        }
-        known_.push_back({{header.ProviderId, header.EventDescriptor, static_cast<USHORT>(header.Flags & kClassFlags)},
-                          &layout, RequiredMask(layout), nullptr, true});
-        return known_.back();
+        last_ = known_.try_emplace(key, KnownClass{RequiredMask(layout), nullptr, true}).first;
+        return last_->second;
+    }
+
+    void Clear() {
+        known_.clear();
+        last_ = known_.end();
     }
 
 private:
-    static bool Matches(const KnownClass& known, const EVENT_HEADER& header, const RecordLayout& layout) {
-        return known.layout == &layout && SameClass(known.event_class, header);
-    }
-
-    std::vector<KnownClass> known_;
-    std::size_t last_ = 0;
+    std::map<ClassKey, KnownClass> known_;
+    std::map<ClassKey, KnownClass>::iterator last_ = known_.end();
 };
 
 thread_local PlanCache plan_cache;
@@ -128,6 +133,10 @@ bool ReadRecord(const EVENT_RECORD& event, const RecordLayout& layout, std::span
         ReadThroughHelper(event, layout, fill, known.learning ? &known : nullptr);
     }
     return fill.AllRequiredRead();
+}
+
+void ForgetDecodingPlans() {
+    plan_cache.Clear();
 }
 
 bool ReadRecordThroughHelper(const EVENT_RECORD& event, const RecordLayout& layout, std::span<std::uint8_t> fixed,

@@ -144,7 +144,12 @@ bool ImageIdentityProperties(const EVENT_RECORD& event, ImageIdentityEventData& 
 
 template <Reader Read>
 bool StackProperties(const EVENT_RECORD& event, StackEventData& record) {
+    // A record read into again keeps its frames' memory: one stack after
+    // another then costs no allocation.
+    std::vector<std::uint64_t> frames = std::move(record.frames);
+    frames.clear();
     record = StackEventData{};
+    record.frames = std::move(frames);
     record.TimeStamp = event.EventHeader.TimeStamp.QuadPart;
     record.ProcessorNumber = ProcessorOf(event);
     record.opcode = event.EventHeader.EventDescriptor.Opcode;

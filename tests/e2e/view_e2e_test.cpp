@@ -677,6 +677,14 @@ TEST(ViewBadCodeEvents, AreCountedInTheNotes) {
         {"a key never defined",
          [](WakeTrace& trace) { trace.StackKeyReference(1'101, 0, kKernelPart, 1'100, 720, 96, 0xD0); },
          u"stack_keys_undefined", "1 stack names a cache key the trace never defines"},
+        {"a key definition cut inside an address",
+         [](WakeTrace& trace) {
+             etl::Event definition =
+                 etl::StackKeyDefinitionEvent(0, 0, kOpcodeStackKeyRundown, 0xD0, {kKernelBase + 0x10, 0x40'1000});
+             definition.payload.resize(8 + 8 + 3);
+             trace.Add(definition, 1'101);
+         },
+         u"stacks_damaged", "1 stack event is truncated"},
         {"an image of size 0",
          [](WakeTrace& trace) { trace.Image(0, kOpcodeImageLoad, 720, 0x50'0000, 0, u"empty.dll"); }, u"images_ignored",
          "1 image event was empty or overlapped a loaded module"},
@@ -710,7 +718,14 @@ TEST(ViewBadCodeEvents, AreCountedInTheNotes) {
         const auto document = ParseJson(ReadFile(directory / "wakes.json"));
         ASSERT_TRUE(document.has_value());
         const JsonValue& trace_figures = *document->Member(u"trace");
-        EXPECT_EQ(trace_figures.Member(u"code")->Member(bad.counter)->text, u"1");
+        const JsonValue& code = *trace_figures.Member(u"code");
+        EXPECT_EQ(code.Member(bad.counter)->text, u"1");
+        const auto count = [&code](std::u16string_view name) {
+            const std::u16string& text = code.Member(name)->text;
+            return std::stoull(std::string(text.begin(), text.end()));
+        };
+        EXPECT_EQ(count(u"stacks"), count(u"stacks_matched") + count(u"stacks_of_other_events") +
+                                        count(u"stacks_unmatched") + count(u"stacks_damaged"));
         const JsonValue& threads = *document->Member(u"processes")->items.front().Member(u"threads");
         EXPECT_EQ(threads.items.front().Member(u"wakes")->text, u"2");
         const std::string page = ReadFile(directory / "wakes.html");
@@ -761,6 +776,27 @@ TEST(ViewBadInput, RefusesWithAMessageAndLeavesNoPage) {
              return std::vector<std::string>{"-i", "t.etl", "-o", "wakes.html"};
          },
          3, "\ndormiscope-view: cannot read the trace t.etl: damaged at offset "},
+        {"a header claiming 2147483647 processors",
+         [](const TemporaryDirectory& directory) {
+             etl::TraceOptions options;
+             options.processors = 77;
+             WakeTrace trace(options);
+             trace.Process(720, "app.exe").Thread(720, 96).Switch(1'000, 0, 96, kIdle);
+             std::string bytes = ReadFile(trace.Write(directory / "whole.etl"));
+             // BufferSize, Version, ProviderVersion and NumberOfProcessors lead the header event.
+             std::string fields;
+             for (const std::uint32_t field : {options.buffer_size, options.os_version, options.build, 77U}) {
+                 for (int shift = 0; shift < 32; shift += 8) {
+                     fields += static_cast<char>(field >> shift & 0xFF);
+                 }
+             }
+             const std::size_t header = bytes.find(fields);
+             EXPECT_NE(header, std::string::npos);
+             bytes.replace(header + 12, 4, "\xFF\xFF\xFF\x7F");
+             std::ofstream(directory / "t.etl", std::ios::binary) << bytes;
+             return std::vector<std::string>{"-i", "t.etl", "-o", "wakes.html", "--json", "wakes.json"};
+         },
+         3, "cannot read the trace t.etl: its header claims 2147483647 processors; a trace can name at most 65536\n"},
         {"page in a missing directory",
          [](const TemporaryDirectory& directory) {
              WakeTrace trace;

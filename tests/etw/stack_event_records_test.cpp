@@ -119,6 +119,29 @@ TEST(StackEventRecords, WrittenEventsReadBackAtBothPointerSizes) {
     }
 }
 
+// One record read into event after event keeps its frames' memory, whichever
+// kind of stack event comes next.
+TEST(StackEventRecords, ARecordReadIntoAgainKeepsItsFramesMemory) {
+    const std::vector<std::uint64_t> frames(40, 0xFFFF'F800'0000'1000);
+    KernelTrace trace;
+    trace.Add(etl::StackEvent(0, 0, 1, 4, 8, frames), 10);
+    trace.Add(etl::StackKeyReferenceEvent(0, 0, kOpcodeStackKeyUser, 2, 4, 8, 0x1234), 11);
+    trace.Add(etl::StackEvent(0, 0, 3, 4, 8, frames), 12);
+    TemporaryDirectory directory;
+    StackEventData record;
+    std::vector<const std::uint64_t*> memory;
+    ForEachEvent(trace.Write(directory / "t.etl"), [&](const EVENT_RECORD& event) {
+        if (From(event, kStackWalkProvider)) {
+            ASSERT_TRUE(ReadStackProperties(event, record));
+            EXPECT_GE(record.frames.capacity(), frames.size());
+            memory.push_back(record.frames.data());
+        }
+    });
+    ASSERT_EQ(memory.size(), 3U);
+    EXPECT_EQ(memory[2], memory[0]);
+    EXPECT_TRUE(record.frames == frames);
+}
+
 struct DamagedStackCase {
     const char* label;
     std::size_t frames;

@@ -8,6 +8,7 @@
 
 #include "etl_writer/code_events.h"
 #include "etl_writer/etl_writer.h"
+#include "etl_writer/kernel_events.h"
 #include "etl_writer/timer_resolution_events.h"
 #include "platform/kernel_event_classes.h"
 #include "platform/kernel_power_events.h"
@@ -133,13 +134,35 @@ std::vector<NamedEvent> CodeEvents(std::uint32_t pointer_size) {
     return events;
 }
 
+// As a trace, the events follow a process, its thread and the context
+// switches their stacks name, so that the wake view reads past its first
+// checks and attributes them.
 void WriteTrace(const std::filesystem::path& file, std::uint32_t pointer_size, const std::vector<NamedEvent>& events) {
+    constexpr std::uint32_t kProcess = 1234;
+    constexpr std::uint32_t kThread = 5678;
     etl::TraceOptions options;
     options.pointer_size = pointer_size;
     options.processors = 1;
     options.buffer_size = 16384;
     etl::EtlWriter writer(file, options);
+    const std::int64_t first = events.front().event.raw_timestamp;
+    etl::ProcessFields process;
+    process.ProcessId = kProcess;
+    process.ParentId = 4;
+    process.ImageFileName = "app.exe";
+    process.CommandLine = u"C:\\app.exe";
+    writer.Add(etl::ProcessEvent(0, first - 300, kOpcodeDCStart, 4, pointer_size, process));
+    etl::ThreadFields thread;
+    thread.ProcessId = kProcess;
+    thread.TThreadId = kThread;
+    writer.Add(etl::ThreadEvent(0, first - 200, kOpcodeDCStart, 3, pointer_size, thread));
     for (const NamedEvent& event : events) {
+        // The thread wakes, and waits again in the switch its stack names.
+        if (event.event.group == kGroupStackWalk && event.name.rfind("stack-key", 0) != 0) {
+            const std::int64_t named = event.event.raw_timestamp - 10;
+            writer.Add(etl::CSwitchEvent(0, named - 10, {.NewThreadId = kThread, .OldThreadId = 0}, pointer_size));
+            writer.Add(etl::CSwitchEvent(0, named, {.NewThreadId = 0, .OldThreadId = kThread}, pointer_size));
+        }
         writer.Add(event.event);
     }
     writer.Finish();

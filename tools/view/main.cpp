@@ -127,6 +127,11 @@ int RunView(const std::vector<std::wstring>& arguments) {
                      WhyTraceReadingFailed(reading.status).c_str());
         return kExitTrace;
     }
+    if (reading.refusal) {
+        std::fprintf(stderr, "dormiscope-view: cannot read the trace %s: %s\n", trace_name.c_str(),
+                     reading.refusal->c_str());
+        return kExitTrace;
+    }
     if (run.model.ThreadList.empty()) {
         std::fprintf(stderr, "dormiscope-view: the trace %s holds no thread to show\n", trace_name.c_str());
         return kExitTrace;

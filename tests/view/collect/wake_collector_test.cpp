@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <vector>
 
+#include "platform/kernel_event_classes.h"
 #include "view/collect/build_figures.h"
 
 namespace dormiscope::view {
@@ -86,6 +88,40 @@ TEST_F(CollectorTest, TimeGoingBackwardsAddsNoTimeAndNoInterval) {
     EXPECT_FALSE(figures.intervals.has_value());
     ASSERT_EQ(figures.timeline.size(), kTimelineSlices);
     EXPECT_EQ(figures.timeline.front(), 2U) << "both wakes lie in the first slice of the window";
+}
+
+// Stamps at the ends of the 64-bit range: their differences do not fit a
+// signed number, and a wake far past a short window is in its last slice.
+TEST_F(CollectorTest, FarStampsGiveExactTimesAndTheLastSlice) {
+    constexpr std::int64_t kFarPast = std::numeric_limits<std::int64_t>::min() + 1;
+    constexpr std::int64_t kFarFuture = std::numeric_limits<std::int64_t>::max();
+    WakeCollector collector(model_);
+    collector.SetWindow({-10, 10});
+    collector.ContextSwitch(0, kFarPast, kThread, kIdle, 1);
+    collector.ContextSwitch(0, 30'000'000, kIdle, kThread, 1);
+    collector.ContextSwitch(0, kFarFuture, kThread, kIdle, 1);
+    const ThreadWakes* thread = collector.WakesOf(*model_.ThreadIndex.Find(kThread));
+    ASSERT_NE(thread, nullptr);
+    EXPECT_EQ(thread->on_processor, std::uint64_t{30'000'000} - static_cast<std::uint64_t>(kFarPast));
+    ASSERT_EQ(thread->timeline.size(), kTimelineSlices);
+    EXPECT_EQ(thread->timeline.front(), 1U);
+    EXPECT_EQ(thread->timeline.back(), 1U);
+}
+
+// A stack whose event time converts to the far past names no event, not an
+// empty place in the processor's list of recent ones.
+TEST_F(CollectorTest, AStackAtTheFarPastMatchesNoEvent) {
+    WakeCollector collector(model_);
+    collector.SetClock(TimeConverter::Create({.clock_type = 2, .start_time = 0, .reference_raw = 0}));
+    collector.ContextSwitch(0, 1'000, kThread, kIdle, 1);
+    StackEventData stack;
+    stack.opcode = kOpcodeStack;
+    stack.EventTimeStamp = std::uint64_t{1} << 63;
+    stack.frames = {0x1234};
+    collector.Stack(0, stack);
+    EXPECT_EQ(collector.stacks().counts().stacks, 1U);
+    EXPECT_EQ(collector.stacks().counts().matched, 0U);
+    EXPECT_EQ(collector.stacks().counts().unmatched, 1U);
 }
 
 TEST_F(CollectorTest, FarProcessorsUnknownThreadsAndEmptyWindowsAreCountedWithoutFigures) {

@@ -79,6 +79,17 @@ TEST(ModuleMaps, CountsEmptyAndOverlappingImagesAndLetsTheLaterOneWin) {
     EXPECT_EQ(At(maps, 600, 0x5000'0800, 40), "first.dll+0x800");
     EXPECT_EQ(At(maps, 600, 0x5000'1800, 40), "second.dll+0x800");
     EXPECT_EQ(At(maps, 600, 0x5000'1800, 25), "first.dll+0x1800");
+
+    // Over a large image but past the small one nested in it; then, with the
+    // large one gone, beside the small one.
+    maps.Add(Image(kOpcodeImageLoad, 40, 700, 0x6000'0000, 0x10000, u"large.dll"));
+    maps.Add(Image(kOpcodeImageLoad, 41, 700, 0x6000'1000, 0x1000, u"nested.dll"));
+    maps.Add(Image(kOpcodeImageLoad, 42, 700, 0x6000'8000, 0x1000, u"past.dll"));
+    EXPECT_EQ(maps.damage().overlapping_images, 3U);
+    maps.Add(Image(kOpcodeImageUnload, 43, 700, 0x6000'0000, 0x10000, u"large.dll"));
+    maps.Add(Image(kOpcodeImageLoad, 44, 700, 0x6000'2000, 0x1000, u"beside.dll"));
+    maps.Add(Image(kOpcodeImageLoad, 45, 700, 0x6000'0000, 0x1000, u"before.dll"));
+    EXPECT_EQ(maps.damage().overlapping_images, 3U);
 }
 
 TEST(ModuleMaps, KeepsThePdbOfEachImageWhicheverComesFirst) {
@@ -108,6 +119,38 @@ TEST(ModuleMaps, KeepsThePdbOfEachImageWhicheverComesFirst) {
     ASSERT_NE(user.module, nullptr);
     ASSERT_TRUE(user.module->pdb.has_value());
     EXPECT_EQ(user.module->pdb->pdb_name, "a.pdb");
+}
+
+// An identity belongs to one image: a later image at the same base, with no
+// record of its own, must not be named from the earlier one's PDB.
+TEST(ModuleMaps, AnImageLoadedWhereAnotherWasUnloadedGetsNoneOfItsPdb) {
+    for (const bool record_first : {true, false}) {
+        SCOPED_TRACE(record_first ? "record before the image" : "record after the image");
+        ImageIdentityEventData liba;
+        liba.ProcessId = 600;
+        liba.ImageBase = 0x1000'0000;
+        liba.PdbFileName = "liba.pdb";
+        ModuleMaps maps;
+        if (record_first) {
+            maps.Add(liba);
+        }
+        maps.Add(Image(kOpcodeImageLoad, 10, 600, liba.ImageBase, 0x2000, u"liba.dll"));
+        if (!record_first) {
+            maps.Add(liba);
+        }
+        maps.Add(Image(kOpcodeImageUnload, 20, 600, liba.ImageBase, 0x2000, u"liba.dll"));
+        maps.Add(Image(kOpcodeImageLoad, 30, 600, liba.ImageBase, 0x2000, u"libb.dll"));
+        maps.Add(Image(kOpcodeImageLoad, 40, 600, 0x2000'0000, 0x2000, u"libc.dll"));  // over nothing
+
+        const ResolvedFrame earlier = maps.Resolve(600, liba.ImageBase + 0x10, 15);
+        ASSERT_NE(earlier.module, nullptr);
+        ASSERT_TRUE(earlier.module->pdb.has_value());
+        EXPECT_EQ(earlier.module->pdb->pdb_name, "liba.pdb");
+        const ResolvedFrame later = maps.Resolve(600, liba.ImageBase + 0x10, 35);
+        EXPECT_EQ(FrameText(later), "libb.dll+0x10");
+        EXPECT_FALSE(later.module->pdb.has_value());
+        EXPECT_EQ(maps.damage().overlapping_images, 0U);
+    }
 }
 
 }  // namespace

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <stdexcept>
+#include <thread>
 
 namespace dormiscope::symbols {
 namespace {
@@ -106,6 +109,52 @@ TEST(PdbReadingProcess, TheParentsBufferedOutputIsNotWrittenByTheChild) {
     EXPECT_EQ(std::fread(text, 1, sizeof text, file), 6u);
     EXPECT_STREQ(text, "parent");
     std::fclose(file);
+}
+
+// A view killed while its child is stuck in a hostile file takes the child
+// with it, instead of leaving it spinning under init.
+TEST(PdbReadingProcess, TheChildEndsWithAKilledView) {
+    // Orphans come back to this process, so the child's end can be awaited.
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    int report[2];
+    ASSERT_EQ(::pipe(report), 0);
+    const pid_t view = ::fork();
+    ASSERT_GE(view, 0);
+    if (view == 0) {
+        ::close(report[0]);
+        PdbReadingProcess process([&report](const PdbReadingRequest&) -> PdbReading {
+            const pid_t stuck = ::getpid();
+            if (::write(report[1], &stuck, sizeof stuck) != sizeof stuck) {
+                ::_exit(1);
+            }
+            for (;;) {
+                ::pause();
+            }
+        });
+        process.Read({"hostile", {}});
+        ::_exit(0);
+    }
+    ::close(report[1]);
+    pid_t child = 0;
+    const bool reported = ::read(report[0], &child, sizeof child) == sizeof child;
+    ::close(report[0]);
+    ::kill(view, SIGKILL);
+    ::waitpid(view, nullptr, 0);
+    ASSERT_TRUE(reported);
+
+    int status = 0;
+    pid_t ended = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((ended = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    if (ended == 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+    }
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+    ASSERT_EQ(ended, child) << "the child outlived the view";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
 }
 
 }  // namespace

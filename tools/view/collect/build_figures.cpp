@@ -1,7 +1,9 @@
 #include "view/collect/build_figures.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <unordered_map>
 
@@ -54,9 +56,12 @@ private:
     std::unordered_map<StackId, std::vector<ResolvedFrame>> stacks_;
 };
 
-// Frames that read alike: an address no module covered reads as itself.
-bool SameFrame(const ResolvedFrame& left, const ResolvedFrame& right) {
-    return left.module == right.module && left.offset == right.offset;
+// Frames that read alike have one key: the module (none where no module
+// covered the address, which then reads as itself) and the offset.
+using FrameKey = std::pair<std::uintptr_t, std::uint64_t>;
+
+FrameKey KeyOf(const ResolvedFrame& frame) {
+    return {reinterpret_cast<std::uintptr_t>(frame.module), frame.offset};
 }
 
 std::string TextOf(const std::vector<ResolvedFrame>& frames) {
@@ -115,6 +120,9 @@ struct UnnamedReadier {
 
 std::vector<UnnamedReadier> TopReadiers(const TraceModel& model, const ThreadWakes& wakes, const CodeNames& names) {
     std::vector<UnnamedReadier> readiers;
+    // Routine addresses that resolve alike are one readier; a routine the
+    // collector does not know is keyed apart from every frame.
+    std::map<std::optional<FrameKey>, std::size_t> dpc_readiers;
     for (const auto& [id, count] : wakes.readiers) {
         UnnamedReadier readier{{id.kind, id.thread_id, id.process_id, {}, count, std::nullopt}, std::nullopt};
         if (id.kind == ReadierKind::kThread) {
@@ -122,14 +130,11 @@ std::vector<UnnamedReadier> TopReadiers(const TraceModel& model, const ThreadWak
         }
         if (id.kind == ReadierKind::kDpc) {
             readier.routine = names.Routine(id.routine);
-            // Routine addresses that resolve alike are one readier.
-            const auto same = std::find_if(readiers.begin(), readiers.end(), [&](const UnnamedReadier& other) {
-                return other.figure.kind == ReadierKind::kDpc &&
-                       other.routine.has_value() == readier.routine.has_value() &&
-                       (!readier.routine || SameFrame(*other.routine, *readier.routine));
-            });
-            if (same != readiers.end()) {
-                same->figure.count += count;
+            const std::optional<FrameKey> key =
+                readier.routine ? std::optional<FrameKey>(KeyOf(*readier.routine)) : std::nullopt;
+            const auto [same, added] = dpc_readiers.try_emplace(key, readiers.size());
+            if (!added) {
+                readiers[same->second].figure.count += count;
                 continue;
             }
         }
@@ -287,14 +292,13 @@ std::vector<RoutineFigure> Routines(const std::vector<RoutineRuns>& all_runs, co
     std::vector<RoutineFigure> routines;
     std::vector<ResolvedFrame> frames;  // by routine
     std::vector<std::vector<std::uint32_t>> durations;
+    std::map<std::pair<RoutineKind, FrameKey>, std::size_t> index_of;
     for (RoutineId id = 0; id < all_runs.size(); ++id) {
         const RoutineRuns& runs = all_runs[id];
         const ResolvedFrame frame = *names.Routine(id);
-        std::size_t same = 0;
-        while (same < routines.size() && !(routines[same].kind == runs.kind && SameFrame(frames[same], frame))) {
-            ++same;
-        }
-        if (same == routines.size()) {
+        const auto [found, added] = index_of.try_emplace({runs.kind, KeyOf(frame)}, routines.size());
+        const std::size_t same = found->second;
+        if (added) {
             routines.push_back({runs.kind, {}, {}, 0, 0, 0, 0, 0, 0});
             frames.push_back(frame);
             durations.emplace_back();
@@ -308,6 +312,7 @@ std::vector<RoutineFigure> Routines(const std::vector<RoutineRuns>& all_runs, co
         kept.insert(kept.end(), runs.durations.begin(), runs.durations.end());
     }
     std::vector<std::pair<std::string, std::size_t>> order;
+    order.reserve(routines.size());
     for (std::size_t index = 0; index < routines.size(); ++index) {
         routines[index].per_second = PerSecond(routines[index].count, duration);
         if (const std::optional<IntervalFigure> runs = Intervals(durations[index])) {
@@ -324,6 +329,7 @@ std::vector<RoutineFigure> Routines(const std::vector<RoutineRuns>& all_runs, co
         return left.first != right.first ? left.first < right.first : a.kind < b.kind;
     });
     std::vector<RoutineFigure> sorted;
+    sorted.reserve(order.size());
     for (const auto& [text, index] : order) {
         sorted.push_back(std::move(routines[index]));
         sorted.back().routine = frame_names.Name(frames[index]);

@@ -1,22 +1,11 @@
 #include "view/collect/stack_attribution.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include "platform/kernel_event_classes.h"
 
 namespace dormiscope::view {
-namespace {
-
-std::uint64_t HashOf(std::uint32_t process, std::uint32_t epoch, const std::vector<std::uint64_t>& frames) {
-    std::uint64_t hash = (std::uint64_t{process} << 32 | epoch) * 0x9E3779B97F4A7C15ULL;
-    for (const std::uint64_t frame : frames) {
-        hash = (hash ^ frame) * 0x100000001B3ULL;
-        hash ^= hash >> 29;
-    }
-    return hash;
-}
-
-}  // namespace
 
 StackAttribution::StackAttribution()
     : cached_([this](std::uint32_t waiting, const std::vector<std::uint64_t>& frames) {
@@ -49,6 +38,10 @@ const StackAttribution::RingEntry* StackAttribution::Find(std::uint32_t processo
     if (processor >= rings_.size()) {
         return nullptr;
     }
+    // A ring's empty entries hold that time: a stack naming it belongs to no event.
+    if (time == kNoEvent) {
+        return nullptr;
+    }
     const Ring& ring = rings_[processor];
     // Newest first: the stack follows its event closely.
     for (std::size_t age = 1; age <= kRingSize; ++age) {
@@ -74,8 +67,11 @@ void StackAttribution::Unreadable() {
 void StackAttribution::Stack(std::uint32_t processor, const StackEventData& stack) {
     const bool definition = stack.opcode == kOpcodeStackKeyDelete || stack.opcode == kOpcodeStackKeyRundown;
     if (definition) {
-        // A damaged definition leaves its references undefined.
+        // A damaged definition leaves its references undefined. It is counted
+        // as one stack, as an unreadable one is: `stacks` is then still
+        // matched + unmatched + damaged.
         if (stack.frames_read != StackFrames::kWhole) {
+            ++counts_.stacks;
             ++counts_.damaged;
             return;
         }
@@ -135,20 +131,30 @@ bool StackAttribution::SamePart(PartId id, const StackEventData& stack) const {
     return part.process == stack.StackProcess && part.epoch == epoch_ && part.frames == stack.frames;
 }
 
+StackAttribution::WholeKey StackAttribution::WholeOrder::KeyOf(PartId id) const {
+    const Part& part = (*parts)[id];
+    return {part.process, part.epoch, part.frames};
+}
+
+bool StackAttribution::WholeOrder::Less(const WholeKey& left, const WholeKey& right) {
+    if (left.process != right.process || left.epoch != right.epoch) {
+        return std::tie(left.process, left.epoch) < std::tie(right.process, right.epoch);
+    }
+    return std::lexicographical_compare(left.frames.begin(), left.frames.end(), right.frames.begin(),
+                                        right.frames.end());
+}
+
 StackAttribution::PartId StackAttribution::WholePart(const StackEventData& stack, std::int64_t time, PartId last) {
     if (last != kNoPart && SamePart(last, stack)) {
         return last;
     }
-    const std::uint64_t hash = HashOf(stack.StackProcess, epoch_, stack.frames);
-    const auto [first, end] = whole_parts_.equal_range(hash);
-    for (auto candidate = first; candidate != end; ++candidate) {
-        if (SamePart(candidate->second, stack)) {
-            return candidate->second;
-        }
+    if (const auto found = whole_parts_.find(WholeKey{stack.StackProcess, epoch_, stack.frames});
+        found != whole_parts_.end()) {
+        return *found;
     }
     const auto id = static_cast<PartId>(parts_.size());
     parts_.push_back({stack.StackProcess, epoch_, time, true, 0, stack.frames});
-    whole_parts_.emplace(hash, id);
+    whole_parts_.insert(id);
     return id;
 }
 

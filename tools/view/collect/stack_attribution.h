@@ -13,6 +13,8 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <set>
+#include <span>
 #include <tuple>
 #include <unordered_map>
 #include <vector>
@@ -55,6 +57,9 @@ struct StackEventCounts {
 class StackAttribution {
 public:
     StackAttribution();
+    // Its parts are found through itself: it stays where it was made.
+    StackAttribution(const StackAttribution&) = delete;
+    StackAttribution& operator=(const StackAttribution&) = delete;
 
     // Without a clock no stack can be matched: each is counted unmatched.
     void SetClock(std::optional<TimeConverter> clock) { clock_ = clock; }
@@ -120,6 +125,27 @@ private:
     };
 
     Ring& RingOf(std::uint32_t processor);
+
+    // A whole part as the look-up sees it: the part itself, or a stack being read.
+    struct WholeKey {
+        std::uint32_t process;
+        std::uint32_t epoch;
+        std::span<const std::uint64_t> frames;
+    };
+    // Orders whole parts by their contents, never by a hash: the addresses
+    // come from the trace, and equal hashes are easy to make.
+    struct WholeOrder {
+        using is_transparent = void;
+        const std::vector<Part>* parts;
+        WholeKey KeyOf(PartId id) const;
+        static WholeKey KeyOf(const WholeKey& key) { return key; }
+        template <typename Left, typename Right>
+        bool operator()(const Left& left, const Right& right) const {
+            return Less(KeyOf(left), KeyOf(right));
+        }
+        static bool Less(const WholeKey& left, const WholeKey& right);
+    };
+
     const RingEntry* Find(std::uint32_t processor, std::int64_t time, std::uint32_t thread_id) const;
     bool SamePart(PartId id, const StackEventData& stack) const;
     PartId WholePart(const StackEventData& stack, std::int64_t time, PartId last);
@@ -131,7 +157,7 @@ private:
     std::vector<Ring> rings_;
     std::uint32_t epoch_ = 0;
     std::vector<Part> parts_;
-    std::unordered_multimap<std::uint64_t, PartId> whole_parts_;  // by hash
+    std::set<PartId, WholeOrder> whole_parts_{WholeOrder{&parts_}};
     // Cached parts waiting for their key's definition: key, process, epoch.
     std::map<std::tuple<std::uint64_t, std::uint32_t, std::uint32_t>, PartId> waiting_parts_;
     CachedStacks cached_;

@@ -8,11 +8,21 @@ namespace {
 
 constexpr std::uint32_t kIdleThreadId = 0;
 
+// How far `later` lies after `earlier`, for any two stamps of the trace (the
+// signed difference may not fit).
+std::uint64_t Elapsed(std::int64_t earlier, std::int64_t later) {
+    return static_cast<std::uint64_t>(later) - static_cast<std::uint64_t>(earlier);
+}
+
 std::size_t TimelineSlice(std::int64_t time, const TraceWindow& window) {
     if (time <= window.start || window.duration == 0) {
         return 0;
     }
-    const double share = static_cast<double>(time - window.start) / static_cast<double>(window.duration);
+    const std::uint64_t elapsed = Elapsed(window.start, time);
+    if (elapsed >= window.duration) {
+        return kTimelineSlices - 1;
+    }
+    const double share = static_cast<double>(elapsed) / static_cast<double>(window.duration);
     return std::min(static_cast<std::size_t>(share * kTimelineSlices), kTimelineSlices - 1);
 }
 
@@ -61,7 +71,7 @@ void WakeCollector::ContextSwitch(std::uint32_t processor, std::int64_t time, st
         outgoing = state_is_old_thread ? state.running : Lookup(old_thread_id);
         if (outgoing != nullptr) {
             if (state_is_old_thread && time >= state.since) {
-                outgoing->on_processor += static_cast<std::uint64_t>(time - state.since);
+                outgoing->on_processor += Elapsed(state.since, time);
             }
             outgoing->last_switch_out = static_cast<std::uint64_t>(time);
             outgoing->switched_out = true;

@@ -189,7 +189,10 @@ TraceHeaderFacts FactsOf(const TRACE_LOGFILE_HEADER& header) {
 }
 
 std::uint64_t CoveredDuration(const TraceCoverage& coverage, std::int64_t start) {
-    return coverage.last_event_time > start ? static_cast<std::uint64_t>(coverage.last_event_time - start) : 0;
+    // Unsigned: the stamps come from the file, and their signed difference may not fit.
+    return coverage.last_event_time > start
+               ? static_cast<std::uint64_t>(coverage.last_event_time) - static_cast<std::uint64_t>(start)
+               : 0;
 }
 
 }  // namespace
@@ -209,6 +212,12 @@ WakeReading ReadWakes(RunContext& run) {
         return reading;
     }
     reading.header = FactsOf(header);
+    if (reading.header.processors > kMostProcessors) {
+        parser.Close();
+        reading.refusal = "its header claims " + std::to_string(reading.header.processors) +
+                          " processors; a trace can name at most " + std::to_string(kMostProcessors);
+        return reading;
+    }
     reading.coverage = run.coverage;
     reading.duration = run.coverage.CutShort() ? CoveredDuration(run.coverage, parser.Info().StartTime)
                                                : run.trace_duration;

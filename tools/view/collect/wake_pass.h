@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "model/run_context.h"
 #include "view/collect/timer_requests.h"
@@ -22,8 +24,14 @@ struct TraceHeaderFacts {
     std::uint32_t timer_resolution = 0;  // 100-ns units
 };
 
+// A processor is named by 16 bits in a trace; the figures have a row for each
+// one the header counts, so a larger count is refused rather than believed.
+inline constexpr std::uint32_t kMostProcessors = 65'536;
+
 struct WakeReading {
     std::uint32_t status = 0;  // 0, or the failing trace operation's code
+    // Set when the trace read but cannot be shown (no collector then): why.
+    std::optional<std::string> refusal;
     TraceHeaderFacts header;
     std::unique_ptr<WakeCollector> collector;  // set when status is 0
     TimerRequests timer_requests;

@@ -56,30 +56,30 @@ ModuleIdentity& ModuleMaps::NewModule(const ImageEventData& image) {
     module->image_size = image.ImageSize;
     module->time_date_stamp = image.TimeDateStamp;
     module->checksum = image.ImageCheckSum;
-    if (const auto found = identities_.find({image.ProcessId, image.ImageBase}); found != identities_.end()) {
-        module->pdb = found->second;
+    if (const auto found = waiting_identities_.find({image.ProcessId, image.ImageBase});
+        found != waiting_identities_.end()) {
+        module->pdb = std::move(found->second);
+        waiting_identities_.erase(found);
     }
     modules_.push_back(std::move(module));
     return *modules_.back();
 }
 
-ModuleMaps::Loaded* ModuleMaps::OpenAt(ProcessMap& map, std::uint64_t base) {
-    for (auto loaded = map.loaded.rbegin(); loaded != map.loaded.rend(); ++loaded) {
-        if (loaded->start == base && loaded->unloaded_at == kAfterTrace) {
-            return &*loaded;
-        }
-    }
-    return nullptr;
+void ModuleMaps::Open(ProcessMap& map, Base& base, const Loaded& loaded) {
+    const std::size_t index = map.loaded.size();
+    map.loaded.push_back(loaded);
+    base.open.push_back(index);
+    map.open.Insert(loaded.start, loaded.end, index);
+    map.sorted = false;
 }
 
-std::int64_t ModuleMaps::LastUnloadAt(const ProcessMap& map, std::uint64_t base) {
-    std::int64_t last = kBeforeTrace;
-    for (const Loaded& loaded : map.loaded) {
-        if (loaded.start == base && loaded.unloaded_at != kAfterTrace) {
-            last = std::max(last, loaded.unloaded_at);
-        }
-    }
-    return last;
+void ModuleMaps::Close(ProcessMap& map, Base& base, std::int64_t time) {
+    const std::size_t index = base.open.back();
+    base.open.pop_back();
+    Loaded& loaded = map.loaded[index];
+    loaded.unloaded_at = time;
+    map.open.Erase(loaded.start, loaded.end, index);
+    base.last_unload_at = std::max(base.last_unload_at, time);
 }
 
 void ModuleMaps::Add(const ImageEventData& image) {
@@ -88,25 +88,25 @@ void ModuleMaps::Add(const ImageEventData& image) {
         return;
     }
     ProcessMap& map = processes_[image.ProcessId];
-    Loaded* const open = OpenAt(map, image.ImageBase);
+    Base& base = map.bases[image.ImageBase];
     const std::uint64_t end = image.ImageBase + std::min(image.ImageSize, ~image.ImageBase);
     switch (image.opcode) {
         case kOpcodeImageUnload:
-            if (open != nullptr) {
-                open->unloaded_at = image.TimeStamp;
+            if (!base.open.empty()) {
+                Close(map, base, image.TimeStamp);
             } else {
                 // Loaded unseen: since the last unload at this base, or since before the trace.
                 map.loaded.push_back(
-                    {image.ImageBase, end, LastUnloadAt(map, image.ImageBase), image.TimeStamp, &NewModule(image)});
+                    {image.ImageBase, end, base.last_unload_at, image.TimeStamp, &NewModule(image)});
                 map.sorted = false;
+                base.last_unload_at = std::max(base.last_unload_at, image.TimeStamp);
             }
             return;
         case kOpcodeImageDCStart:
         case kOpcodeImageDCEnd:
             // A rundown shows what is loaded: already known, or there since before the trace.
-            if (open == nullptr) {
-                map.loaded.push_back({image.ImageBase, end, kBeforeTrace, kAfterTrace, &NewModule(image)});
-                map.sorted = false;
+            if (base.open.empty()) {
+                Open(map, base, {image.ImageBase, end, kBeforeTrace, kAfterTrace, &NewModule(image)});
             }
             return;
         case kOpcodeImageLoad:
@@ -114,35 +114,38 @@ void ModuleMaps::Add(const ImageEventData& image) {
         default:
             return;
     }
-    for (const Loaded& other : map.loaded) {
-        if (other.unloaded_at == kAfterTrace && other.start < end && image.ImageBase < other.end) {
-            ++damage_.overlapping_images;
-            break;
-        }
+    if (map.open.Meets(image.ImageBase, end)) {
+        ++damage_.overlapping_images;
     }
-    map.loaded.push_back({image.ImageBase, end, image.TimeStamp, kAfterTrace, &NewModule(image)});
-    map.sorted = false;
+    Open(map, base, {image.ImageBase, end, image.TimeStamp, kAfterTrace, &NewModule(image)});
 }
 
 void ModuleMaps::Add(const ImageIdentityEventData& identity) {
     symbols::PdbIdentity pdb{identity.PdbGuid, identity.Age, identity.PdbFileName};
     // The record may come after the image event it describes.
-    if (const auto found = processes_.find(identity.ProcessId); found != processes_.end()) {
-        if (Loaded* const open = OpenAt(found->second, identity.ImageBase)) {
-            open->module->pdb = pdb;
+    if (const auto process = processes_.find(identity.ProcessId); process != processes_.end()) {
+        ProcessMap& map = process->second;
+        if (const auto base = map.bases.find(identity.ImageBase); base != map.bases.end() && !base->second.open.empty()) {
+            map.loaded[base->second.open.back()].module->pdb = std::move(pdb);
+            return;
         }
     }
-    identities_[{identity.ProcessId, identity.ImageBase}] = std::move(pdb);
+    waiting_identities_[{identity.ProcessId, identity.ImageBase}] = std::move(pdb);
 }
 
 void ModuleMaps::Sort(ProcessMap& map) {
     // Stable: of two modules loaded at one base, the later one stays later.
-    std::stable_sort(map.loaded.begin(), map.loaded.end(),
-                     [](const Loaded& left, const Loaded& right) { return left.start < right.start; });
-    map.end_so_far.resize(map.loaded.size());
+    map.by_start.resize(map.loaded.size());
+    for (std::size_t index = 0; index < map.by_start.size(); ++index) {
+        map.by_start[index] = index;
+    }
+    std::stable_sort(map.by_start.begin(), map.by_start.end(), [&map](std::size_t left, std::size_t right) {
+        return map.loaded[left].start < map.loaded[right].start;
+    });
+    map.end_so_far.resize(map.by_start.size());
     std::uint64_t largest = 0;
-    for (std::size_t index = 0; index < map.loaded.size(); ++index) {
-        largest = std::max(largest, map.loaded[index].end);
+    for (std::size_t index = 0; index < map.by_start.size(); ++index) {
+        largest = std::max(largest, map.loaded[map.by_start[index]].end);
         map.end_so_far[index] = largest;
     }
     map.sorted = true;
@@ -152,16 +155,17 @@ const ModuleMaps::Loaded* ModuleMaps::Covering(ProcessMap& map, std::uint64_t ad
     if (!map.sorted) {
         Sort(map);
     }
-    const auto after = std::upper_bound(map.loaded.begin(), map.loaded.end(), address,
-                                        [](std::uint64_t value, const Loaded& loaded) { return value < loaded.start; });
+    const auto after =
+        std::upper_bound(map.by_start.begin(), map.by_start.end(), address,
+                         [&map](std::uint64_t value, std::size_t loaded) { return value < map.loaded[loaded].start; });
     const Loaded* best = nullptr;
     // Walk down from the last module starting at or below the address while
     // one of them may still reach it.
-    for (auto index = static_cast<std::size_t>(after - map.loaded.begin()); index > 0; --index) {
+    for (auto index = static_cast<std::size_t>(after - map.by_start.begin()); index > 0; --index) {
         if (map.end_so_far[index - 1] <= address) {
             break;
         }
-        const Loaded& loaded = map.loaded[index - 1];
+        const Loaded& loaded = map.loaded[map.by_start[index - 1]];
         if (address < loaded.end && loaded.loaded_at <= time && time < loaded.unloaded_at &&
             (best == nullptr || loaded.loaded_at > best->loaded_at)) {
             best = &loaded;

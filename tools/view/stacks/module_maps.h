@@ -11,10 +11,10 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "etw/stack_event_records.h"
+#include "view/stacks/open_extents.h"
 #include "view/symbols/pdb_identity.h"
 
 namespace dormiscope {
@@ -66,22 +66,34 @@ private:
         std::int64_t unloaded_at;
         ModuleIdentity* module;
     };
+    // The modules seen at one base of a process.
+    struct Base {
+        std::vector<std::size_t> open;            // indices into the process's modules, latest last
+        std::int64_t last_unload_at = kBeforeTrace;  // when a module here last went
+    };
+    // Every look-up is by ordered maps, never by hash: bases and process ids
+    // come from the trace and could be chosen to collide.
     struct ProcessMap {
-        std::vector<Loaded> loaded;     // by start once sorted
-        std::vector<std::uint64_t> end_so_far;  // the largest end among loaded[0..i]
+        std::vector<Loaded> loaded;             // in the order the events came
+        std::vector<std::size_t> by_start;      // indices into `loaded` by start, once sorted
+        std::vector<std::uint64_t> end_so_far;  // the largest end among by_start[0..i]
         bool sorted = true;
+        std::map<std::uint64_t, Base> bases;
+        OpenExtents open;
     };
     using Key = std::pair<std::uint32_t, std::uint64_t>;  // process, base
 
     ModuleIdentity& NewModule(const ImageEventData& image);
-    Loaded* OpenAt(ProcessMap& map, std::uint64_t base);
-    static std::int64_t LastUnloadAt(const ProcessMap& map, std::uint64_t base);
+    static void Open(ProcessMap& map, Base& base, const Loaded& loaded);
+    static void Close(ProcessMap& map, Base& base, std::int64_t time);
     static void Sort(ProcessMap& map);
     static const Loaded* Covering(ProcessMap& map, std::uint64_t address, std::int64_t time);
 
-    std::unordered_map<std::uint32_t, ProcessMap> processes_;
+    std::map<std::uint32_t, ProcessMap> processes_;
     std::vector<std::unique_ptr<ModuleIdentity>> modules_;
-    std::map<Key, symbols::PdbIdentity> identities_;
+    // Identity records seen before any image at their base: each is for the
+    // next image loaded there, and only for that one.
+    std::map<Key, symbols::PdbIdentity> waiting_identities_;
     ModuleMapDamage damage_;
 };
 

@@ -1,6 +1,7 @@
 #include "view/symbols/pdb_reading_process.h"
 
 #include <poll.h>
+#include <sys/prctl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -28,6 +29,7 @@ constexpr std::uint64_t kReadingSizeLimit = std::uint64_t{1} << 30;
 constexpr int kBadRequest = 70;
 constexpr int kReadThrew = 71;
 constexpr int kSendFailed = 72;
+constexpr int kParentGone = 73;
 
 enum class Io { kDone, kEnded, kTimedOut, kFailed };
 
@@ -112,7 +114,13 @@ Io ReceiveFrame(int channel, Clock::time_point deadline, std::uint64_t limit, st
     return ReceiveExactly(channel, *size, deadline, frame);
 }
 
-[[noreturn]] void Serve(const PdbReadingProcess::ReadFunction& read, int channel) {
+[[noreturn]] void Serve(const PdbReadingProcess::ReadFunction& read, int channel, pid_t parent) {
+    // A child stuck in a hostile file must not outlive a view that was
+    // killed: the kernel ends it with its parent. The parent may have gone
+    // before the request was made, leaving the child with another one.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) {
+        _exit(kParentGone);
+    }
     // The program's own handlers (a fuzzer's, a sanitizer's) must not run in
     // the child: a crash there is reported by the parent as a signal.
     for (const int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) {
@@ -203,6 +211,7 @@ bool PdbReadingProcess::Start(std::string& failure) {
         failure = SystemError("could not be started");
         return false;
     }
+    const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child < 0) {
         failure = SystemError("could not be started");
@@ -212,7 +221,7 @@ bool PdbReadingProcess::Start(std::string& failure) {
     }
     if (child == 0) {
         ::close(ends[0]);
-        Serve(read_, ends[1]);
+        Serve(read_, ends[1], parent);
     }
     ::close(ends[1]);
     child_ = child;

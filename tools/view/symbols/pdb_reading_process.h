@@ -3,7 +3,8 @@
 // only that PDB's names, never the view. One child serves reading after
 // reading, since starting a process costs milliseconds; it is replaced after
 // a reading that met damage, whose memory is no longer trusted, and after
-// any failure. POSIX only.
+// any failure. The child ends with the thread that started it, so a killed
+// view leaves none behind; the view reads from its one thread. Linux only.
 #pragma once
 
 #include <sys/types.h>
