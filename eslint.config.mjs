@@ -13,11 +13,13 @@ const offeredBy = {
   "cells.js": ["escapeHtml", "number", "countOf", "magnitudeDigits", "threadRow"],
   "sorting.js": ["sortableHead", "sortOnHeadingClick", "markSortedHeading", "compareSorted"],
   "stacks.js": ["stackState", "stackKey", "hasStacks", "stacksToggle", "stackDetailRow"],
-  "table.js": ["data"],
+  "table.js": ["data", "state", "render"],
   "routines.js": [],
   "summary.js": ["resolutionText"],
   "timers.js": [],
-  "tooltip.js": [],
+  "tooltip.js": ["tip"],
+  "flame.js": ["flameData", "flameStacksByKey", "mountThreadFlames", "hasFlame"],
+  "filter.js": ["filteredThreads"],
 };
 
 function pageScript([file, offered]) {

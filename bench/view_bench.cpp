@@ -14,6 +14,7 @@
 #include "view/collect/build_figures.h"
 #include "view/collect/wake_pass.h"
 #include "view/json/wakes_json.h"
+#include "view/page/flame_data.h"
 #include "view/page/wakes_page.h"
 
 namespace dormiscope {
@@ -46,7 +47,8 @@ void ViewEndToEnd(benchmark::State& state, const std::filesystem::path& trace) {
         ComputePeriodicDisturbances(run->model.ThreadList);
         const view::TraceFigures figures = view::BuildFigures(run->model, reading.duration, reading, frame_names);
         const std::string json = view::WakesJson(figures);
-        const std::string page = view::WakesPage(figures, json, trace.filename().string());
+        const std::string flame = view::FlameData(figures);
+        const std::string page = view::WakesPage(figures, json, flame, trace.filename().string());
         std::ofstream(page_path, std::ios::binary | std::ios::trunc) << page;
         page_bytes = page.size();
         run.reset();

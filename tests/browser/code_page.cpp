@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string>
 
+#include "view/page/flame_data.h"
 #include "view/page/wakes_page.h"
 
 int main(int argc, char** argv) {
@@ -32,7 +33,7 @@ int main(int argc, char** argv) {
     figures.idle_wakes_per_second_by_processor = {60, 30};
     figures.idle_exit_cstates = {{1, 900}};
     std::ofstream out(argv[2], std::ios::binary);
-    out << dormiscope::view::WakesPage(figures, json, "code.etl");
+    out << dormiscope::view::WakesPage(figures, json, dormiscope::view::FlameData(figures), "code.etl");
     if (!out.flush()) {
         std::fprintf(stderr, "code_page: cannot write %s\n", argv[2]);
         return 1;

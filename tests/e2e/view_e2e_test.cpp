@@ -484,6 +484,101 @@ TEST_P(ViewGolden, JsonMatchesTheExpectedFileAndThePageCarriesIt) {
 INSTANTIATE_TEST_SUITE_P(Cases, ViewGolden, ::testing::ValuesIn(ViewCases()),
                          [](const ::testing::TestParamInfo<ViewCase>& info) { return info.param.name; });
 
+// The folded exports of the stack cases, in each style, against
+// golden/view/<case>.<style>.folded, worked out by hand from the traces.
+TEST(ViewFolded, StacksMatchTheExpectedFilesInEveryStyle) {
+    // Threads 96 and 100 wait in the same place; 100 is readied by 96 once,
+    // from idle, and wakes once more from a busy processor.
+    const ViewCase shared_wait_stack = {"shared_wait_stack", [] {
+        WakeTrace trace;
+        trace.Process(720, "app.exe").NamedThread(720, 96, 4, u"pump; main").Thread(720, 100);
+        LoadKernelAndApp(trace);
+        const std::vector<std::uint64_t> place = {kKernelBase + 0x1234, 0x40'1000};
+        trace.Switch(1'000, 0, 96, kIdle).Switch(1'100, 0, kIdle, 96).Stack(1'101, 0, 1'100, 720, 96, place);
+        trace.Switch(1'200, 1, 100, kIdle).Switch(1'300, 1, kIdle, 100).Stack(1'301, 1, 1'300, 720, 100, place);
+        trace.Switch(2'000, 0, 96, kIdle).Ready(2'100, 0, 100);
+        trace.Stack(2'101, 0, 2'100, 720, 96, {kKernelBase + 0x4000, 0x40'2000});
+        trace.Switch(2'200, 1, 100, kIdle).Switch(2'300, 1, 96, 100).Stack(2'301, 1, 2'300, 720, 100, place);
+        trace.Switch(2'400, 0, 100, 96).Switch(2'500, 0, kIdle, 100);
+        return trace;
+    }};
+    struct Style {
+        std::string suffix;
+        std::vector<std::string> switches;
+    };
+    const std::vector<Style> styles = {
+        {"wakes", {}},
+        {"idle", {"--folded-idle"}},
+        {"offwake", {"--folded-offwake"}},
+    };
+    std::vector<ViewCase> cases = {shared_wait_stack};
+    for (const ViewCase& view_case : ViewCases()) {
+        if (view_case.name == "wait_and_readying_stacks" || view_case.name == "module_reload_32bit" ||
+            view_case.name == "cached_stacks") {
+            cases.push_back(view_case);
+        }
+    }
+    for (const ViewCase& view_case : cases) {
+        const TemporaryDirectory directory;
+        view_case.trace().Write(directory / "trace.etl");
+        for (const Style& style : styles) {
+            SCOPED_TRACE(view_case.name + " " + style.suffix);
+            std::vector<std::string> arguments = {"-i", "trace.etl", "-o", "wakes.html", "--folded", "stacks.folded"};
+            arguments.insert(arguments.end(), style.switches.begin(), style.switches.end());
+            const ProcessResult run = RunView(directory, arguments);
+            ASSERT_EQ(run.exit_code, 0) << run.standard_error;
+            const std::string folded = ReadFile(directory / "stacks.folded");
+            const std::filesystem::path golden =
+                std::filesystem::path(DORMISCOPE_GOLDEN_DIR) / "view" / (view_case.name + "." + style.suffix + ".folded");
+            if (UpdatingGoldenFiles()) {
+                std::ofstream(golden, std::ios::binary | std::ios::trunc) << folded;
+                continue;
+            }
+            ASSERT_TRUE(std::filesystem::exists(golden)) << golden << " is missing";
+            EXPECT_EQ(folded, ReadFile(golden)) << "differs from " << golden;
+        }
+    }
+}
+
+// The thread table as CSV: names holding commas, quotes, line ends and
+// characters beyond ASCII come back whole through Python's csv module.
+TEST(ViewCsv, NamesSurviveARoundTripThroughPythonsCsvModule) {
+    const TemporaryDirectory directory;
+    WakeTrace trace;
+    trace.Process(900, "a,\"b\"\nc.exe").Thread(900, 904).Thread(900, 908);
+    trace.SetName(1'000, 900, 904, u"x, \"y\"\r\nz \u00e9");
+    trace.Switch(2'000, 0, 904, kIdle, 2).Switch(2'100, 0, kIdle, 904);
+    trace.Switch(3'000, 1, 908, kIdle).Ready(3'050, 1, 904).Switch(3'100, 1, 904, 908);
+    trace.Write(directory / "trace.etl");
+    const ProcessResult run = RunView(directory, {"-i", "trace.etl", "-o", "wakes.html", "--csv", "threads.csv"});
+    ASSERT_EQ(run.exit_code, 0) << run.standard_error;
+    const std::string script =
+        "import csv, json, sys\n"
+        "with open(sys.argv[1], newline='', encoding='utf-8') as f:\n"
+        "    rows = list(csv.reader(f, strict=True))\n"
+        "print(json.dumps(rows, ensure_ascii=True))\n";
+    std::ofstream(directory / "read.py") << script;
+    const ProcessResult read = RunProcess({"/usr/bin/python3", "read.py", "threads.csv"}, directory.path());
+    ASSERT_EQ(read.exit_code, 0) << read.standard_error;
+    const auto rows = ParseJson(read.standard_output);
+    ASSERT_TRUE(rows.has_value()) << read.standard_output;
+    ASSERT_EQ(rows->items.size(), 3U);
+    const auto field = [&](std::size_t row, std::size_t column) { return rows->items[row].items[column].text; };
+    EXPECT_EQ(field(0, 0), u"process");
+    EXPECT_EQ(field(0, 3), u"thread");
+    for (std::size_t row = 0; row < rows->items.size(); ++row) {
+        EXPECT_EQ(rows->items[row].items.size(), rows->items[0].items.size()) << "row " << row;
+    }
+    EXPECT_EQ(field(1, 0), u"a,\"b\"\nc.exe");
+    EXPECT_EQ(field(1, 2), u"904");
+    EXPECT_EQ(field(1, 3), u"x, \"y\"\r\nz \u00e9");
+    EXPECT_EQ(field(1, 4), u"2");
+    EXPECT_EQ(field(1, 7), u"C2 1");
+    EXPECT_EQ(field(1, 17), u"a,\"b\"\nc.exe (pid 900) tid 908: 1");
+    EXPECT_EQ(field(2, 2), u"908");
+    EXPECT_EQ(field(2, 3), u"");
+}
+
 // The banner is only for a trace that misses data; what the recording left
 // out goes to the calmer notes, with the switch that records it.
 TEST(ViewPage, BannerOnlyForMissingDataAndNotesForTheRest) {

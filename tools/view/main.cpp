@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,7 +17,10 @@
 #include "version/version.h"
 #include "view/collect/build_figures.h"
 #include "view/collect/wake_pass.h"
+#include "view/export/folded_stacks.h"
+#include "view/export/thread_table_csv.h"
 #include "view/json/wakes_json.h"
+#include "view/page/flame_data.h"
 #include "view/page/wakes_page.h"
 #include "view/program/output_file.h"
 #include "view/program/symbol_setup.h"
@@ -35,29 +39,32 @@ std::string Shown(const std::wstring& path) {
     return PathFromWide(path).string();
 }
 
+struct Output {
+    const std::wstring* path;  // empty: not asked for
+    const std::string* text;
+};
+
 // Writes every requested file to its temporary name first, and renames them
 // only when all were written, so no half-written page is left as the result.
-int WriteOutputs(const ViewOptions& options, const std::string& page, const std::string& json) {
-    OutputFile page_file(PathFromWide(options.page_path));
-    std::optional<OutputFile> json_file;
-    if (!options.json_path.empty()) {
-        json_file.emplace(PathFromWide(options.json_path));
-    }
+int WriteOutputs(const std::vector<Output>& outputs) {
+    std::vector<std::pair<const std::wstring*, std::unique_ptr<OutputFile>>> files;
     const auto fail = [](const std::wstring& path, const OutputFile& file) {
         std::fprintf(stderr, "dormiscope-view: cannot write %s: %s\n", Shown(path).c_str(), file.error().c_str());
         return kExitOutput;
     };
-    if (!page_file.Write(page)) {
-        return fail(options.page_path, page_file);
+    for (const Output& output : outputs) {
+        if (output.path->empty()) {
+            continue;
+        }
+        files.emplace_back(output.path, std::make_unique<OutputFile>(PathFromWide(*output.path)));
+        if (!files.back().second->Write(*output.text)) {
+            return fail(*output.path, *files.back().second);
+        }
     }
-    if (json_file && !json_file->Write(json)) {
-        return fail(options.json_path, *json_file);
-    }
-    if (json_file && !json_file->Commit()) {
-        return fail(options.json_path, *json_file);
-    }
-    if (!page_file.Commit()) {
-        return fail(options.page_path, page_file);
+    for (const auto& [path, file] : files) {
+        if (!file->Commit()) {
+            return fail(*path, *file);
+        }
     }
     return 0;
 }
@@ -94,7 +101,8 @@ int RunView(const std::vector<std::wstring>& arguments) {
         std::printf("dormiscope-view %s\n", kVersion);
         return 0;
     }
-    for (const std::wstring* output : {&options->page_path, &options->json_path}) {
+    for (const std::wstring* output :
+         {&options->page_path, &options->json_path, &options->folded_path, &options->csv_path}) {
         if (NamesTheTrace(*output, *options)) {
             std::fprintf(stderr, "dormiscope-view: %s is the trace itself; write the output elsewhere\n",
                          Shown(*output).c_str());
@@ -141,14 +149,24 @@ int RunView(const std::vector<std::wstring>& arguments) {
     FrameNames& frame_names = symbol_setup.names ? *symbol_setup.names : static_cast<FrameNames&>(module_offsets);
     TraceFigures figures = BuildFigures(run.model, reading.duration, reading, frame_names);
     const std::string json = WakesJson(figures);
+    const std::string flame = FlameData(figures);
+    const std::string folded = options->folded_path.empty()
+                                   ? std::string()
+                                   : FoldedStacks(figures, {options->folded_idle, options->folded_off_wake});
+    const std::string csv = options->csv_path.empty() ? std::string() : ThreadTableCsv(figures);
     if (symbol_setup.names) {
         for (const std::string& warning : symbol_setup.names->warnings()) {
             PrintLine(warning);
         }
         figures.summary_notes.push_back(symbols::SymbolSummaryLine(*figures.symbols));
     }
-    const std::string page = WakesPage(figures, json, PathFromWide(options->trace_path).filename().string());
-    return WriteOutputs(*options, page, json);
+    const std::string page =
+        WakesPage(figures, json, flame, PathFromWide(options->trace_path).filename().string());
+    // The page last: it is the program's result, renamed only once the rest is in place.
+    return WriteOutputs({{&options->json_path, &json},
+                         {&options->folded_path, &folded},
+                         {&options->csv_path, &csv},
+                         {&options->page_path, &page}});
 }
 
 }  // namespace

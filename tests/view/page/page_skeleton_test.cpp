@@ -38,7 +38,8 @@ TEST(PageSkeleton, TheWakePageFillsEverySlotOfPageHtml) {
     figures.processors = 1;
     figures.coverage_notes = {"note"};
     figures.trace_notes = {"another note"};
-    const std::string page = WakesPage(figures, R"({"trace":{}})", "trace.etl");
+    const std::string page =
+        WakesPage(figures, R"({"trace":{}})", R"({"frames":[],"modules":[],"threads":[]})", "trace.etl");
     EXPECT_EQ(page.find("{{"), std::string::npos) << page.substr(0, 2000);
     for (const WebFile& file : WebFiles()) {
         if (file.name != "page.html") {

@@ -63,6 +63,43 @@ TEST(ViewOptionsTest, HelpAndVersionStandAloneAndSwitchesIgnoreLetterCase) {
     EXPECT_TRUE(run->symbol_folders.empty());
 }
 
+TEST(ViewOptionsTest, ExportsTakeAFileAndTheFoldedStylesNeedTheFoldedFile) {
+    struct Case {
+        std::vector<std::wstring> extra;
+        std::string problem;  // empty: accepted
+        bool idle;
+        bool off_wake;
+    };
+    const Case cases[] = {
+        {{L"--folded", L"w.folded"}, "", false, false},
+        {{L"--folded-idle", L"--FOLDED", L"w.folded", L"--folded-offwake"}, "", true, true},
+        {{L"--folded", L"w.folded", L"--folded-offwake"}, "", false, true},
+        {{L"--folded-idle"}, "--folded-idle needs --folded FILE", false, false},
+        {{L"--folded-offwake", L"--csv", L"t.csv"}, "--folded-offwake needs --folded FILE", false, false},
+        {{L"--folded", L"w.folded", L"--folded-idle", L"--folded-idle"}, "--folded-idle given twice", false, false},
+        {{L"--folded"}, "--folded needs a value", false, false},
+        {{L"--folded", L"a", L"--folded", L"b"}, "--folded given twice", false, false},
+        {{L"--csv", L""}, "--csv needs a value", false, false},
+        {{L"--csv", L"t.csv", L"--csv", L"u.csv"}, "--csv given twice", false, false},
+    };
+    for (const Case& test : cases) {
+        std::vector<std::wstring> arguments = {L"-i", L"t.etl", L"-o", L"w.html"};
+        arguments.insert(arguments.end(), test.extra.begin(), test.extra.end());
+        const ViewCommandLine parsed = Parse(arguments);
+        EXPECT_EQ(parsed.problem, test.problem);
+        ASSERT_EQ(parsed.options.has_value(), test.problem.empty()) << test.problem;
+        if (parsed.options) {
+            EXPECT_EQ(parsed.options->folded_path, L"w.folded");
+            EXPECT_EQ(parsed.options->folded_idle, test.idle);
+            EXPECT_EQ(parsed.options->folded_off_wake, test.off_wake);
+        }
+    }
+    const std::optional<ViewOptions> csv = Parse({L"-i", L"t.etl", L"--csv", L"t.csv", L"-o", L"w.html"}).options;
+    ASSERT_TRUE(csv.has_value());
+    EXPECT_EQ(csv->csv_path, L"t.csv");
+    EXPECT_EQ(csv->folded_path, L"");
+}
+
 TEST(ViewOptionsTest, SymbolFoldersRepeatInTheOrderGiven) {
     const std::optional<ViewOptions> options =
         Parse({L"--symbols", L"C:\\symbols", L"-i", L"t.etl", L"--SYMBOLS", L"/srv/pdb", L"-o", L"w.html",

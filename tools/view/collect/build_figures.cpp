@@ -112,6 +112,107 @@ std::vector<UnnamedStack> TopStacks(const StackCounts& counts, std::uint64_t wak
     return top;
 }
 
+// Every distinct combination of a thread's wakes that showed a stack, idle or
+// not, with its frames named later.
+struct UnnamedWakeStack {
+    WakeStackFigure figure;
+    const std::vector<ResolvedFrame>* wait;
+    const std::vector<ResolvedFrame>* readying;
+};
+
+std::vector<UnnamedWakeStack> AllWakeStacks(const TraceModel& model, const WakeStackCounts& joint, CodeNames& names) {
+    struct Combination {
+        StackId wait;
+        StackId readying;
+        bool readied;
+        ReadierId readier;
+        auto operator<=>(const Combination&) const = default;
+    };
+    std::map<Combination, std::pair<std::uint64_t, std::uint64_t>> merged;  // wakes, idle wakes
+    for (const auto& [key, count] : joint.counts) {
+        if (count == 0 || (key.wait == kNoStack && key.readying == kNoStack)) {
+            continue;
+        }
+        auto& [wakes, idle_wakes] = merged[{key.wait, key.readying, key.readied, key.readier}];
+        wakes += count;
+        idle_wakes += key.idle ? count : 0;
+    }
+    std::vector<UnnamedWakeStack> all;
+    all.reserve(merged.size());
+    for (const auto& [combination, counts] : merged) {
+        UnnamedWakeStack stack{{{}, {}, std::nullopt, counts.first, counts.second},
+                               &names.Stack(combination.wait), &names.Stack(combination.readying)};
+        if (stack.wait->empty() && stack.readying->empty()) {
+            continue;
+        }
+        if (combination.readied) {
+            const ReadierId& id = combination.readier;
+            stack.figure.readier = ReadierFigure{id.kind, id.thread_id, id.process_id, {}, 0, std::nullopt};
+            if (id.kind == ReadierKind::kThread) {
+                stack.figure.readier->process_name = ProcessName(model, id.process_id);
+            }
+        }
+        all.push_back(std::move(stack));
+    }
+    // The map's order settles ties.
+    std::stable_sort(all.begin(), all.end(), [](const UnnamedWakeStack& left, const UnnamedWakeStack& right) {
+        return left.figure.wakes > right.figure.wakes;
+    });
+    return all;
+}
+
+// Where kernel code lies: the upper half of a 64-bit address space, or of a
+// 32-bit one. It only tells colours apart, so a guess at the edge costs little.
+bool IsKernelAddress(std::uint64_t address) {
+    return address >= 0xFFFF'8000'0000'0000ULL || (address >= 0x8000'0000ULL && address <= 0xFFFF'FFFFULL);
+}
+
+// The frames of the wake stacks, each named once, in the order first met.
+class CodeFrameTable {
+public:
+    explicit CodeFrameTable(FrameNames& frame_names) : frame_names_(frame_names) {}
+
+    std::vector<std::uint32_t> Indices(const std::vector<ResolvedFrame>& frames, bool root_first) {
+        std::vector<std::uint32_t> indices;
+        indices.reserve(frames.size());
+        for (const ResolvedFrame& frame : frames) {
+            indices.push_back(Index(frame));
+        }
+        if (root_first) {
+            std::reverse(indices.begin(), indices.end());
+        }
+        return indices;
+    }
+    std::vector<CodeFrame> Take() { return std::move(frames_); }
+
+private:
+    std::uint32_t Index(const ResolvedFrame& frame) {
+        const auto [found, added] =
+            indices_.try_emplace({frame.module, frame.offset}, static_cast<std::uint32_t>(frames_.size()));
+        if (added) {
+            const std::uint64_t address =
+                frame.module != nullptr ? frame.module->image_base + frame.offset : frame.offset;
+            frames_.push_back({frame_names_.Name(frame), ModuleText(frame), IsKernelAddress(address)});
+        }
+        return found->second;
+    }
+
+    FrameNames& frame_names_;
+    std::map<std::pair<const ModuleIdentity*, std::uint64_t>, std::uint32_t> indices_;
+    std::vector<CodeFrame> frames_;
+};
+
+std::vector<WakeStackFigure> Named(std::vector<UnnamedWakeStack>& stacks, CodeFrameTable& table) {
+    std::vector<WakeStackFigure> named;
+    named.reserve(stacks.size());
+    for (UnnamedWakeStack& stack : stacks) {
+        stack.figure.wait = table.Indices(*stack.wait, true);
+        stack.figure.readying = table.Indices(*stack.readying, false);
+        named.push_back(std::move(stack.figure));
+    }
+    return named;
+}
+
 // A readier's figure and, for a DPC, its routine, named once the figures' order is final.
 struct UnnamedReadier {
     ReadierFigure figure;
@@ -192,6 +293,7 @@ struct UnnamedThread {
     std::optional<std::vector<UnnamedReadier>> readiers;
     std::vector<UnnamedStack> wait_stacks;
     std::vector<UnnamedStack> readying_stacks;
+    std::vector<UnnamedWakeStack> wake_stacks;
 };
 
 UnnamedThread FiguresOf(const TraceModel& model, const ThreadEntry& thread, ThreadWakes* wakes,
@@ -225,6 +327,7 @@ UnnamedThread FiguresOf(const TraceModel& model, const ThreadEntry& thread, Thre
     }
     unnamed.wait_stacks = TopStacks(wakes->wait_stacks, wakes->wakes, names);
     unnamed.readying_stacks = TopStacks(wakes->readying_stacks, wakes->wakes, names);
+    unnamed.wake_stacks = AllWakeStacks(model, wakes->wake_stacks, names);
     figures.timeline = wakes->timeline;
     return unnamed;
 }
@@ -502,6 +605,15 @@ TraceFigures BuildFigures(const TraceModel& model, std::uint64_t duration, WakeR
         }
         figures.processes.push_back(std::move(process.figures));
     }
+    // The flame graphs' and the exports' frames, after the document's.
+    CodeFrameTable table(frame_names);
+    for (std::size_t process = 0; process < processes.size(); ++process) {
+        for (std::size_t thread = 0; thread < processes[process].threads.size(); ++thread) {
+            figures.processes[process].threads[thread].wake_stacks =
+                Named(processes[process].threads[thread].wake_stacks, table);
+        }
+    }
+    figures.code_frames = table.Take();
     figures.symbols = frame_names.Summary();
     return figures;
 }

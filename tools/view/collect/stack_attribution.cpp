@@ -30,6 +30,7 @@ void StackAttribution::Event(std::uint32_t processor, std::int64_t time, std::ui
         slot->event_time = time;
         slot->stack = kNoStack;
         slot->counted = false;
+        slot->joint = nullptr;
     }
 }
 
@@ -123,6 +124,12 @@ void StackAttribution::Stack(std::uint32_t processor, const StackEventData& stac
             --counts[before];
         }
         ++counts[slot->stack];
+        if (slot->joint != nullptr) {
+            WakeStackCounts& joint = *slot->joint;
+            --joint.counts[joint.latest];
+            joint.latest.*slot->joint_field = slot->stack;
+            ++joint.counts[joint.latest];
+        }
     }
 }
 
@@ -200,14 +207,19 @@ StackId StackAttribution::Compose(StackId stack, PartId part) {
     return found->second;
 }
 
-void StackAttribution::Woke(StackSlot& slot, StackCounts& counts) {
+StackId StackAttribution::Woke(StackSlot& slot, StackCounts& counts, WakeStackCounts& joint,
+                               StackId WakeStackKey::*field) {
     if (slot.event_time == kNoEvent || slot.counted) {
-        return;
+        slot.joint = nullptr;
+        return kNoStack;
     }
     slot.counted = true;
+    slot.joint = &joint;
+    slot.joint_field = field;
     if (slot.stack != kNoStack) {
         ++counts[slot.stack];
     }
+    return slot.stack;
 }
 
 std::vector<ResolvedFrame> StackAttribution::Frames(StackId stack, ModuleMaps& modules) const {

@@ -21,6 +21,7 @@
 
 #include "etw/stack_event_records.h"
 #include "platform/etl_reader/time_conversion.h"
+#include "view/collect/readier_id.h"
 #include "view/stacks/cached_stacks.h"
 #include "view/stacks/module_maps.h"
 
@@ -33,6 +34,35 @@ using StackPartId = std::uint32_t;
 inline constexpr StackPartId kNoStackPart = std::numeric_limits<StackPartId>::max();
 inline constexpr std::int64_t kNoEvent = std::numeric_limits<std::int64_t>::min();
 
+// What one wake showed at once: where it waited, what readied it, who, and
+// whether it pulled a processor out of idle.
+struct WakeStackKey {
+    StackId wait = kNoStack;
+    StackId readying = kNoStack;
+    bool readied = false;  // a ready came before the wake
+    ReadierId readier;     // a DPC's routine is not known yet: kRoutineNotRecorded
+    bool idle = false;
+    bool operator==(const WakeStackKey&) const = default;
+};
+
+struct WakeStackKeyHash {
+    std::size_t operator()(const WakeStackKey& key) const {
+        std::uint64_t hash = (std::uint64_t{key.wait} << 32 | key.readying) * 0x9E3779B97F4A7C15ULL;
+        hash ^= (std::uint64_t{key.readier.thread_id} << 32 | key.readier.process_id) + 0x632BE59BD9B4E019ULL +
+                (hash << 6) + (hash >> 2);
+        return static_cast<std::size_t>(hash ^ (static_cast<std::uint64_t>(key.readier.kind) << 2) ^
+                                        (key.readied ? 1U : 0U) ^ (key.idle ? 2U : 0U));
+    }
+};
+
+// Wakes per key: every distinct combination a thread's wakes showed. A later
+// part of either stack moves the latest wake to its new key, as it moves the
+// stack's own count.
+struct WakeStackCounts {
+    std::unordered_map<WakeStackKey, std::uint64_t, WakeStackKeyHash> counts;
+    WakeStackKey latest;
+};
+
 // The stack of one event, on its way to the wake it explains.
 struct StackSlot {
     std::int64_t event_time = kNoEvent;
@@ -41,6 +71,10 @@ struct StackSlot {
     // The whole stack last seen here: a thread mostly waits, and is readied,
     // where it was the time before, which is checked before any look-up.
     StackPartId last_whole = kNoStackPart;
+    // The wake the stack was counted for, while it is the thread's latest:
+    // which field of `joint->latest` this slot's stack fills.
+    WakeStackCounts* joint = nullptr;
+    StackId WakeStackKey::*joint_field = nullptr;
 };
 
 // Wakes per stack; a stack whose wakes all moved to a longer one counts 0.
@@ -78,8 +112,12 @@ public:
     // A module was loaded or unloaded: the same addresses may mean other code from now on.
     void ImagesChanged() { ++epoch_; }
 
-    // The wake `slot`'s event precedes has come.
-    static void Woke(StackSlot& slot, StackCounts& counts);
+    // The wake `slot`'s event precedes has come: the stack counted for it,
+    // kNoStack when none (or when it was counted before). Until the slot's
+    // next event, a later part moves the wake in `joint` too, whose latest
+    // key the caller sets with this stack in `field`.
+    static StackId Woke(StackSlot& slot, StackCounts& counts, WakeStackCounts& joint,
+                        StackId WakeStackKey::*field);
 
     // After the last event: the frames of a stack, leaf first, kernel part
     // before user part; empty when no part of it was ever defined.

@@ -121,20 +121,27 @@ void WakeCollector::CountWake(ThreadWakes& thread, std::uint32_t thread_id, std:
         thread.timeline.assign(kTimelineSlices, 0);
     }
     ++thread.timeline[TimelineSlice(time, window_)];
-    StackAttribution::Woke(thread.wait_slot, thread.wait_stacks);
+    WakeStackKey key;
+    key.idle = from_idle;
+    key.wait = StackAttribution::Woke(thread.wait_slot, thread.wait_stacks, thread.wake_stacks, &WakeStackKey::wait);
+    thread.readying_slot.joint = nullptr;
     // A ready may precede the switch that takes its thread off a processor;
     // it belongs to the thread's next switch-in, whenever that comes.
-    if (pending_readies_.empty()) {
-        return;
-    }
-    if (const auto ready = pending_readies_.find(thread_id); ready != pending_readies_.end()) {
-        if (ready->second.readier.kind == ReadierKind::kDpc) {
-            credits_.CountReadier(ready->second.credit, thread.readiers);
-        } else {
-            ++thread.readiers[ready->second.readier];
+    if (!pending_readies_.empty()) {
+        if (const auto ready = pending_readies_.find(thread_id); ready != pending_readies_.end()) {
+            if (ready->second.readier.kind == ReadierKind::kDpc) {
+                credits_.CountReadier(ready->second.credit, thread.readiers);
+            } else {
+                ++thread.readiers[ready->second.readier];
+            }
+            key.readied = true;
+            key.readier = ready->second.readier;
+            key.readying = StackAttribution::Woke(thread.readying_slot, thread.readying_stacks, thread.wake_stacks,
+                                                  &WakeStackKey::readying);
         }
-        StackAttribution::Woke(thread.readying_slot, thread.readying_stacks);
     }
+    thread.wake_stacks.latest = key;
+    ++thread.wake_stacks.counts[key];
 }
 
 void WakeCollector::ReadyThread(std::uint32_t processor, const ReadyThreadEventData& record) {

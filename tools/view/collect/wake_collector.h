@@ -39,6 +39,7 @@ struct ThreadWakes {
     StackSlot readying_slot;  // the stack of the latest ready
     StackCounts wait_stacks;
     StackCounts readying_stacks;
+    WakeStackCounts wake_stacks;  // both stacks, the readier and idleness of each wake
     std::vector<std::uint32_t> timeline;  // wakes per slice of the trace; empty until the first wake
 };
 

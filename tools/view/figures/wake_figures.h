@@ -37,6 +37,27 @@ struct StackFigure {
     std::vector<std::string> frames;
 };
 
+// A frame of the wake stacks the flame graphs and exports show: named as the
+// document names frames, with its module and whether it is kernel code.
+struct CodeFrame {
+    std::string text;
+    std::string module;  // the image's file name, or "unknown"
+    bool kernel = false;
+};
+
+// One distinct combination among a thread's wakes: where it waited, what
+// readied it and who, with its wakes and the idle wakes among them. Frames
+// are indices into TraceFigures::code_frames.
+struct WakeStackFigure {
+    std::vector<std::uint32_t> wait;      // root first; empty when none was recorded
+    std::vector<std::uint32_t> readying;  // leaf first; empty when none was recorded
+    // None: no ready came before the wake. A DPC's routine is not told here:
+    // the readying stack holds it.
+    std::optional<ReadierFigure> readier;
+    std::uint64_t wakes = 0;
+    std::uint64_t idle_wakes = 0;
+};
+
 // Off-processor intervals by nearest rank, in 100-ns units.
 struct IntervalFigure {
     std::uint64_t count = 0;
@@ -63,6 +84,7 @@ struct ThreadFigures {
     std::optional<std::vector<ReadierFigure>> top_readiers;  // none: the trace records no readies
     std::vector<StackFigure> wait_stacks;      // of the switch-out before each wake
     std::vector<StackFigure> readying_stacks;  // of the ready before each wake
+    std::vector<WakeStackFigure> wake_stacks;  // every one with a stack, most wakes first
     std::vector<std::uint32_t> timeline;
 };
 
@@ -173,6 +195,7 @@ struct TraceFigures {
     std::vector<std::string> trace_notes;     // what was not recorded, and recorded events the page cannot use
     std::vector<std::string> summary_notes;   // lines under the summary's cards, e.g. which PDBs named code
     std::vector<ProcessFigures> processes;    // most wakes first
+    std::vector<CodeFrame> code_frames;       // of the threads' wake stacks, each once
 };
 
 }  // namespace dormiscope::view

@@ -75,6 +75,8 @@ function stackDetailRow(thread, key, columns) {
       key + "-w") +
     stackGroup("Readying stacks", "The code that made it ready to run, leaf first.", thread.readying_stacks,
       key + "-r") +
+    (hasFlame(key) ? "<div class=\"stack-group thread-flame\"><h3>Flame graph of its wakes</h3>" +
+      "<div class=\"flame-box\" data-flame-thread=\"" + key + "\"></div></div>" : "") +
     "</div></td></tr>";
 }
 
@@ -98,6 +100,7 @@ document.getElementById("wake-rows").addEventListener("click", function (event) 
     if (open) {
       row.insertAdjacentHTML("afterend", stackDetailRow(threadOf(key), key, row.children.length));
       toggle.setAttribute("aria-controls", "stacks-" + key);
+      mountThreadFlames();
     } else {
       document.getElementById("stacks-" + key).remove();
       toggle.removeAttribute("aria-controls");

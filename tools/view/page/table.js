@@ -1,7 +1,7 @@
 var data = JSON.parse(document.getElementById("wake-data").textContent);
 var SHOWN_PROCESSES = 50;
 var durationS = data.trace.duration_ms / 1000;
-var state = { key: "wakes_per_s", descending: true, showAll: false, unfolded: {} };
+var state = { key: "wakes_per_s", descending: true, showAll: false, unfolded: {}, filter: "" };
 // Who, how often, who readies it and when first: on a narrow screen the
 // answers come before the details, and the name stays in view (page.css).
 var columns = [
@@ -70,15 +70,26 @@ function neverWokeRows(process, threads) {
 function render() {
   // The busiest processes are chosen before sorting, so that sorting orders
   // what is shown instead of choosing it.
-  var chosen = state.showAll ? data.processes : data.processes.slice(0, SHOWN_PROCESSES);
+  // The filter looks through every process, the busiest of those it keeps shown.
+  var kept = data.processes;
+  var keptThreads = new Map();
+  if (state.filter) {
+    kept = data.processes.filter(function (process) {
+      var threads = filteredThreads(process, state.filter);
+      keptThreads.set(process, threads);
+      return threads.length > 0;
+    });
+  }
+  var chosen = state.showAll ? kept : kept.slice(0, SHOWN_PROCESSES);
   var processes = chosen.slice().sort(function (a, b) {
     return compare(processValue(a, state.key), processValue(b, state.key)) || a.pid - b.pid;
   });
   var html = "";
   processes.forEach(function (process) {
     html += processRow(process);
-    var woke = process.threads.filter(function (thread) { return thread.wakes > 0; });
-    var never = process.threads.filter(function (thread) { return thread.wakes === 0; });
+    var threads = keptThreads.get(process) || process.threads;
+    var woke = threads.filter(function (thread) { return thread.wakes > 0; });
+    var never = threads.filter(function (thread) { return thread.wakes === 0; });
     sortedThreads(woke).forEach(function (thread) { html += threadRow(thread, rowTrace); });
     if (never.length) {
       html += neverWokeRows(process, never);
@@ -86,10 +97,11 @@ function render() {
   });
   document.getElementById("wake-rows").innerHTML = html;
   var button = document.getElementById("show-all");
-  button.hidden = data.processes.length <= SHOWN_PROCESSES;
+  button.hidden = kept.length <= SHOWN_PROCESSES;
   button.textContent = state.showAll ? "Show only the " + SHOWN_PROCESSES + " busiest processes" :
-    "Show all " + countOf(data.processes.length, "process", "processes");
+    "Show all " + countOf(kept.length, "process", "processes");
   markSortedHeading(document.getElementById("wake-head"), state);
+  mountThreadFlames();
 }
 
 document.getElementById("wake-head").innerHTML = sortableHead(columns);

@@ -60,7 +60,8 @@ std::string ScriptText(std::string_view json) {
 
 }  // namespace
 
-std::string WakesPage(const TraceFigures& figures, std::string_view json, std::string_view trace_name) {
+std::string WakesPage(const TraceFigures& figures, std::string_view json, std::string_view flame,
+                      std::string_view trace_name) {
     const std::string trace = HtmlText(NameText(trace_name));
     const std::string duration = Seconds(figures.duration);
     const std::string processors = CountOf(figures.processors, "processor", "processors");
@@ -73,7 +74,7 @@ std::string WakesPage(const TraceFigures& figures, std::string_view json, std::s
     // the scripts it holds.
     std::vector<Slot> slots = {{"trace", trace},   {"duration", duration}, {"processors", processors},
                                {"banner", banner}, {"notes", notes},       {"summary", summary},
-                               {"data", data}};
+                               {"data", data},     {"flame", flame}};
     std::string_view skeleton;
     for (const WebFile& file : WebFiles()) {
         slots.push_back({file.name, file.text});
@@ -81,7 +82,7 @@ std::string WakesPage(const TraceFigures& figures, std::string_view json, std::s
             skeleton = file.text;
         }
     }
-    return FillSkeleton(skeleton, slots, data.size() + 64 * 1024);
+    return FillSkeleton(skeleton, slots, data.size() + flame.size() + 64 * 1024);
 }
 
 }  // namespace dormiscope::view

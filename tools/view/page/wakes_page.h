@@ -11,7 +11,9 @@
 
 namespace dormiscope::view {
 
-// `json` is WakesJson(figures); `trace_name` is shown as the page's source.
-std::string WakesPage(const TraceFigures& figures, std::string_view json, std::string_view trace_name);
+// `json` is WakesJson(figures), `flame` FlameData(figures); `trace_name` is
+// shown as the page's source.
+std::string WakesPage(const TraceFigures& figures, std::string_view json, std::string_view flame,
+                      std::string_view trace_name);
 
 }  // namespace dormiscope::view

@@ -46,6 +46,18 @@ ViewCommandLine ParseViewOptions(const std::vector<std::wstring>& arguments) {
     }
     for (std::size_t index = 1; index < arguments.size(); index += 2) {
         const std::wstring& name = arguments[index];
+        // The two switches without a value.
+        bool* const flag = IsSwitch(name, L"--folded-idle")      ? &options.folded_idle
+                           : IsSwitch(name, L"--folded-offwake") ? &options.folded_off_wake
+                                                                  : nullptr;
+        if (flag != nullptr) {
+            if (*flag) {
+                return Refused(Shown(name) + " given twice");
+            }
+            *flag = true;
+            --index;
+            continue;
+        }
         const bool symbol_folder = IsSwitch(name, L"--symbols");
         std::wstring* target = nullptr;
         if (IsSwitch(name, L"-i")) {
@@ -54,6 +66,10 @@ ViewCommandLine ParseViewOptions(const std::vector<std::wstring>& arguments) {
             target = &options.page_path;
         } else if (IsSwitch(name, L"--json")) {
             target = &options.json_path;
+        } else if (IsSwitch(name, L"--folded")) {
+            target = &options.folded_path;
+        } else if (IsSwitch(name, L"--csv")) {
+            target = &options.csv_path;
         } else if (!symbol_folder) {
             return Refused(WhyRefused(name));
         }
@@ -75,6 +91,10 @@ ViewCommandLine ParseViewOptions(const std::vector<std::wstring>& arguments) {
     }
     if (options.page_path.empty()) {
         return Refused("no page given (-o)");
+    }
+    if ((options.folded_idle || options.folded_off_wake) && options.folded_path.empty()) {
+        return Refused(std::string(options.folded_idle ? "--folded-idle" : "--folded-offwake") +
+                       " needs --folded FILE");
     }
     return {options, {}};
 }

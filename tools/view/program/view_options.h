@@ -1,4 +1,5 @@
 // The wake view's command line: -i trace.etl -o wakes.html [--json wakes.json]
+// [--folded FILE [--folded-idle] [--folded-offwake]] [--csv FILE]
 // [--symbols DIR]..., or --help (-h) or --version alone.
 #pragma once
 
@@ -15,14 +16,20 @@ struct ViewOptions {
     std::wstring trace_path;
     std::wstring page_path;
     std::wstring json_path;  // empty: no JSON document
+    std::wstring folded_path;  // empty: no folded stacks
+    bool folded_idle = false;
+    bool folded_off_wake = false;
+    std::wstring csv_path;  // empty: no thread table
     std::vector<std::wstring> symbol_folders;  // in the order given
 };
 
 inline constexpr const char* kViewUsage =
-    "usage: dormiscope-view -i trace.etl -o wakes.html [--json wakes.json] [--symbols DIR]...\n";
+    "usage: dormiscope-view -i trace.etl -o wakes.html [--json wakes.json] [--symbols DIR]...\n"
+    "                       [--folded FILE [--folded-idle] [--folded-offwake]] [--csv FILE]\n";
 
 inline constexpr const char* kViewHelp =
     "usage: dormiscope-view -i trace.etl -o wakes.html [--json wakes.json] [--symbols DIR]...\n"
+    "                       [--folded FILE [--folded-idle] [--folded-offwake]] [--csv FILE]\n"
     "       dormiscope-view --help | --version\n"
     "\n"
     "Reads a kernel trace (.etl) and writes one HTML page of who wakes the machine,\n"
@@ -30,7 +37,11 @@ inline constexpr const char* kViewHelp =
     "--symbols names code by function from the PDBs in DIR (a symbol store or a\n"
     "folder of .pdb files; may be repeated), searched before the local folders of\n"
     "_NT_SYMBOL_PATH. Symbol servers are never contacted.\n"
-    "Switches ignore letter case. Neither output may be the trace itself.\n"
+    "--folded writes the wait stacks in the folded format of flame-graph tools, one\n"
+    "line per distinct stack weighted by wakes: --folded-idle weights by idle wakes,\n"
+    "--folded-offwake puts the readying stack and the readier above each wait stack.\n"
+    "--csv writes the thread table, one row per thread.\n"
+    "Switches ignore letter case. No output may be the trace itself.\n"
     "\n"
     "Exit codes: 0 written; 2 command line refused; 3 the trace cannot be read;\n"
     "4 a file cannot be written.\n";
@@ -42,7 +53,8 @@ struct ViewCommandLine {
 };
 
 // Refused: a switch unknown, repeated (but --symbols) or without its value, a
-// stray argument, or -i or -o missing. --help, -h and --version count only as
+// stray argument, -i or -o missing, or --folded-idle or --folded-offwake
+// without --folded. --help, -h and --version count only as
 // the one argument. Switches ignore ASCII letter case. Element 0 is the
 // program path.
 ViewCommandLine ParseViewOptions(const std::vector<std::wstring>& arguments);
