@@ -150,6 +150,56 @@ void WriteCodeTrace(const std::filesystem::path& file) {
     trace.Write(file);
 }
 
+// 10 000 distinct wait stacks: 100 threads in 10 processes, each waking 100
+// times from idle and going off the processor through a stack of its own each
+// time, 16 frames deep (8 kernel, 8 user).
+void WriteManyStacksTrace(const std::filesystem::path& file) {
+    constexpr std::uint64_t kKernelBase = 0xFFFF'F800'0000'0000;
+    constexpr std::uint64_t kAppBase = 0x40'0000;
+    etl::TraceOptions options;
+    options.processors = 4;
+    KernelTrace trace(options);
+    const auto raw = [&options](std::uint64_t at) {
+        return static_cast<std::uint64_t>(etl::RawFromOffset(options, at));
+    };
+    trace.ProcessRundown(0, "Idle").ThreadRundown(0, 0);
+    const auto image = [&trace](std::uint32_t pid, std::uint64_t base, std::uint64_t size, std::u16string path) {
+        const etl::ImageFields fields{.ImageBase = base, .ImageSize = size, .ProcessId = pid, .FileName = path};
+        trace.Add(etl::ImageEvent(0, 0, dormiscope::kOpcodeImageDCStart, dormiscope::kImageVersion, 8, fields), 0);
+    };
+    image(0, kKernelBase, 0x100'0000, u"\\SystemRoot\\system32\\ntoskrnl.exe");
+    for (std::uint32_t process = 0; process < 10; ++process) {
+        const std::uint32_t pid = 1000 + 4 * process;
+        trace.ProcessRundown(pid, "service" + std::to_string(process) + ".exe");
+        image(pid, kAppBase, 0x100'0000, u"C:\\Service\\service.exe");
+        for (std::uint32_t thread = 0; thread < 10; ++thread) {
+            trace.ThreadRundown(pid, pid + 100'000 + 4 * thread);
+        }
+    }
+    std::uint64_t now = 10'000;
+    for (std::uint32_t wake = 0; wake < 100; ++wake) {
+        for (std::uint32_t process = 0; process < 10; ++process) {
+            const std::uint32_t pid = 1000 + 4 * process;
+            for (std::uint32_t thread = 0; thread < 10; ++thread) {
+                const std::uint32_t tid = pid + 100'000 + 4 * thread;
+                const std::uint32_t processor = thread % 4;
+                trace.ContextSwitch(now, tid, 0, processor);
+                trace.ContextSwitch(now + 20, 0, tid, processor);
+                std::vector<std::uint64_t> frames;
+                for (std::uint64_t depth = 0; depth < 8; ++depth) {
+                    frames.push_back(kKernelBase + 0x1000 * (depth + 1) + 0x10 * ((wake + depth * thread) % 97));
+                }
+                for (std::uint64_t depth = 0; depth < 8; ++depth) {
+                    frames.push_back(kAppBase + 0x1000 * (depth + 1) + 0x10 * (depth == 0 ? wake : thread));
+                }
+                trace.Add(etl::StackEvent(processor, 0, raw(now + 20), pid, tid, frames), now + 21);
+                now += 25;
+            }
+        }
+    }
+    trace.Write(file);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -162,5 +212,6 @@ int main(int argc, char** argv) {
     WriteHostileNamesTrace(directory / "hostile-names.etl");
     WriteDetailsTrace(directory / "details.etl");
     WriteCodeTrace(directory / "code.etl");
+    WriteManyStacksTrace(directory / "many-stacks.etl");
     return 0;
 }

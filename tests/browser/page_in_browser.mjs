@@ -5,10 +5,13 @@
 // mouse and the keyboard, bars and slices named on hover and to a screen
 // reader, a thread's stacks and the DPC section drawn only from data and worked
 // from the keyboard, and no sideways scrolling at 800 px. Prints each page's
-// size and render time.
+// size and render time. The flame graphs: widths of the document's counts,
+// zoom and search from the mouse and the keyboard, a thread's own graph, the
+// draw time of 10 000 distinct stacks; the filter box; speedscope reading the
+// folded exports.
 //
 // node page_in_browser.mjs --view BIN --sample TRACE --trace-writer BIN --code-page BIN --code-document JSON
-//   --work DIR [--screenshot PNG]
+//   --work DIR [--screenshot PNG] [--flame-screenshot PNG]
 // Exits 77 (skipped) when no Chromium is installed, or puppeteer-core is not
 // (bin/install-deps installs it).
 import { spawnSync } from "node:child_process";
@@ -123,7 +126,18 @@ async function openPage(browser, file) {
     return node && node.name ? node.name : null;
   };
   const screenshot = (file) => tab.screenshot({ path: file, type: "png" });
-  return { seen, evaluate, click, hover, press, resize, accessibleName, screenshot, loadMs };
+  const mouseClick = (x, y) => tab.mouse.click(x, y);
+  const screenshotElement = async (selector, file) => (await element(selector)).screenshot({ path: file, type: "png" });
+  // Replaces the field's text as typing would, one input event.
+  const typeInto = (selector, text) => tab.$eval(selector, (input, value) => {
+    input.focus();
+    input.value = value;
+    input.dispatchEvent(new Event("input", { bubbles: true }));
+  }, text);
+  return {
+    seen, evaluate, click, hover, press, resize, accessibleName, screenshot, screenshotElement, mouseClick, typeInto,
+    loadMs,
+  };
 }
 
 // Process and thread rows; the rows that fold threads away are left out.
@@ -526,6 +540,168 @@ async function checkWrittenCode(page, json) {
   check(page.seen.errors.length === 0, `written code trace: console errors: ${page.seen.errors.join("; ")}`);
 }
 
+// The flame graph of the written code trace: each of the document's wait
+// stacks is a path of the graph exactly as wide as its count; a click and
+// Enter zoom, Escape resets; the search gives the share of what it matches.
+async function checkFlame(page, json) {
+  check(await page.evaluate('!document.getElementById("flame").hidden'), "flame: the graph is hidden");
+  const processIndex = json.processes.findIndex((p) => p.name === "player.exe");
+  const process = json.processes[processIndex];
+  const thread = process.threads[0];
+  const widths = await page.evaluate(`(() => {
+    const graph = document.getElementById("flame-whole").flameGraph;
+    const stacks = ${JSON.stringify(thread.wait_stacks)};
+    const canvasWidth = graph.canvas.clientWidth;
+    return stacks.map((stack) => {
+      let node = graph.root;
+      const path = ["${process.name} (pid ${process.pid})", "tid ${thread.tid}"].concat(stack.frames.slice().reverse());
+      for (const name of path) {
+        node = node && node.list.find((child) => child.name === name);
+      }
+      const placed = node && graph.placed.find((p) => p.node === node);
+      return node ? { value: node.value, width: placed ? placed.w : -1, expected: canvasWidth * stack.count /
+        graph.root.value } : null;
+    });
+  })()`);
+  widths.forEach((width, index) => {
+    check(width !== null && width.value === thread.wait_stacks[index].count &&
+      Math.abs(width.width - width.expected) < 0.5, `flame: stack ${index} is ${JSON.stringify(width)}`);
+  });
+  // A click on the thread's frame zooms to it.
+  const box = await page.evaluate(`(() => {
+    const graph = document.getElementById("flame-whole").flameGraph;
+    const placed = graph.placed.find((p) => p.node.kind === "thread");
+    const bounds = graph.canvas.getBoundingClientRect();
+    graph.canvas.scrollIntoView({ block: "center" });
+    const again = graph.canvas.getBoundingClientRect();
+    return { x: again.left + placed.x + 4, y: again.top + (graph.root.maxDepth - placed.node.depth) * 18 + 9,
+      top: bounds.top };
+  })()`);
+  await page.mouseClick(box.x, box.y);
+  check(await page.evaluate('document.getElementById("flame-whole").flameGraph.zoom.kind === "thread"'),
+    "flame: a click on the thread's frame did not zoom to it");
+  await page.click("#flame-whole .flame-reset");
+  check(await page.evaluate('document.getElementById("flame-whole").flameGraph.zoom.kind === "root"'),
+    "flame: Reset zoom did not go back to the whole graph");
+  // From the keyboard: up twice (process, thread), Enter zooms, Escape resets.
+  await page.evaluate('document.querySelector("#flame-whole canvas").focus()');
+  await page.press("ArrowUp");
+  await page.press("ArrowUp");
+  await page.press("Enter");
+  const zoomed = await page.evaluate('document.getElementById("flame-whole").flameGraph.zoom.name');
+  check(zoomed === `tid ${thread.tid}`, `flame: the keyboard zoomed to ${zoomed}`);
+  const status = await page.evaluate('document.querySelector("#flame-whole .flame-status").textContent');
+  check(status.startsWith(`tid ${thread.tid}: `), `flame: the keyboard's frame reads ${status}`);
+  await page.press("Escape");
+  check(await page.evaluate('document.getElementById("flame-whole").flameGraph.zoom.kind === "root"'),
+    "flame: Escape did not reset the zoom");
+  // The search: the short wait stack's user frame, a third of the wakes.
+  const short = thread.wait_stacks.find((stack) => stack.frames.length === 2);
+  await page.typeInto("#flame-whole .flame-search", short.frames[1]);
+  const matched = await page.evaluate('document.querySelector("#flame-whole .flame-matched").textContent');
+  const total = thread.wait_stacks.reduce((sum, stack) => sum + stack.count, 0);
+  const expected = "Matched: " + (100 * short.count / total).toFixed(1) + " % of wakes";
+  check(matched === expected, `flame: the search reads "${matched}", not "${expected}"`);
+  // The thread's own graph in its stacks row, which checkWrittenCode opened.
+  const key = processIndex + "-0";
+  check(await page.evaluate(`document.querySelector('#stacks-${key} .flame-box canvas') !== null`),
+    "flame: the thread's stacks row has no graph");
+  check(page.seen.errors.length === 0, `flame: console errors: ${page.seen.errors.join("; ")}`);
+  check(page.seen.requests.length === 0, `flame: network requests: ${page.seen.requests.join("; ")}`);
+}
+
+// The filter keeps the threads of a process named in part, and those whose
+// stacks hold a module; it says how many.
+async function checkFilter(page, json) {
+  const before = await page.evaluate('document.querySelectorAll("#wake-rows tr.process").length');
+  const process = json.processes[1];
+  await page.typeInto("#thread-filter", process.name.slice(1));
+  const kept = await page.evaluate(`Array.from(document.querySelectorAll("#wake-rows tr.process"))
+    .map((tr) => Number(tr.dataset.pid))`);
+  const expected = json.processes.filter((p) => p.name.toLowerCase().includes(process.name.slice(1).toLowerCase()))
+    .map((p) => p.pid);
+  check(JSON.stringify(kept.slice().sort()) === JSON.stringify(expected.slice().sort()),
+    `filter: kept ${kept.join(",")}, not ${expected.join(",")}`);
+  const count = await page.evaluate('document.getElementById("filter-count").textContent');
+  check(/ of [0-9,]+ threads match$/.test(count), `filter: the count reads "${count}"`);
+  await page.typeInto("#thread-filter", "");
+  const all = await page.evaluate('document.querySelectorAll("#wake-rows tr.process").length');
+  check(all === before, `filter: emptied, it shows ${all} processes, not ${before}`);
+}
+
+async function checkModuleFilter(page, json) {
+  await page.typeInto("#thread-filter", "PLAYER.EXE+0x3000");
+  const threads = await page.evaluate('document.querySelectorAll("#wake-rows tr.thread").length');
+  const withFrame = json.processes.flatMap((p) => p.threads).filter((t) =>
+    t.wait_stacks.some((s) => s.frames.includes("player.exe+0x3000"))).length;
+  check(threads === withFrame && threads > 0, `filter: a module's frame kept ${threads} threads, not ${withFrame}`);
+  await page.typeInto("#thread-filter", "");
+}
+
+// speedscope (a test-only npm package) imports the view's folded exports:
+// it names the profile after the file once it has read it, and asks nothing
+// of the network. Its command line would open a desktop browser; this loads
+// its page with the profile the same way, through localProfilePath.
+async function checkSpeedscope(browser, folded) {
+  const index = new URL("../../node_modules/speedscope/dist/release/index.html", import.meta.url);
+  if (!fs.existsSync(index)) {
+    check(false, "speedscope is not installed (npm ci installs it)");
+    return;
+  }
+  const name = path.basename(folded);
+  const profile = folded + ".js";
+  fs.writeFileSync(profile, "speedscope.loadFileFromBase64(" + JSON.stringify(name) + ", " +
+    JSON.stringify(fs.readFileSync(folded).toString("base64")) + ")");
+  const tab = await browser.newPage();
+  const seen = { errors: [], requests: [], dialogs: [] };
+  tab.on("pageerror", (error) => seen.errors.push(error.message));
+  tab.on("dialog", (dialog) => {
+    seen.dialogs.push(dialog.message());
+    dialog.accept().catch(() => {});
+  });
+  tab.on("request", (request) => {
+    if (!/^(file|data|about|blob):/.test(request.url())) {
+      seen.requests.push(request.url());
+    }
+  });
+  await tab.goto(index.href + "#localProfilePath=" + encodeURI(profile), { waitUntil: "load" });
+  const wanted = name + " - speedscope";
+  const title = await tab.waitForFunction(`document.title === ${JSON.stringify(wanted)}`, { timeout: 10000 })
+    .then(() => wanted, () => tab.title());
+  check(title === wanted && seen.dialogs.length === 0 && seen.errors.length === 0,
+    `speedscope: ${name} read as "${title}", dialogs ${seen.dialogs.join("; ")}, errors ${seen.errors.join("; ")}`);
+  check(seen.requests.length === 0, `speedscope: network requests ${seen.requests.join("; ")}`);
+  if (title !== wanted) {
+    await tab.close();
+    return;
+  }
+  // Its sandwich view lists each frame with the total weight of the stacks
+  // through it: the same totals as the file's lines give.
+  const expected = new Map();
+  for (const line of fs.readFileSync(folded, "utf8").split("\n").filter(Boolean)) {
+    const weight = Number(line.slice(line.lastIndexOf(" ") + 1));
+    for (const frame of new Set(line.slice(0, line.lastIndexOf(" ")).split(";"))) {
+      expected.set(frame, (expected.get(frame) || 0) + weight);
+    }
+  }
+  await tab.evaluate(`Array.from(document.querySelectorAll("div")).find((d) =>
+    d.textContent.trim().endsWith("Sandwich") && d.children.length <= 2).click()`);
+  await tab.waitForFunction('document.body.innerText.includes("Symbol Name")', { timeout: 10000 }).catch(() => {});
+  const lines = (await tab.evaluate("document.body.innerText")).split("\n");
+  const totals = new Map();
+  for (let i = 0; i + 2 < lines.length; ++i) {
+    if (/^[0-9,]+ \(/.test(lines[i]) && lines[i + 1].startsWith("\t") && lines[i + 2].startsWith("\t")) {
+      totals.set(lines[i + 2].trim(), Number(lines[i].split(" ")[0].replace(/,/g, "")));
+      i += 2;
+    }
+  }
+  check(totals.size >= Math.min(5, expected.size), `speedscope: ${name}: its sandwich view lists ${totals.size} frames`);
+  for (const [frame, total] of totals) {
+    check(expected.get(frame) === total, `speedscope: ${name}: ${frame} weighs ${total}, not ${expected.get(frame)}`);
+  }
+  await tab.close();
+}
+
 function viewOf(trace, workDir, name) {
   const html = path.join(workDir, name + ".html");
   const json = path.join(workDir, name + ".json");
@@ -551,6 +727,13 @@ async function main() {
   const hostile = viewOf(path.join(args.work, "hostile-names.etl"), args.work, "hostile-names");
   const details = viewOf(path.join(args.work, "details.etl"), args.work, "details");
   const writtenCode = viewOf(path.join(args.work, "code.etl"), args.work, "written-code");
+  const manyStacks = viewOf(path.join(args.work, "many-stacks.etl"), args.work, "many-stacks");
+  const folded = ["", "--folded-idle", "--folded-offwake"].map((style) => {
+    const file = path.join(args.work, "written-code" + style.replace("--folded", "") + ".folded");
+    run(args.view, ["-i", path.join(args.work, "code.etl"), "-o", path.join(args.work, "folded.html"),
+      "--folded", file].concat(style ? [style] : []));
+    return file;
+  });
   const code = {
     html: path.join(args.work, "code.html"),
     json: JSON.parse(fs.readFileSync(args["code-document"], "utf8")),
@@ -567,9 +750,28 @@ async function main() {
     check((await page.evaluate('document.querySelectorAll("#wake-rows script, #wake-rows img").length')) === 0,
       "hostile names: a name became markup");
     await checkDetails(await checkPage(browser, "details", details.html, details.json));
-    await checkWrittenCode(await checkPage(browser, "written code trace", writtenCode.html, writtenCode.json),
-      writtenCode.json);
+    const written = await checkPage(browser, "written code trace", writtenCode.html, writtenCode.json);
+    await checkWrittenCode(written, writtenCode.json);
+    await checkFlame(written, writtenCode.json);
+    await checkModuleFilter(written, writtenCode.json);
+    if (args["flame-screenshot"]) {
+      await written.resize(1000);
+      await written.click("#flame-whole .flame-offwake");
+      await written.typeInto("#flame-whole .flame-search", "player.exe+0x3000");
+      await written.screenshotElement("#flame", args["flame-screenshot"]);
+      console.log(`written code trace: flame graph screenshot written to ${args["flame-screenshot"]}`);
+    }
+    await checkFilter(await checkPage(browser, "idle-machine sample, filtered", sample.html, sample.json), sample.json);
+    const many = await checkPage(browser, "10 000 distinct stacks", manyStacks.html, manyStacks.json);
+    const drawMs = Number(await many.evaluate("document.body.dataset.flameDrawMs"));
+    const stacks = await many.evaluate("document.getElementById('flame-whole').flameGraph.root.list" +
+      ".reduce((n, p) => n + p.list.reduce((m, t) => m + t.list.length, 0), 0)");
+    console.log(`10 000 distinct stacks: the flame graph of ${stacks} thread roots drawn in ${drawMs} ms`);
+    check(drawMs > 0 && drawMs < 1000, `10 000 distinct stacks: the flame graph took ${drawMs} ms`);
     await checkCode(await checkPage(browser, "code", code.html, code.json), code.json);
+    for (const file of folded) {
+      await checkSpeedscope(browser, file);
+    }
   } finally {
     await browser.close();
   }

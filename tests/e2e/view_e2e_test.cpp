@@ -429,9 +429,10 @@ ProcessResult RunView(const TemporaryDirectory& directory, const std::vector<std
     return RunProcess(all, directory.path());
 }
 
-// The JSON document the page carries, with the one escape the page adds undone.
-std::string EmbeddedJson(const std::string& page) {
-    const std::string open = "<script type=\"application/json\" id=\"wake-data\">";
+// The JSON document the page carries (or, by id, another of its JSON
+// script elements), with the one escape the page adds undone.
+std::string EmbeddedJson(const std::string& page, const std::string& id = "wake-data") {
+    const std::string open = "<script type=\"application/json\" id=\"" + id + "\">";
     const std::size_t start = page.find(open);
     if (start == std::string::npos) {
         return {};
@@ -470,6 +471,8 @@ TEST_P(ViewGolden, JsonMatchesTheExpectedFileAndThePageCarriesIt) {
         ASSERT_LT(static_cast<unsigned char>(character), 0x80) << "the document is not ASCII";
     }
     EXPECT_EQ(EmbeddedJson(page), json) << "the page's figures differ from --json";
+    EXPECT_TRUE(ParseJson(EmbeddedJson(page, "flame-data")).has_value())
+        << "the flame graphs' stacks are not valid JSON:\n" << EmbeddedJson(page, "flame-data");
     EXPECT_EQ(page.find("<script>alert"), std::string::npos);
 
     const std::filesystem::path golden = GoldenFile(GetParam().name);
@@ -488,7 +491,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, ViewGolden, ::testing::ValuesIn(ViewCases()),
 // golden/view/<case>.<style>.folded, worked out by hand from the traces.
 TEST(ViewFolded, StacksMatchTheExpectedFilesInEveryStyle) {
     // Threads 96 and 100 wait in the same place; 100 is readied by 96 once,
-    // from idle, and wakes once more from a busy processor.
+    // from idle (the readying stack logged only after the wake), and wakes
+    // once more from a busy processor.
     const ViewCase shared_wait_stack = {"shared_wait_stack", [] {
         WakeTrace trace;
         trace.Process(720, "app.exe").NamedThread(720, 96, 4, u"pump; main").Thread(720, 100);
@@ -496,9 +500,9 @@ TEST(ViewFolded, StacksMatchTheExpectedFilesInEveryStyle) {
         const std::vector<std::uint64_t> place = {kKernelBase + 0x1234, 0x40'1000};
         trace.Switch(1'000, 0, 96, kIdle).Switch(1'100, 0, kIdle, 96).Stack(1'101, 0, 1'100, 720, 96, place);
         trace.Switch(1'200, 1, 100, kIdle).Switch(1'300, 1, kIdle, 100).Stack(1'301, 1, 1'300, 720, 100, place);
-        trace.Switch(2'000, 0, 96, kIdle).Ready(2'100, 0, 100);
-        trace.Stack(2'101, 0, 2'100, 720, 96, {kKernelBase + 0x4000, 0x40'2000});
-        trace.Switch(2'200, 1, 100, kIdle).Switch(2'300, 1, 96, 100).Stack(2'301, 1, 2'300, 720, 100, place);
+        trace.Switch(2'000, 0, 96, kIdle).Ready(2'100, 0, 100).Switch(2'200, 1, 100, kIdle);
+        trace.Stack(2'201, 0, 2'100, 720, 96, {kKernelBase + 0x4000, 0x40'2000});
+        trace.Switch(2'300, 1, 96, 100).Stack(2'301, 1, 2'300, 720, 100, place);
         trace.Switch(2'400, 0, 100, 96).Switch(2'500, 0, kIdle, 100);
         return trace;
     }};
@@ -514,7 +518,7 @@ TEST(ViewFolded, StacksMatchTheExpectedFilesInEveryStyle) {
     std::vector<ViewCase> cases = {shared_wait_stack};
     for (const ViewCase& view_case : ViewCases()) {
         if (view_case.name == "wait_and_readying_stacks" || view_case.name == "module_reload_32bit" ||
-            view_case.name == "cached_stacks") {
+            view_case.name == "cached_stacks" || view_case.name == "user_part_after_the_wake") {
             cases.push_back(view_case);
         }
     }
