@@ -150,9 +150,9 @@ void WriteCodeTrace(const std::filesystem::path& file) {
     trace.Write(file);
 }
 
-// 10 000 distinct wait stacks: 100 threads in 10 processes, each waking 100
-// times from idle and going off the processor through a stack of its own each
-// time, 16 frames deep (8 kernel, 8 user).
+// 10 000 distinct wait stacks: 100 threads in 10 processes, each waking 101
+// times from idle and going off the processor before each of the last 100
+// through a stack of its own, 16 frames deep (8 kernel, 8 user).
 void WriteManyStacksTrace(const std::filesystem::path& file) {
     constexpr std::uint64_t kKernelBase = 0xFFFF'F800'0000'0000;
     constexpr std::uint64_t kAppBase = 0x40'0000;
@@ -173,15 +173,15 @@ void WriteManyStacksTrace(const std::filesystem::path& file) {
         trace.ProcessRundown(pid, "service" + std::to_string(process) + ".exe");
         image(pid, kAppBase, 0x100'0000, u"C:\\Service\\service.exe");
         for (std::uint32_t thread = 0; thread < 10; ++thread) {
-            trace.ThreadRundown(pid, pid + 100'000 + 4 * thread);
+            trace.ThreadRundown(pid, 100'000 + 1'000 * process + 4 * thread);
         }
     }
     std::uint64_t now = 10'000;
-    for (std::uint32_t wake = 0; wake < 100; ++wake) {
+    for (std::uint32_t wake = 0; wake <= 100; ++wake) {
         for (std::uint32_t process = 0; process < 10; ++process) {
             const std::uint32_t pid = 1000 + 4 * process;
             for (std::uint32_t thread = 0; thread < 10; ++thread) {
-                const std::uint32_t tid = pid + 100'000 + 4 * thread;
+                const std::uint32_t tid = 100'000 + 1'000 * process + 4 * thread;
                 const std::uint32_t processor = thread % 4;
                 trace.ContextSwitch(now, tid, 0, processor);
                 trace.ContextSwitch(now + 20, 0, tid, processor);

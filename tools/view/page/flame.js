@@ -29,14 +29,30 @@ function flameColour(node) {
 }
 
 // Children are found by frame index, or by name for the frames of the
-// process, thread, separator and readier; most nodes are leaves and get no map.
+// process, thread, separator and readier. Most nodes have one child or none:
+// a map is made only for the second.
+function flameNode(name, module, kind, parent) {
+  return {
+    name: name, module: module, kind: kind, value: 0, parent: parent, depth: parent ? parent.depth + 1 : 0,
+    only: null, onlyKey: null, children: null, start: 0, list: null
+  };
+}
 function flameChild(node, key, name, module, kind) {
+  if (node.onlyKey === key) { return node.only; }
   var child = node.children && node.children.get(key);
-  if (!child) {
-    child = { name: name, module: module, kind: kind, value: 0, children: null, parent: node, depth: node.depth + 1 };
-    if (!node.children) { node.children = new Map(); }
-    node.children.set(key, child);
+  if (child) { return child; }
+  child = flameNode(name, module, kind, node);
+  if (node.only === null && node.children === null) {
+    node.only = child;
+    node.onlyKey = key;
+    return child;
   }
+  if (node.children === null) {
+    node.children = new Map([[node.onlyKey, node.only]]);
+    node.only = null;
+    node.onlyKey = null;
+  }
+  node.children.set(key, child);
   return child;
 }
 function flameFrame(node, frame, weight) {
@@ -53,7 +69,7 @@ function flameNamed(node, name, kind, weight) {
 // The tree of the given threads' stacks, weighted by wakes or idle wakes, the
 // readying stack and the readier above the wait stack when off-wake.
 function flameTree(entries, idle, offWake) {
-  var root = { name: "all", module: -1, kind: "root", value: 0, children: null, parent: null, depth: 0 };
+  var root = flameNode("all", -1, "root", null);
   entries.forEach(function (entry) {
     var process = data.processes[entry[0]];
     var thread = process.threads[entry[1]];
@@ -79,7 +95,7 @@ function flameTree(entries, idle, offWake) {
   (function place(node, start) {
     node.start = start;
     if (node.depth > depth) { depth = node.depth; }
-    node.list = node.children ? Array.from(node.children.values()) : [];
+    node.list = node.children ? Array.from(node.children.values()) : node.only ? [node.only] : [];
     if (node.list.length > 1) {
       node.list.sort(function (a, b) {
         return b.value - a.value || (a.name < b.name ? -1 : a.name > b.name ? 1 : 0);
@@ -141,8 +157,10 @@ function drawFlame(graph) {
     if (w > 24) {
       context.fillStyle = "#111";
       var text = node.name;
-      var fits = Math.floor((w - 6) / 6.2);
-      if (text.length > fits) { text = text.slice(0, Math.max(0, fits - 1)) + "\u2026"; }
+      var measured = context.measureText(text).width;
+      if (measured > w - 6) {
+        text = text.slice(0, Math.max(0, Math.floor(text.length * (w - 6) / measured) - 1)) + "\u2026";
+      }
       context.fillText(text, x + 3, y(node) + FLAME_ROW / 2);
     }
     graph.placed.push({ node: node, x: x, w: w });
