@@ -86,22 +86,24 @@ TEST_F(OutputIsTraceEndToEnd, DormiscopeRefusesATraceThatIsItsLog) {
     EXPECT_FALSE(std::filesystem::exists(directory / "report.json"));
 }
 
-TEST_F(OutputIsTraceEndToEnd, TheViewRefusesAPageOrDocumentThatIsTheTrace) {
+TEST_F(OutputIsTraceEndToEnd, TheViewRefusesAPageDocumentOrExportThatIsTheTrace) {
     for (const Spelling& spelling : Spellings()) {
-        for (const bool as_json : {false, true}) {
-            SCOPED_TRACE(spelling.label + (as_json ? " as --json" : " as -o"));
+        for (const std::string output_switch : {"-o", "--json", "--folded", "--csv"}) {
+            SCOPED_TRACE(spelling.label + " as " + output_switch);
             const TemporaryDirectory directory;
             Prepare(directory);
             const std::string output = OutputOf(spelling, directory);
-            const ProcessResult run =
-                RunProcess({DORMISCOPE_VIEW_BINARY, "-i", "t.etl", "-o", as_json ? "wakes.html" : output, "--json",
-                            as_json ? output : "wakes.json"},
-                           directory.path());
+            std::vector<std::string> arguments = {DORMISCOPE_VIEW_BINARY, "-i", "t.etl", "-o",
+                                                  output_switch == "-o" ? output : "wakes.html"};
+            if (output_switch != "-o") {
+                arguments.insert(arguments.end(), {output_switch, output});
+            }
+            const ProcessResult run = RunProcess(arguments, directory.path());
             if (spelling.is_trace) {
                 EXPECT_EQ(run.exit_code, 2);
                 EXPECT_EQ(run.standard_error,
                           "dormiscope-view: " + output + " is the trace itself; write the output elsewhere\n");
-                EXPECT_FALSE(std::filesystem::exists(directory / (as_json ? "wakes.html" : "wakes.json")));
+                EXPECT_FALSE(std::filesystem::exists(directory / "wakes.html"));
             } else {
                 EXPECT_EQ(run.exit_code, 0) << run.standard_error;
                 EXPECT_TRUE(std::filesystem::exists(directory / "out.txt"));

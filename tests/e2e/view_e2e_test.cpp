@@ -488,7 +488,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ViewGolden, ::testing::ValuesIn(ViewCases()),
                          [](const ::testing::TestParamInfo<ViewCase>& info) { return info.param.name; });
 
 // The folded exports of the stack cases, in each style, against
-// golden/view/<case>.<style>.folded, worked out by hand from the traces.
+// golden/folded/<case>.<style>.folded, worked out by hand from the traces.
 TEST(ViewFolded, StacksMatchTheExpectedFilesInEveryStyle) {
     // Threads 96 and 100 wait in the same place; 100 is readied by 96 once,
     // from idle (the readying stack logged only after the wake), and wakes
@@ -532,8 +532,8 @@ TEST(ViewFolded, StacksMatchTheExpectedFilesInEveryStyle) {
             const ProcessResult run = RunView(directory, arguments);
             ASSERT_EQ(run.exit_code, 0) << run.standard_error;
             const std::string folded = ReadFile(directory / "stacks.folded");
-            const std::filesystem::path golden =
-                std::filesystem::path(DORMISCOPE_GOLDEN_DIR) / "view" / (view_case.name + "." + style.suffix + ".folded");
+            const std::filesystem::path golden = std::filesystem::path(DORMISCOPE_GOLDEN_DIR) / "folded" /
+                                                 (view_case.name + "." + style.suffix + ".folded");
             if (UpdatingGoldenFiles()) {
                 std::ofstream(golden, std::ios::binary | std::ios::trunc) << folded;
                 continue;

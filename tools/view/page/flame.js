@@ -123,6 +123,14 @@ function flameLabel(node, graph) {
 function flameMatches(node, search) {
   return search !== "" && node.kind !== "root" && node.name.toLowerCase().indexOf(search) >= 0;
 }
+// The wakes under the frames the search matches, each counted once: frames
+// too narrow to draw count too.
+function flameMatchedValue(node, search) {
+  if (flameMatches(node, search)) { return node.value; }
+  var sum = 0;
+  for (var i = 0; i < node.list.length; ++i) { sum += flameMatchedValue(node.list[i], search); }
+  return sum;
+}
 
 // Draws the graph zoomed on graph.zoom: the zoomed frame spans the width, its
 // ancestors too, the rest is left out. Frames under half a pixel are skipped.
@@ -141,12 +149,10 @@ function drawFlame(graph) {
   context.textBaseline = "middle";
   var zoom = graph.zoom;
   var scale = width / Math.max(1, zoom.value);
-  var matched = 0;
   graph.placed = [];
   function y(node) { return (rows - 1 - node.depth) * FLAME_ROW; }
-  function box(node, x, w, counted) {
+  function box(node, x, w) {
     var hit = flameMatches(node, graph.search);
-    if (hit && !counted) { matched += node.value; }
     context.fillStyle = hit ? "#e040a0" : flameColour(node);
     context.fillRect(x, y(node), Math.max(0.5, w - 0.5), FLAME_ROW - 1);
     if (node === graph.selected && document.activeElement === canvas) {
@@ -164,23 +170,18 @@ function drawFlame(graph) {
       context.fillText(text, x + 3, y(node) + FLAME_ROW / 2);
     }
     graph.placed.push({ node: node, x: x, w: w });
-    return hit || counted;
   }
-  var ancestors = [];
-  for (var up = zoom; up; up = up.parent) { ancestors.unshift(up); }
-  var counted = false;
-  ancestors.forEach(function (node) {
-    if (node !== zoom) { counted = box(node, 0, width, counted); }
-  });
-  (function draw(node, counted) {
+  for (var up = zoom.parent; up; up = up.parent) { box(up, 0, width); }
+  (function draw(node) {
     var x = (node.start - zoom.start) * scale;
     var w = node.value * scale;
     if (w < 0.5) { return; }
-    var under = box(node, x, w, counted);
-    node.list.forEach(function (child) { draw(child, under); });
-  })(zoom, counted);
-  graph.matchText.textContent = graph.search === "" ? "" :
-    "Matched: " + percentOf(matched, graph.root.value) + " of " + (graph.idle ? "idle wakes" : "wakes");
+    box(node, x, w);
+    node.list.forEach(draw);
+  })(zoom);
+  graph.matchText.textContent = graph.search === "" ? "" : "Matched: " +
+    percentOf(flameMatchedValue(graph.root, graph.search), graph.root.value) + " of " +
+    (graph.idle ? "idle wakes" : "wakes");
 }
 
 function flameAt(graph, event) {
@@ -221,7 +222,7 @@ function flameGraph(container, entries, label) {
     "stack and the readier above the wait stack</label><label>Search frames <input type=\"search\" " +
     "class=\"flame-search\" spellcheck=\"false\"></label><span class=\"flame-matched\" aria-live=\"polite\"></span>" +
     "<button type=\"button\" class=\"flame-reset\" disabled>Reset zoom</button></div><div class=\"flame-canvas-box\">" +
-    "<canvas tabindex=\"0\" role=\"img\" aria-describedby=\"" + id + "-status\" aria-label=\"" + escapeHtml(label) +
+    "<canvas tabindex=\"0\" role=\"application\" aria-describedby=\"" + id + "-status\" aria-label=\"" + escapeHtml(label) +
     ". Arrow keys move between frames, Enter zooms, Escape resets.\"></canvas></div><p class=\"flame-status muted\" " +
     "id=\"" + id + "-status\" aria-live=\"polite\"></p>";
   var graph = {
