@@ -13,7 +13,10 @@
 #include "model/run_context.h"
 #include "view/collect/build_figures.h"
 #include "view/collect/wake_pass.h"
+#include "view/export/folded_stacks.h"
+#include "view/export/thread_table_csv.h"
 #include "view/json/wakes_json.h"
+#include "view/page/flame_data.h"
 #include "view/stacks/frame_names.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -38,6 +41,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         dormiscope::view::BuildFigures(run.model, reading.duration, reading, frame_names);
     const std::string json = dormiscope::view::WakesJson(figures);
     if (json.empty()) {
+        __builtin_trap();
+    }
+    // The exports and the flame graphs' stacks index the figures' frames.
+    const std::string flame = dormiscope::view::FlameData(figures);
+    const std::string folded = dormiscope::view::FoldedStacks(figures, {true, true});
+    const std::string csv = dormiscope::view::ThreadTableCsv(figures);
+    if (flame.empty() || csv.empty()) {
         __builtin_trap();
     }
     return 0;
