@@ -18,6 +18,7 @@ const offeredBy = {
   "summary.js": ["resolutionText"],
   "timers.js": [],
   "tooltip.js": [],
+  "compare.js": [],
 };
 
 function pageScript([file, offered]) {

@@ -47,6 +47,18 @@ ViewCommandLine ParseViewOptions(const std::vector<std::wstring>& arguments) {
     for (std::size_t index = 1; index < arguments.size(); index += 2) {
         const std::wstring& name = arguments[index];
         const bool symbol_folder = IsSwitch(name, L"--symbols");
+        if (IsSwitch(name, L"--compare")) {
+            if (index + 2 >= arguments.size() || arguments[index + 1].empty() || arguments[index + 2].empty()) {
+                return Refused(Shown(name) + " needs two values, BEFORE and AFTER");
+            }
+            if (!options.before_path.empty()) {
+                return Refused(Shown(name) + " given twice");
+            }
+            options.before_path = arguments[index + 1];
+            options.after_path = arguments[index + 2];
+            ++index;
+            continue;
+        }
         std::wstring* target = nullptr;
         if (IsSwitch(name, L"-i")) {
             target = &options.trace_path;
@@ -54,6 +66,8 @@ ViewCommandLine ParseViewOptions(const std::vector<std::wstring>& arguments) {
             target = &options.page_path;
         } else if (IsSwitch(name, L"--json")) {
             target = &options.json_path;
+        } else if (IsSwitch(name, L"--budget")) {
+            target = &options.budget_path;
         } else if (!symbol_folder) {
             return Refused(WhyRefused(name));
         }
@@ -70,8 +84,11 @@ ViewCommandLine ParseViewOptions(const std::vector<std::wstring>& arguments) {
         }
         *target = value;
     }
-    if (options.trace_path.empty()) {
+    if (options.trace_path.empty() && options.before_path.empty()) {
         return Refused("no trace given (-i)");
+    }
+    if (!options.trace_path.empty() && !options.before_path.empty()) {
+        return Refused("-i and --compare do not go together");
     }
     if (options.page_path.empty()) {
         return Refused("no page given (-o)");
