@@ -4,8 +4,8 @@
 // processes shown however the table is sorted, headings that sort from the
 // mouse and the keyboard, bars and slices named on hover and to a screen
 // reader, a thread's stacks and the DPC section drawn only from data and worked
-// from the keyboard, and no sideways scrolling at 800 px. Prints each page's
-// size and render time.
+// from the keyboard, and no sideways scrolling at 800 px; and comparison pages
+// with the same care. Prints each page's size and render time.
 //
 // node page_in_browser.mjs --view BIN --sample TRACE --trace-writer BIN --code-page BIN --code-document JSON
 //   --work DIR [--screenshot PNG]
@@ -526,6 +526,45 @@ async function checkWrittenCode(page, json) {
   check(page.seen.errors.length === 0, `written code trace: console errors: ${page.seen.errors.join("; ")}`);
 }
 
+// The comparison page: no console error, no network request, one process row
+// per row of the document in its order (biggest increase first), names as
+// text, and headings that sort from the keyboard.
+async function checkComparison(browser, label, file, json) {
+  const page = await openPage(browser, file);
+  check(page.seen.errors.length === 0, `${label}: console errors: ${page.seen.errors.join("; ")}`);
+  check(page.seen.requests.length === 0, `${label}: network requests: ${page.seen.requests.join(", ")}`);
+  const names = () => page.evaluate(`Array.from(document.querySelectorAll("#compare-rows tr.process .process-name"))
+    .map((span) => span.textContent)`);
+  const shown = await names();
+  check(shown.length === json.processes.length && shown.every((name, i) => name === json.processes[i].name),
+    `${label}: the process rows are not the document's, in its order`);
+  check((await page.evaluate('document.querySelectorAll("#compare-rows script, #compare-rows img").length')) === 0,
+    `${label}: a name became markup`);
+  check((await page.evaluate('document.getElementById("summary-rows").rows.length')) > 0,
+    `${label}: no summary side by side`);
+  check(await tabTo(page, '#compare-head th[data-key="name"] button'), `${label}: the name heading is not reached by Tab`);
+  await pressEnter(page);
+  const byName = await names();
+  const expected = json.processes.map((p) => p.name).sort((a, b) => {
+    const left = a.toLowerCase();
+    const right = b.toLowerCase();
+    return left < right ? -1 : left > right ? 1 : 0;
+  });
+  check(byName.length === expected.length && byName.every((name, i) => name === expected[i]),
+    `${label}: Enter on the name heading did not sort the rows by name`);
+  check((await page.evaluate('document.querySelector("#compare-head th[data-key=name]").getAttribute("aria-sort")')) ===
+    "ascending", `${label}: the sorted heading does not say so`);
+  check(page.seen.errors.length === 0, `${label}: console errors after sorting: ${page.seen.errors.join("; ")}`);
+  console.log(`${label}: ${fs.statSync(file).size} bytes, loaded in ${page.loadMs} ms`);
+}
+
+function comparisonOf(before, after, workDir, name) {
+  const html = path.join(workDir, name + ".html");
+  const json = path.join(workDir, name + ".json");
+  run(args.view, ["--compare", before, after, "-o", html, "--json", json]);
+  return { html, json: JSON.parse(fs.readFileSync(json, "utf8")) };
+}
+
 function viewOf(trace, workDir, name) {
   const html = path.join(workDir, name + ".html");
   const json = path.join(workDir, name + ".json");
@@ -570,6 +609,11 @@ async function main() {
     await checkWrittenCode(await checkPage(browser, "written code trace", writtenCode.html, writtenCode.json),
       writtenCode.json);
     await checkCode(await checkPage(browser, "code", code.html, code.json), code.json);
+    const compared = comparisonOf(args.sample, path.join(args.work, "wide.json"), args.work, "compared");
+    await checkComparison(browser, "sample compared with 10 000 threads", compared.html, compared.json);
+    const hostileCompared = comparisonOf(path.join(args.work, "details.etl"),
+      path.join(args.work, "hostile-names.etl"), args.work, "hostile-compared");
+    await checkComparison(browser, "hostile names compared", hostileCompared.html, hostileCompared.json);
   } finally {
     await browser.close();
   }

@@ -44,7 +44,7 @@ function countText(before, after, singular, plural) {
     number(before, 0) + " \u2192 " + countOf(after, singular, plural);
 }
 function processLabel(process) {
-  var label = escapeHtml(process.name);
+  var label = "<span class=\"process-name\">" + escapeHtml(process.name) + "</span>";
   if (process.command_line !== null && process.command_line !== "") {
     label += "<span class=\"share\">" + escapeHtml(process.command_line) + "</span>";
   }
