@@ -64,7 +64,7 @@ TEST(CompareFigures, MergesWhatCannotBeToldApartAndGroupsThreadsByKey) {
          Process(2, L"svchost.exe", L"-k b", {Thread(20, L"", "ntdll.dll!TppWorkerThread", 5)}),
          Process(3, L"app.exe", L"app", {Thread(30, L"", "ntdll.dll!TppWorkerThread", 1),
                                          Thread(31, L"", "ntdll.dll!TppWorkerThread", 2),
-                                         Thread(32, L"ui", "app.exe+0x10", 3), Thread(33, L"", "unknown", 4)})});
+                                         Thread(32, L"ui", "app.exe+0x10", 3), Thread(33, L"", "unknown 0x7ff993bb3d60", 4)})});
     const TraceFigures after = Figures(
         8, 8,
         {Process(11, L"svchost.exe", L"-k a", {Thread(110, L"", "ntdll.dll!TppWorkerThread", 20)}),

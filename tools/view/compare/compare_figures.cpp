@@ -50,12 +50,13 @@ void ByIncrease(std::vector<Row>& rows, Count count, Tie tie) {
     });
 }
 
-// A thread's key: its name, else its start routine where a module placed it.
+// A thread's key: its name, else its start routine where a module placed it
+// (a bare address, "unknown 0x…", moves between recordings).
 std::pair<ThreadGroupComparison::KeyKind, std::wstring> KeyOf(const ThreadFigures& thread) {
     if (!thread.name.empty()) {
         return {ThreadGroupComparison::KeyKind::kName, thread.name};
     }
-    if (thread.start && *thread.start != "unknown") {
+    if (thread.start && !thread.start->starts_with("unknown")) {
         return {ThreadGroupComparison::KeyKind::kStart, NameText(*thread.start)};
     }
     return {ThreadGroupComparison::KeyKind::kNone, {}};
