@@ -20,6 +20,7 @@ const offeredBy = {
   "tooltip.js": ["tip"],
   "flame.js": ["flameData", "flameStacksByKey", "mountThreadFlames", "hasFlame"],
   "filter.js": ["filteredThreads"],
+  "compare.js": [],
 };
 
 function pageScript([file, offered]) {

@@ -54,11 +54,12 @@ constexpr std::array<PropertySlot, 7> kProcessSlots = {{
     SlotFor(u"Flags", pf::kFlags, false),
 }};
 
-// Taken as 8-bit text up to the first zero byte, whatever the property's type.
+// Taken as 8-bit text up to the first zero byte, whatever the property's type,
+// but the command line: UTF-16, kept as its little-endian bytes.
 constexpr std::array<PropertyText, 4> kProcessTexts = {{
     {u"UserSID", TextForm::kBytes, false},
     {u"ImageFileName", TextForm::kBytes, true},
-    {u"CommandLine", TextForm::kBytes, false},
+    {u"CommandLine", TextForm::kUtf16, false},
     {u"PackageFullName", TextForm::kBytes, false},
 }};
 

@@ -65,7 +65,7 @@ struct ProcessEventData {
     std::array<std::uint8_t, 40> fixedPart{};
     std::string text1;  // UserSID
     std::string text2;  // ImageFileName
-    std::string text3;  // CommandLine
+    std::string text3;  // CommandLine: UTF-16 code units as little-endian bytes
     std::string text4;  // PackageFullName
 };
 

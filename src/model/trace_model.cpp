@@ -1,6 +1,9 @@
 #include "model/trace_model.h"
 
+#include <span>
+
 #include "log/logger.h"
+#include "platform/etl_reader/little_endian.h"
 
 namespace dormiscope {
 namespace {
@@ -43,6 +46,8 @@ void TraceModel::AddProcess(const ProcessEventData& record) {
     entry.DirectoryTableBase = ReadField(record.fixedPart, field::kDirectoryTableBase);
     entry.Flags = ReadField(record.fixedPart, field::kFlags);
     entry.ImageFileName = record.text2;
+    entry.CommandLine = Utf16Prefix(std::span(reinterpret_cast<const std::uint8_t*>(record.text3.data()),
+                                              record.text3.size()));
 
     const std::uint32_t process_id = entry.ProcessId;
     // The first registration of an id wins; later ones are dropped whole.

@@ -47,6 +47,7 @@ struct ProcessEntry {
     std::uint64_t DirectoryTableBase = 0;
     std::uint32_t Flags = 0;
     std::string ImageFileName;
+    std::u16string CommandLine;
     // Node-based: entries never move, so the indexes below may hold their addresses.
     std::unordered_map<std::uint64_t, ThreadEntry> threads;
 };

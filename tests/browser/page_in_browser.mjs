@@ -4,11 +4,11 @@
 // processes shown however the table is sorted, headings that sort from the
 // mouse and the keyboard, bars and slices named on hover and to a screen
 // reader, a thread's stacks and the DPC section drawn only from data and worked
-// from the keyboard, and no sideways scrolling at 800 px. Prints each page's
-// size and render time. The flame graphs: widths of the document's counts,
-// zoom and search from the mouse and the keyboard, a thread's own graph, the
-// draw time of 10 000 distinct stacks; the filter box; speedscope reading the
-// folded exports.
+// from the keyboard, and no sideways scrolling at 800 px; and comparison pages
+// with the same care. Prints each page's size and render time. The flame
+// graphs: widths of the document's counts, zoom and search from the mouse and
+// the keyboard, a thread's own graph, the draw time of 10 000 distinct stacks;
+// the filter box; speedscope reading the folded exports.
 //
 // node page_in_browser.mjs --view BIN --sample TRACE --trace-writer BIN --code-page BIN --code-document JSON
 //   --work DIR [--screenshot PNG] [--flame-screenshot PNG]
@@ -714,6 +714,45 @@ function flameDocument(html) {
   return JSON.parse(text.slice(start, text.indexOf("</script>", start)));
 }
 
+// The comparison page: no console error, no network request, one process row
+// per row of the document in its order (biggest increase first), names as
+// text, and headings that sort from the keyboard.
+async function checkComparison(browser, label, file, json) {
+  const page = await openPage(browser, file);
+  check(page.seen.errors.length === 0, `${label}: console errors: ${page.seen.errors.join("; ")}`);
+  check(page.seen.requests.length === 0, `${label}: network requests: ${page.seen.requests.join(", ")}`);
+  const names = () => page.evaluate(`Array.from(document.querySelectorAll("#compare-rows tr.process .process-name"))
+    .map((span) => span.textContent)`);
+  const shown = await names();
+  check(shown.length === json.processes.length && shown.every((name, i) => name === json.processes[i].name),
+    `${label}: the process rows are not the document's, in its order`);
+  check((await page.evaluate('document.querySelectorAll("#compare-rows script, #compare-rows img").length')) === 0,
+    `${label}: a name became markup`);
+  check((await page.evaluate('document.getElementById("summary-rows").rows.length')) > 0,
+    `${label}: no summary side by side`);
+  check(await tabTo(page, '#compare-head th[data-key="name"] button'), `${label}: the name heading is not reached by Tab`);
+  await pressEnter(page);
+  const byName = await names();
+  const expected = json.processes.map((p) => p.name).sort((a, b) => {
+    const left = a.toLowerCase();
+    const right = b.toLowerCase();
+    return left < right ? -1 : left > right ? 1 : 0;
+  });
+  check(byName.length === expected.length && byName.every((name, i) => name === expected[i]),
+    `${label}: Enter on the name heading did not sort the rows by name`);
+  check((await page.evaluate('document.querySelector("#compare-head th[data-key=name]").getAttribute("aria-sort")')) ===
+    "ascending", `${label}: the sorted heading does not say so`);
+  check(page.seen.errors.length === 0, `${label}: console errors after sorting: ${page.seen.errors.join("; ")}`);
+  console.log(`${label}: ${fs.statSync(file).size} bytes, loaded in ${page.loadMs} ms`);
+}
+
+function comparisonOf(before, after, workDir, name) {
+  const html = path.join(workDir, name + ".html");
+  const json = path.join(workDir, name + ".json");
+  run(args.view, ["--compare", before, after, "-o", html, "--json", json]);
+  return { html, json: JSON.parse(fs.readFileSync(json, "utf8")) };
+}
+
 function viewOf(trace, workDir, name) {
   const html = path.join(workDir, name + ".html");
   const json = path.join(workDir, name + ".json");
@@ -799,6 +838,11 @@ async function main() {
     for (const file of folded) {
       await checkSpeedscope(browser, file);
     }
+    const compared = comparisonOf(args.sample, path.join(args.work, "wide.json"), args.work, "compared");
+    await checkComparison(browser, "sample compared with 10 000 threads", compared.html, compared.json);
+    const hostileCompared = comparisonOf(path.join(args.work, "details.etl"),
+      path.join(args.work, "hostile-names.etl"), args.work, "hostile-compared");
+    await checkComparison(browser, "hostile names compared", hostileCompared.html, hostileCompared.json);
   } finally {
     await browser.close();
   }

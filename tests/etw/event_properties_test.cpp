@@ -96,7 +96,9 @@ TEST_F(EventPropertiesTest, ProcessEventOfVersionFourReadsPositionsAndTexts) {
         EXPECT_TRUE(ReadProcessEventProperties(record, data));
         EXPECT_TRUE(std::equal(payload.begin(), payload.begin() + 36, data.fixedPart.begin()));
         EXPECT_EQ(data.text2, "SecurityHlt");
-        EXPECT_EQ(data.text3, "C");  // a UTF-16 text taken as 8-bit stops after its first letter
+        const std::u16string command_line(fields.CommandLine);
+        EXPECT_EQ(data.text3, std::string(reinterpret_cast<const char*>(command_line.data()),
+                                          command_line.size() * sizeof(char16_t)));
         EXPECT_EQ(data.text4, "");
         // The SID blob's bytes before its first zero: the low bytes of the TOKEN_USER pointer.
         EXPECT_FALSE(data.text1.empty());

@@ -13,7 +13,10 @@ etl::ProcessFields NamedProcess(std::uint32_t process_id, const std::string& nam
     fields.ProcessId = process_id;
     fields.ParentId = 4;
     fields.ImageFileName = name;
-    fields.CommandLine = std::u16string(u"C:\\Windows\\") + std::u16string(name.begin(), name.end());
+    fields.CommandLine = u"C:\\Windows\\";
+    for (const char byte : name) {
+        fields.CommandLine += static_cast<char16_t>(static_cast<unsigned char>(byte));
+    }
     return fields;
 }
 

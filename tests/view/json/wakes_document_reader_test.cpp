@@ -63,6 +63,7 @@ TEST(WakesDocumentReader, FiguresBeyondTheGoldenCasesAreWrittenAgainByteForByte)
     ThreadFigures thread;
     thread.thread_id = 4;
     thread.name = L"w\u00e9 \xD83D\xDE00 \"x\"\n";
+    thread.start = "ntdll.dll!TppWorkerThread";
     thread.wakes = kMax64;
     thread.intervals = IntervalFigure{3, 1, 10'000, kMax64};
     thread.periodicity_ms = std::numeric_limits<std::int32_t>::min();
@@ -76,8 +77,9 @@ TEST(WakesDocumentReader, FiguresBeyondTheGoldenCasesAreWrittenAgainByteForByte)
     };
     thread.wait_stacks = {{2, 0.5, {"ntoskrnl.exe+0x10", "unknown 0x7ff000"}}};
     thread.timeline.assign(kTimelineSlices, std::numeric_limits<std::uint32_t>::max());
-    figures.processes.push_back({std::numeric_limits<std::uint32_t>::max(), L"\u00e9.exe", kMax64, 1, {thread}});
-    figures.processes.push_back({0, L"", 0, 0, {ThreadFigures{}}});
+    figures.processes.push_back(
+        {std::numeric_limits<std::uint32_t>::max(), L"\u00e9.exe", L"\"C:\\\u00e9.exe\" -k x", kMax64, 1, {thread}});
+    figures.processes.push_back({0, L"", L"", 0, 0, {ThreadFigures{}}});
     const std::string document = WakesJson(figures);
     EXPECT_EQ(WrittenAgain(document), document);
 }
@@ -86,7 +88,7 @@ TEST(WakesDocumentReader, FiguresBeyondTheGoldenCasesAreWrittenAgainByteForByte)
 // still read back, so the writer puts U+FFFD in its place.
 TEST(WakesDocumentReader, ANameWithALoneSurrogateIsWrittenSoThatItReadsBack) {
     TraceFigures figures;
-    figures.processes.push_back({1, L"a\xDC00" L"b", 0, 0, {}});
+    figures.processes.push_back({1, L"a\xDC00" L"b", L"", 0, 0, {}});
     figures.processes.back().threads.push_back(ThreadFigures{});
     figures.processes.back().threads.back().name = L"\xD800" L"c\xD83D\xDE00";
     const std::string document = WakesJson(figures);

@@ -2,8 +2,11 @@
 // left with no slot unfilled.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
+#include <string_view>
 
+#include "view/page/comparison_page.h"
 #include "view/page/page_skeleton.h"
 #include "view/page/wakes_page.h"
 #include "view/page/web_files.h"
@@ -33,17 +36,31 @@ TEST(PageSkeleton, FillsEachSlotByNameAndKeepsTheRestAsWritten) {
     }
 }
 
-TEST(PageSkeleton, TheWakePageFillsEverySlotOfPageHtml) {
+// Each page holds the web files its skeleton lists, and fills every slot.
+TEST(PageSkeleton, EachPageFillsEverySlotOfItsSkeleton) {
     TraceFigures figures;
     figures.processors = 1;
     figures.coverage_notes = {"note"};
     figures.trace_notes = {"another note"};
-    const std::string page =
-        WakesPage(figures, R"({"trace":{}})", R"({"frames":[],"modules":[],"threads":[]})", "trace.etl");
-    EXPECT_EQ(page.find("{{"), std::string::npos) << page.substr(0, 2000);
-    for (const WebFile& file : WebFiles()) {
-        if (file.name != "page.html") {
-            EXPECT_NE(page.find(file.text), std::string::npos) << file.name << " is not in the page";
+    Comparison comparison;
+    comparison.notes = {"machines differ"};
+    const std::vector<BrokenRule> broken = {{"wakes_per_s", "1", "2"}};
+    struct Case {
+        std::string page;
+        std::set<std::string_view> files;
+    };
+    const Case cases[] = {
+        {WakesPage(figures, R"({"trace":{}})", R"({"frames":[],"modules":[],"threads":[]})", "trace.etl", broken),
+         {"page.css", "cells.js", "sorting.js", "stacks.js", "table.js", "routines.js", "summary.js", "timers.js",
+          "tooltip.js", "flame.js", "filter.js"}},
+        {ComparisonPage(comparison, R"({"processes":[]})", "a.etl", "b.json", broken),
+         {"page.css", "cells.js", "sorting.js", "compare.js"}},
+    };
+    for (const Case& test : cases) {
+        EXPECT_EQ(test.page.find("{{"), std::string::npos) << test.page.substr(0, 2000);
+        EXPECT_NE(test.page.find("Budget broken"), std::string::npos);
+        for (const WebFile& file : WebFiles()) {
+            EXPECT_EQ(test.page.find(file.text) != std::string::npos, test.files.contains(file.name)) << file.name;
         }
     }
 }

@@ -42,6 +42,18 @@ TEST(ViewOptionsTest, HelpAndVersionStandAloneAndSwitchesIgnoreLetterCase) {
         {{L"-i", L"t.etl"}, std::nullopt, "no page given (-o)"},
         {{L"-o", L"w.html"}, std::nullopt, "no trace given (-i)"},
         {{L"-i", L"t.etl", L"--Symbols", L"s", L"-o", L"w.html", L"--SYMBOLS", L"s"}, Request::kRun, ""},
+        {{L"--Compare", L"a.etl", L"b.json", L"-o", L"c.html", L"--budget", L"b.json"}, Request::kRun, ""},
+        {{L"--compare", L"a.etl", L"b.etl", L"-i", L"t.etl", L"-o", L"c.html"}, std::nullopt,
+         "-i and --compare do not go together"},
+        {{L"--compare", L"a", L"b", L"--compare", L"a", L"b", L"-o", L"c.html"}, std::nullopt, "--compare given twice"},
+        {{L"-o", L"c.html", L"--compare", L"a.etl"}, std::nullopt, "--compare needs two values, BEFORE and AFTER"},
+        {{L"--compare", L"a.etl", L"", L"-o", L"c.html"}, std::nullopt, "--compare needs two values, BEFORE and AFTER"},
+        {{L"--compare", L"a.etl", L"b.etl", L"-o", L"c.html", L"--csv", L"t.csv"}, std::nullopt,
+         "--csv goes with -i, not --compare"},
+        {{L"--compare", L"a.etl", L"b.etl", L"-o", L"c.html", L"--folded", L"f.txt"}, std::nullopt,
+         "--folded goes with -i, not --compare"},
+        {{L"-i", L"t.etl", L"-o", L"w.html", L"--budget", L"b", L"--BUDGET", L"b"}, std::nullopt,
+         "--BUDGET given twice"},
     };
     for (const Case& test : cases) {
         const ViewCommandLine parsed = Parse(test.arguments);
@@ -61,6 +73,14 @@ TEST(ViewOptionsTest, HelpAndVersionStandAloneAndSwitchesIgnoreLetterCase) {
     EXPECT_EQ(run->page_path, L"w.html");
     EXPECT_EQ(run->json_path, L"w.json");
     EXPECT_TRUE(run->symbol_folders.empty());
+    EXPECT_FALSE(run->comparing());
+    const std::optional<ViewOptions> compare =
+        Parse({L"-o", L"c.html", L"--compare", L"a.etl", L"b.json", L"--budget", L"budget.json"}).options;
+    ASSERT_TRUE(compare.has_value());
+    EXPECT_TRUE(compare->comparing());
+    EXPECT_EQ(compare->before_path, L"a.etl");
+    EXPECT_EQ(compare->after_path, L"b.json");
+    EXPECT_EQ(compare->budget_path, L"budget.json");
 }
 
 TEST(ViewOptionsTest, ExportsTakeAFileAndTheFoldedStylesNeedTheFoldedFile) {

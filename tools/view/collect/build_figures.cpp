@@ -290,11 +290,23 @@ double Regularity(const BucketClasses& classes) {
 // A thread's figures with the frames of its readiers and stacks still unnamed.
 struct UnnamedThread {
     ThreadFigures figures;
+    std::optional<ResolvedFrame> start;
     std::optional<std::vector<UnnamedReadier>> readiers;
     std::vector<UnnamedStack> wait_stacks;
     std::vector<UnnamedStack> readying_stacks;
     std::vector<UnnamedWakeStack> wake_stacks;
 };
+
+// The start address in the module that held it when the thread was first
+// seen, or, for a thread the trace never showed starting, at the trace's end.
+std::optional<ResolvedFrame> StartFrame(const ThreadEntry& thread, WakeReading& reading) {
+    if (thread.Win32StartAddr == 0) {
+        return std::nullopt;
+    }
+    const auto seen = reading.thread_seen_at.find(&thread);
+    const std::int64_t time = seen == reading.thread_seen_at.end() ? kAfterTrace - 1 : seen->second;
+    return reading.modules.Resolve(thread.ProcessId, thread.Win32StartAddr, time);
+}
 
 UnnamedThread FiguresOf(const TraceModel& model, const ThreadEntry& thread, ThreadWakes* wakes,
                         std::uint64_t duration, bool readies_recorded, bool reported, CodeNames& names) {
@@ -346,6 +358,9 @@ std::vector<StackFigure> Named(std::vector<UnnamedStack>& stacks, FrameNames& fr
 // In the order the document lists them: a symbol-backed namer meets the
 // modules, and so lists missing PDBs, as the page does.
 ThreadFigures Named(UnnamedThread& thread, FrameNames& frame_names) {
+    if (thread.start) {
+        thread.figures.start = frame_names.Name(*thread.start);
+    }
     if (thread.readiers) {
         thread.figures.top_readiers.emplace();
         for (UnnamedReadier& readier : *thread.readiers) {
@@ -540,6 +555,7 @@ TraceFigures BuildFigures(const TraceModel& model, std::uint64_t duration, WakeR
     TraceFigures figures;
     figures.duration = duration;
     figures.processors = reading.header.processors;
+    figures.pointer_size = reading.header.pointer_size;
     figures.events = collector.events();
     figures.context_switches = collector.context_switches();
     figures.ready_events = collector.ready_events();
@@ -576,6 +592,8 @@ TraceFigures BuildFigures(const TraceModel& model, std::uint64_t duration, WakeR
         UnnamedProcess process;
         process.figures.process_id = selection.process->ProcessId;
         process.figures.name = NameText(selection.process->ImageFileName);
+        process.figures.command_line.assign(selection.process->CommandLine.begin(),
+                                            selection.process->CommandLine.end());
         for (const auto& [thread, verdict] : selection.threads) {
             // Each processor's idle thread has id 0; leaving idle is not a wake.
             if (thread->TThreadId == kIdleThreadId) {
@@ -583,6 +601,7 @@ TraceFigures BuildFigures(const TraceModel& model, std::uint64_t duration, WakeR
             }
             process.threads.push_back(FiguresOf(model, *thread, collector.WakesOf(*thread), duration,
                                                 readies_recorded, verdict == ReportVerdict::kWritten, names));
+            process.threads.back().start = StartFrame(*thread, reading);
             process.figures.wakes += process.threads.back().figures.wakes;
         }
         if (process.threads.empty()) {

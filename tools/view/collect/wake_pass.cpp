@@ -145,6 +145,13 @@ void TakeThreadName(const EVENT_RECORD& event, PassContext& pass) {
     }
 }
 
+void NoteThreadSeen(const ThreadEventData& record, PassContext& pass) {
+    if (const ThreadEntry* const thread = pass.run.model.ThreadIndex.Find(ReadField(record.payload,
+                                                                                    thread_field::kTThreadId))) {
+        pass.reading.thread_seen_at.try_emplace(thread, record.TimeStamp);
+    }
+}
+
 // Starts register the thread as the report's second pass does, then name it.
 void OnThreadStarted(const EVENT_RECORD& event, const TraceInfo* info, void* context) {
     PassContext& pass = ContextOf(context);
@@ -154,6 +161,7 @@ void OnThreadStarted(const EVENT_RECORD& event, const TraceInfo* info, void* con
     ThreadEventData record;
     if (ReadEventProperties(event, record)) {
         pass.collector.ThreadRegistered(ReadField(record.payload, thread_field::kTThreadId));
+        NoteThreadSeen(record, pass);
     }
     TakeThreadName(event, pass);
 }
@@ -163,6 +171,10 @@ void OnThreadNamed(const EVENT_RECORD& event, const TraceInfo*, void* context) {
     PassContext& pass = ContextOf(context);
     pass.collector.CountEvent(ProcessorOf(event));
     NoteOtherEvent(event, pass);
+    ThreadEventData record;
+    if (ReadEventProperties(event, record)) {
+        NoteThreadSeen(record, pass);
+    }
     TakeThreadName(event, pass);
 }
 
@@ -182,6 +194,7 @@ void OnProcessEvent(const EVENT_RECORD& event, const TraceInfo*, void* context) 
 TraceHeaderFacts FactsOf(const TRACE_LOGFILE_HEADER& header) {
     TraceHeaderFacts facts;
     facts.processors = header.NumberOfProcessors;
+    facts.pointer_size = header.PointerSize;
     facts.events_lost = header.EventsLost;
     facts.timer_resolution = header.TimerResolution;
     facts.buffers_lost = ReadLogfileHeaderField<std::uint32_t>(header, offsetof(TRACE_LOGFILE_HEADER, BuffersLost));

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "model/run_context.h"
 #include "view/collect/timer_requests.h"
@@ -19,6 +20,7 @@ namespace dormiscope::view {
 
 struct TraceHeaderFacts {
     std::uint32_t processors = 0;
+    std::uint32_t pointer_size = 0;  // bytes
     std::uint32_t events_lost = 0;
     std::uint32_t buffers_lost = 0;
     std::uint32_t timer_resolution = 0;  // 100-ns units
@@ -39,6 +41,9 @@ struct WakeReading {
     std::uint64_t images = 0;                  // image events read
     std::uint64_t image_identities = 0;
     bool clock_known = false;  // the consumer told the clock stacks and routines are matched by
+    // When each thread was first seen (its start or rundown event, in the
+    // events' own stamps): where its start address is looked up in the module maps.
+    std::unordered_map<const ThreadEntry*, std::int64_t> thread_seen_at;
     TraceCoverage coverage;
     // What the rates and the timeline divide: the header's length, or the time
     // the events of a file cut short cover.

@@ -69,6 +69,9 @@ struct IntervalFigure {
 struct ThreadFigures {
     std::uint32_t thread_id = 0;
     std::wstring name;
+    // Where the thread started (its Win32 start address) as a frame; none when
+    // the trace gives no start address.
+    std::optional<std::string> start;
     std::uint64_t wakes = 0;
     double wakes_per_second = 0;
     std::uint64_t idle_wakes = 0;
@@ -91,6 +94,7 @@ struct ThreadFigures {
 struct ProcessFigures {
     std::uint32_t process_id = 0;
     std::wstring name;
+    std::wstring command_line;  // empty when the trace gives none
     std::uint64_t wakes = 0;
     double wakes_per_second = 0;
     std::vector<ThreadFigures> threads;  // most wakes first
@@ -173,6 +177,7 @@ struct TimerResolutionFigures {
 struct TraceFigures {
     std::uint64_t duration = 0;  // 100-ns units
     std::uint32_t processors = 0;
+    std::uint32_t pointer_size = 0;  // bytes, of the recording machine
     std::uint64_t events = 0;
     std::uint64_t context_switches = 0;
     std::uint64_t ready_events = 0;

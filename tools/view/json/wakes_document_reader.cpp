@@ -277,7 +277,7 @@ RoutineFigure Routine(TokenCursor& in) {
 }
 
 void Trace(TokenCursor& in, TraceFigures& figures) {
-    in.Object({"duration_ms", "processors", "events", "context_switches", "ready_events", "wakes", "wakes_per_s",
+    in.Object({"duration_ms", "processors", "pointer_size", "events", "context_switches", "ready_events", "wakes", "wakes_per_s",
                "idle_wakes", "idle_wakes_per_s_by_processor", "processors_without_events", "idle_exit_cstates",
                "events_lost", "buffers_lost", "timeline_slices", "timer_resolution_ms", "timer_requests", "code",
                "symbols", "routines", "coverage", "notes"},
@@ -286,6 +286,8 @@ void Trace(TokenCursor& in, TraceFigures& figures) {
                       figures.duration = Milliseconds(in);
                   } else if (key == "processors") {
                       figures.processors = static_cast<std::uint32_t>(in.Unsigned(kMax32));
+                  } else if (key == "pointer_size") {
+                      figures.pointer_size = static_cast<std::uint32_t>(in.Unsigned(kMax32));
                   } else if (key == "events") {
                       figures.events = in.Unsigned(kMax64);
                   } else if (key == "context_switches") {
@@ -427,7 +429,7 @@ std::vector<StackFigure> Stacks(TokenCursor& in) {
 
 ThreadFigures Thread(TokenCursor& in) {
     ThreadFigures thread;
-    in.Object({"tid", "name", "wakes", "wakes_per_s", "idle_wakes", "idle_wakes_by_cstate", "on_processor_ms",
+    in.Object({"tid", "name", "start", "wakes", "wakes_per_s", "idle_wakes", "idle_wakes_by_cstate", "on_processor_ms",
                "off_processor_ms", "periodicity", "regularity", "period_classes", "readiers", "wait_stacks",
                "readying_stacks", "timeline"},
               [&](std::string_view key) {
@@ -435,6 +437,8 @@ ThreadFigures Thread(TokenCursor& in) {
                       thread.thread_id = static_cast<std::uint32_t>(in.Unsigned(kMax32));
                   } else if (key == "name") {
                       thread.name = Name(in);
+                  } else if (key == "start") {
+                      thread.start = in.Null() ? std::nullopt : std::optional<std::string>(in.Text());
                   } else if (key == "wakes") {
                       thread.wakes = in.Unsigned(kMax64);
                   } else if (key == "wakes_per_s") {
@@ -476,11 +480,13 @@ ThreadFigures Thread(TokenCursor& in) {
 
 ProcessFigures Process(TokenCursor& in) {
     ProcessFigures process;
-    in.Object({"pid", "name", "wakes", "wakes_per_s", "threads"}, [&](std::string_view key) {
+    in.Object({"pid", "name", "command_line", "wakes", "wakes_per_s", "threads"}, [&](std::string_view key) {
         if (key == "pid") {
             process.process_id = static_cast<std::uint32_t>(in.Unsigned(kMax32));
         } else if (key == "name") {
             process.name = Name(in);
+        } else if (key == "command_line") {
+            process.command_line = Name(in);
         } else if (key == "wakes") {
             process.wakes = in.Unsigned(kMax64);
         } else if (key == "wakes_per_s") {

@@ -1,160 +1,13 @@
 #include "view/json/wakes_json.h"
 
-#include <cinttypes>
-#include <cstdio>
 #include <optional>
 #include <string_view>
 
-#include "report/name_text.h"
+#include "view/json/json_out.h"
 #include "view/json/kind_names.h"
 
 namespace dormiscope::view {
 namespace {
-
-// UTF-8 as UTF-16 code units; a malformed sequence becomes U+FFFD.
-std::wstring Utf16Of(std::string_view utf8) {
-    std::wstring units;
-    for (std::size_t index = 0; index < utf8.size();) {
-        const auto lead = static_cast<unsigned char>(utf8[index]);
-        const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-        char32_t code = length == 1 ? lead : lead & (0x7F >> length);
-        bool valid = length != 0 && index + length <= utf8.size();
-        for (std::size_t next = 1; valid && next < length; ++next) {
-            const auto unit = static_cast<unsigned char>(utf8[index + next]);
-            valid = (unit & 0xC0) == 0x80;
-            code = (code << 6) | (unit & 0x3F);
-        }
-        if (!valid || code > 0x10FFFF) {
-            units += static_cast<wchar_t>(0xFFFD);
-            ++index;
-            continue;
-        }
-        if (code >= 0x10000) {
-            units += static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10));
-            units += static_cast<wchar_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
-        } else {
-            units += static_cast<wchar_t>(code);
-        }
-        index += length;
-    }
-    return units;
-}
-
-// A surrogate without its other half is no character, and JSON readers
-// refuse it: it becomes U+FFFD, as a malformed UTF-8 sequence does.
-std::wstring WithoutLoneSurrogates(std::wstring_view utf16) {
-    const auto high = [](wchar_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; };
-    const auto low = [](wchar_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; };
-    std::wstring units;
-    for (std::size_t index = 0; index < utf16.size(); ++index) {
-        const wchar_t unit = utf16[index];
-        if (high(unit) && index + 1 < utf16.size() && low(utf16[index + 1])) {
-            units += unit;
-            units += utf16[++index];
-        } else {
-            units += high(unit) || low(unit) ? static_cast<wchar_t>(0xFFFD) : unit;
-        }
-    }
-    return units;
-}
-
-class JsonOut {
-public:
-    explicit JsonOut(std::string& out) : out_(out) {}
-
-    JsonOut& Raw(std::string_view text) {
-        out_ += text;
-        return *this;
-    }
-    JsonOut& Key(std::string_view key) {
-        Separate();
-        out_ += '"';
-        out_ += key;
-        out_ += "\":";
-        pending_value_ = true;
-        return *this;
-    }
-    JsonOut& Open(char bracket) {
-        Separate();
-        out_ += bracket;
-        first_ = true;
-        return *this;
-    }
-    JsonOut& Close(char bracket) {
-        out_ += bracket;
-        first_ = false;
-        return *this;
-    }
-    JsonOut& Unsigned(std::uint64_t value) { return Value(std::to_string(value)); }
-    JsonOut& Signed(std::int64_t value) { return Value(std::to_string(value)); }
-    // Rates and shares: three decimals.
-    JsonOut& Decimal(double value) {
-        char text[64];
-        std::snprintf(text, sizeof text, "%.3f", value);
-        return Value(text);
-    }
-    // 100-ns units as milliseconds, exactly: four decimals.
-    JsonOut& Milliseconds(std::uint64_t units) {
-        char text[48];
-        std::snprintf(text, sizeof text, "%" PRIu64 ".%04" PRIu64, units / 10000, units % 10000);
-        return Value(text);
-    }
-    JsonOut& Text(std::wstring_view utf16) {
-        Separate();
-        out_ += '"';
-        for (const wchar_t unit : JsonStringContent(WithoutLoneSurrogates(utf16))) {
-            out_ += static_cast<char>(unit);
-        }
-        out_ += '"';
-        return *this;
-    }
-    JsonOut& Ascii(std::string_view text) { return Text(std::wstring(text.begin(), text.end())); }
-    // Frame and module texts are UTF-8; they are escaped like names.
-    JsonOut& Utf8(std::string_view text) { return Text(Utf16Of(text)); }
-    JsonOut& Null() { return Value("null"); }
-    JsonOut& Bool(bool value) { return Value(value ? "true" : "false"); }
-    // The next element starts a new line, so that documents diff by process.
-    JsonOut& LineBreak() {
-        break_next_ = true;
-        return *this;
-    }
-
-private:
-    JsonOut& Value(std::string_view text) {
-        Separate();
-        out_ += text;
-        return *this;
-    }
-    // A comma before every element but the first of its object or array.
-    void Separate() {
-        if (pending_value_) {
-            pending_value_ = false;
-            return;
-        }
-        if (!first_) {
-            out_ += ',';
-        }
-        if (break_next_) {
-            out_ += '\n';
-            break_next_ = false;
-        }
-        first_ = false;
-    }
-
-    std::string& out_;
-    bool first_ = true;
-    bool pending_value_ = false;
-    bool break_next_ = false;
-};
-
-template <typename Key>
-void CountMap(JsonOut& json, const std::map<Key, std::uint64_t>& counts) {
-    json.Open('{');
-    for (const auto& [key, count] : counts) {
-        json.Key(std::to_string(key)).Unsigned(count);
-    }
-    json.Close('}');
-}
 
 void WriteReaders(JsonOut& json, const std::optional<std::vector<ReadierFigure>>& readiers) {
     if (!readiers) {
@@ -193,6 +46,12 @@ void WriteThread(JsonOut& json, const ThreadFigures& thread) {
     json.Open('{');
     json.Key("tid").Unsigned(thread.thread_id);
     json.Key("name").Text(thread.name);
+    json.Key("start");
+    if (thread.start) {
+        json.Utf8(*thread.start);
+    } else {
+        json.Null();
+    }
     json.Key("wakes").Unsigned(thread.wakes);
     json.Key("wakes_per_s").Decimal(thread.wakes_per_second);
     json.Key("idle_wakes").Unsigned(thread.idle_wakes);
@@ -363,6 +222,7 @@ std::string WakesJson(const TraceFigures& figures) {
     json.Key("trace").Open('{');
     json.Key("duration_ms").Milliseconds(figures.duration);
     json.Key("processors").Unsigned(figures.processors);
+    json.Key("pointer_size").Unsigned(figures.pointer_size);
     json.Key("events").Unsigned(figures.events);
     json.Key("context_switches").Unsigned(figures.context_switches);
     json.Key("ready_events").Unsigned(figures.ready_events);
@@ -407,6 +267,7 @@ std::string WakesJson(const TraceFigures& figures) {
         json.LineBreak().Open('{');
         json.Key("pid").Unsigned(process.process_id);
         json.Key("name").Text(process.name);
+        json.Key("command_line").Text(process.command_line);
         json.Key("wakes").Unsigned(process.wakes);
         json.Key("wakes_per_s").Decimal(process.wakes_per_second);
         json.Key("threads").Open('[');

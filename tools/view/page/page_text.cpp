@@ -41,4 +41,17 @@ std::string HtmlText(std::wstring_view utf16) {
     return out;
 }
 
+std::string ScriptText(std::string_view json) {
+    std::string out;
+    out.reserve(json.size());
+    for (const char character : json) {
+        if (character == '<') {
+            out += "\\u003c";
+        } else {
+            out += character;
+        }
+    }
+    return out;
+}
+
 }  // namespace dormiscope::view

@@ -13,4 +13,8 @@ namespace dormiscope::view {
 // beyond ASCII as character references.
 std::string HtmlText(std::wstring_view utf16);
 
+// A JSON document as the text of a script element, where only "<" could end
+// it early; JSON strings take its escape.
+std::string ScriptText(std::string_view json);
+
 }  // namespace dormiscope::view

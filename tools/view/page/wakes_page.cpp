@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "report/name_text.h"
+#include "view/page/budget_section.h"
 #include "view/page/page_skeleton.h"
 #include "view/page/page_text.h"
 #include "view/page/summary_section.h"
@@ -43,25 +44,10 @@ std::string TraceNotes(const TraceFigures& figures) {
     return out;
 }
 
-// The document as the text of a script element, where only "<" could end it
-// early; JSON strings take its escape.
-std::string ScriptText(std::string_view json) {
-    std::string out;
-    out.reserve(json.size());
-    for (const char character : json) {
-        if (character == '<') {
-            out += "\\u003c";
-        } else {
-            out += character;
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
 std::string WakesPage(const TraceFigures& figures, std::string_view json, std::string_view flame,
-                      std::string_view trace_name) {
+                      std::string_view trace_name, const std::optional<std::vector<BrokenRule>>& broken_rules) {
     const std::string trace = HtmlText(NameText(trace_name));
     const std::string duration = Seconds(figures.duration);
     const std::string processors = CountOf(figures.processors, "processor", "processors");
@@ -69,12 +55,13 @@ std::string WakesPage(const TraceFigures& figures, std::string_view json, std::s
     const std::string notes = TraceNotes(figures);
     std::string summary;
     AppendSummary(summary, figures);
+    const std::string budget = BudgetSection(broken_rules);
     const std::string data = ScriptText(json);
     // page.html names the trace's parts and, by file name, the style sheet and
     // the scripts it holds.
     std::vector<Slot> slots = {{"trace", trace},   {"duration", duration}, {"processors", processors},
                                {"banner", banner}, {"notes", notes},       {"summary", summary},
-                               {"data", data},     {"flame", flame}};
+                               {"data", data},     {"flame", flame}, {"budget", budget}};
     std::string_view skeleton;
     for (const WebFile& file : WebFiles()) {
         slots.push_back({file.name, file.text});

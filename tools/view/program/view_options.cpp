@@ -59,6 +59,18 @@ ViewCommandLine ParseViewOptions(const std::vector<std::wstring>& arguments) {
             continue;
         }
         const bool symbol_folder = IsSwitch(name, L"--symbols");
+        if (IsSwitch(name, L"--compare")) {
+            if (index + 2 >= arguments.size() || arguments[index + 1].empty() || arguments[index + 2].empty()) {
+                return Refused(Shown(name) + " needs two values, BEFORE and AFTER");
+            }
+            if (!options.before_path.empty()) {
+                return Refused(Shown(name) + " given twice");
+            }
+            options.before_path = arguments[index + 1];
+            options.after_path = arguments[index + 2];
+            ++index;
+            continue;
+        }
         std::wstring* target = nullptr;
         if (IsSwitch(name, L"-i")) {
             target = &options.trace_path;
@@ -70,6 +82,8 @@ ViewCommandLine ParseViewOptions(const std::vector<std::wstring>& arguments) {
             target = &options.folded_path;
         } else if (IsSwitch(name, L"--csv")) {
             target = &options.csv_path;
+        } else if (IsSwitch(name, L"--budget")) {
+            target = &options.budget_path;
         } else if (!symbol_folder) {
             return Refused(WhyRefused(name));
         }
@@ -86,11 +100,17 @@ ViewCommandLine ParseViewOptions(const std::vector<std::wstring>& arguments) {
         }
         *target = value;
     }
-    if (options.trace_path.empty()) {
+    if (options.trace_path.empty() && options.before_path.empty()) {
         return Refused("no trace given (-i)");
+    }
+    if (!options.trace_path.empty() && !options.before_path.empty()) {
+        return Refused("-i and --compare do not go together");
     }
     if (options.page_path.empty()) {
         return Refused("no page given (-o)");
+    }
+    if (options.comparing() && !(options.folded_path.empty() && options.csv_path.empty())) {
+        return Refused(std::string(options.folded_path.empty() ? "--csv" : "--folded") + " goes with -i, not --compare");
     }
     if ((options.folded_idle || options.folded_off_wake) && options.folded_path.empty()) {
         return Refused(std::string(options.folded_idle ? "--folded-idle" : "--folded-offwake") +
