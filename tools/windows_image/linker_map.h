@@ -13,6 +13,8 @@ struct MappedFunction {
     std::string name;
     std::uint32_t start = 0;  // from the image base
     std::uint32_t size = 0;
+
+    friend bool operator==(const MappedFunction&, const MappedFunction&) = default;
 };
 
 // The functions of the image's code sections, by the linker's names (32-bit
