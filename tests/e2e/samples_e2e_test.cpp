@@ -257,7 +257,8 @@ TEST(IdleMachineSample, PageNamesTheProgramsFramesFromThePdbsBuiltWithIt) {
 
     const JsonValue& summary = *document->Member(u"trace")->Member(u"symbols");
     for (const JsonValue& missing : summary.Member(u"missing")->items) {
-        EXPECT_FALSE(program_pdbs.contains(Narrow(missing.Member(u"pdb")->text))) << Narrow(missing.Member(u"pdb")->text);
+        const std::string pdb = Narrow(missing.Member(u"pdb")->text);
+        EXPECT_FALSE(program_pdbs.contains(pdb)) << pdb;
     }
     EXPECT_TRUE(summary.Member(u"unreadable")->items.empty());
     // Every module of a stack is counted once: named, missing or without an

@@ -316,8 +316,8 @@ std::vector<std::uint64_t> MachineCode::WaitStack(std::uint32_t thread_id, doubl
         case Role::kUserTimedWaiter:
             if (usual) {
                 append({nt::KeWaitForSingleObject, nt::NtWaitForSingleObject, nt::KiSystemServiceCopyEnd,
-                        ntdll::NtWaitForSingleObject, kernelbase::WaitForSingleObjectEx, program + code.functions.timer_loop,
-                        kBaseThreadInitThunk, ntdll::RtlUserThreadStart});
+                        ntdll::NtWaitForSingleObject, kernelbase::WaitForSingleObjectEx,
+                        program + code.functions.timer_loop, kBaseThreadInitThunk, ntdll::RtlUserThreadStart});
             } else {
                 append({nt::KeWaitForMultipleObjects, nt::NtWaitForMultipleObjects, nt::KiSystemServiceCopyEnd,
                         ntdll::NtWaitForMultipleObjects, kernelbase::WaitForMultipleObjectsEx,
@@ -333,8 +333,8 @@ std::vector<std::uint64_t> MachineCode::WaitStack(std::uint32_t thread_id, doubl
         case Role::kUserEventLoop:
             if (usual) {
                 append({nt::KeWaitForSingleObject, nt::NtWaitForSingleObject, nt::KiSystemServiceCopyEnd,
-                        ntdll::NtWaitForSingleObject, kernelbase::WaitForSingleObjectEx, program + code.functions.event_loop,
-                        kBaseThreadInitThunk, ntdll::RtlUserThreadStart});
+                        ntdll::NtWaitForSingleObject, kernelbase::WaitForSingleObjectEx,
+                        program + code.functions.event_loop, kBaseThreadInitThunk, ntdll::RtlUserThreadStart});
             } else {
                 append({nt::KeWaitForMultipleObjects, nt::NtWaitForMultipleObjects, nt::KiSystemServiceCopyEnd,
                         ntdll::NtWaitForMultipleObjects, kernelbase::WaitForMultipleObjectsEx,
