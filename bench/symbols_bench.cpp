@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "support/windows_image.h"
+#include "windows_image/image_pdb_identity.h"
+#include "windows_image/linker_map.h"
 #include "view/symbols/symbol_resolver.h"
 
 namespace dormiscope {
@@ -42,7 +44,7 @@ std::vector<ModuleAddresses> StoredModules(const std::filesystem::path& root) {
         testing::WindowsImage image;
         if (made) {
             image.map = root / "build" / (name + ".map");
-            image.identity = *testing::ReadImagePdbIdentity(root / "build" / (name + ".dll"));
+            image.identity = *windows_image::ReadImagePdbIdentity(root / "build" / (name + ".dll"));
         } else {
             image = testing::BuildWindowsImage(ModuleSource(module), root / "build", name, testing::PdbSymbols::kPrivate);
             const std::filesystem::path stored =
@@ -51,7 +53,7 @@ std::vector<ModuleAddresses> StoredModules(const std::filesystem::path& root) {
             std::filesystem::copy_file(image.pdb, stored, std::filesystem::copy_options::overwrite_existing);
         }
         ModuleAddresses addresses{image.identity, {}};
-        for (const testing::MappedFunction& function : testing::ReadMappedFunctions(image.map)) {
+        for (const windows_image::MappedFunction& function : windows_image::ReadMappedFunctions(image.map)) {
             addresses.offsets.push_back(function.start + function.size / 2);
         }
         modules.push_back(std::move(addresses));

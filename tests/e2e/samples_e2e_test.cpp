@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <filesystem>
 #include <ostream>
 #include <set>
@@ -190,6 +191,84 @@ TEST(IdleMachineSample, PageShowsWhereThreadsWaitAndWhatReadiesThem) {
         EXPECT_EQ(Narrow(readier.Member(u"kind")->text), "dpc") << periodic.thread_id;
         EXPECT_TRUE(Narrow(readier.Member(u"routine")->text).starts_with("ntoskrnl.exe+")) << periodic.thread_id;
     }
+}
+
+// With the PDBs built with the sample, every frame in one of its own programs
+// reads module!function+0xN, the symbols summary counts those programs and
+// lists none of their PDBs as missing, and the page still opens without a
+// banner.
+TEST(IdleMachineSample, PageNamesTheProgramsFramesFromThePdbsBuiltWithIt) {
+    const std::filesystem::path trace = DORMISCOPE_IDLE_MACHINE_SAMPLE;
+    const std::filesystem::path symbols = DORMISCOPE_IDLE_MACHINE_SYMBOLS;
+    if (!std::filesystem::exists(trace) || !std::filesystem::is_directory(symbols)) {
+        GTEST_SKIP() << trace << " or " << symbols << " is not there; the idle_machine_sample target writes them "
+                     << "where clang and lld-link are installed";
+    }
+    std::set<std::string> programs;
+    std::set<std::string> program_pdbs;
+    for (const std::filesystem::directory_entry& entry : std::filesystem::directory_iterator(symbols)) {
+        if (entry.path().extension() == ".exe") {
+            programs.insert(entry.path().filename().string());
+            program_pdbs.insert(entry.path().stem().string() + ".pdb");
+        }
+    }
+    ASSERT_FALSE(programs.empty());
+
+    const TemporaryDirectory directory;
+    const ProcessResult run = RunProcess({DORMISCOPE_VIEW_BINARY, "-i", trace.string(), "-o", "wakes.html", "--json",
+                                          "wakes.json", "--symbols", symbols.string()},
+                                         directory.path());
+    ASSERT_EQ(run.exit_code, 0) << run.standard_error;
+    const std::string page = ReadFile(directory / "wakes.html");
+    EXPECT_EQ(page.find("id=\"coverage\""), std::string::npos);
+    EXPECT_EQ(page.find("id=\"notes\""), std::string::npos);
+    EXPECT_NE(page.find("Telemetry.exe!RunTimerLoop+0x"), std::string::npos);
+    const auto document = ParseJson(ReadFile(directory / "wakes.json"));
+    ASSERT_TRUE(document.has_value());
+
+    // The module a frame names, before its '!' or '+'.
+    std::set<std::string> named_programs;
+    std::size_t program_frames = 0;
+    const std::set<std::string> functions = {"RunTimerLoop", "RunEventLoop", "ProcessWorkItem",
+                                             "WaitForConfigurationChange"};
+    for (const JsonValue& process : document->Member(u"processes")->items) {
+        for (const JsonValue& thread : process.Member(u"threads")->items) {
+            for (const std::u16string_view kind : {u"wait_stacks", u"readying_stacks"}) {
+                for (const JsonValue& stack : thread.Member(kind)->items) {
+                    for (const JsonValue& frame : stack.Member(u"frames")->items) {
+                        const std::string text = Narrow(frame.text);
+                        const std::string module = text.substr(0, text.find_first_of("!+"));
+                        if (!programs.contains(module)) {
+                            continue;
+                        }
+                        ++program_frames;
+                        const std::size_t bang = text.find('!');
+                        const std::size_t plus = text.find("+0x");
+                        ASSERT_TRUE(bang != std::string::npos && plus != std::string::npos && bang < plus) << text;
+                        EXPECT_TRUE(functions.contains(text.substr(bang + 1, plus - bang - 1))) << text;
+                        named_programs.insert(module);
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(program_frames, 0U);
+    EXPECT_TRUE(named_programs.contains("Telemetry.exe"));
+
+    const JsonValue& summary = *document->Member(u"trace")->Member(u"symbols");
+    for (const JsonValue& missing : summary.Member(u"missing")->items) {
+        const std::string pdb = Narrow(missing.Member(u"pdb")->text);
+        EXPECT_FALSE(program_pdbs.contains(pdb)) << pdb;
+    }
+    EXPECT_TRUE(summary.Member(u"unreadable")->items.empty());
+    // Every module of a stack is counted once: named, missing or without an
+    // identity. The page lists the busiest stacks only, so it may show fewer
+    // of the named programs than the summary counts.
+    const std::size_t modules = std::stoul(Narrow(summary.Member(u"modules")->text));
+    const std::size_t with_symbols = std::stoul(Narrow(summary.Member(u"modules_with_symbols")->text));
+    EXPECT_GE(with_symbols, named_programs.size());
+    EXPECT_EQ(modules, with_symbols + summary.Member(u"missing")->items.size() +
+                           summary.Member(u"without_identity")->items.size());
 }
 
 }  // namespace

@@ -24,9 +24,13 @@
 #include "support/process_runner.h"
 #include "support/temporary_directory.h"
 #include "support/windows_image.h"
+#include "windows_image/linker_map.h"
 
 namespace dormiscope::testing {
 namespace {
+
+using windows_image::MappedFunction;
+using windows_image::ReadMappedFunctions;
 
 constexpr std::uint32_t kIdle = 0;
 constexpr std::uint32_t kProcess = 100;

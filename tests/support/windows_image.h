@@ -2,11 +2,8 @@
 // Windows target (CodeView) and lld-link, for the symbol tests and bench.
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <string>
-#include <vector>
 
 #include "view/symbols/pdb_identity.h"
 
@@ -28,18 +25,5 @@ enum class Language { kC, kCxx };
 // gives each function's size. Throws with the tools' output when they fail.
 WindowsImage BuildWindowsImage(const std::string& code, const std::filesystem::path& folder, const std::string& name,
                                PdbSymbols symbols, Machine machine = Machine::kX64, Language language = Language::kC);
-
-// The PDB identity in the image's CodeView debug directory entry (RSDS).
-std::optional<symbols::PdbIdentity> ReadImagePdbIdentity(const std::filesystem::path& image);
-
-struct MappedFunction {
-    std::string name;
-    std::uint32_t start = 0;  // from the image base
-    std::uint32_t size = 0;
-};
-
-// The functions of the image's code sections, from lld-link's map, by the
-// linker's names (32-bit C names start with '_').
-std::vector<MappedFunction> ReadMappedFunctions(const std::filesystem::path& map);
 
 }  // namespace dormiscope::testing

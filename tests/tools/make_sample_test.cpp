@@ -170,7 +170,7 @@ launch at_ms=1000 life_ms=500 pid=900 parent=300 image=child.exe threads=2
 
 TEST_F(SampleGeneratorTest, TraceReadsBackAsAConsistentRecording) {
     const std::filesystem::path path = directory_ / "sample.etl";
-    const SampleSummary summary = WriteSample(scenario_, path);
+    const SampleSummary summary = WriteSample(scenario_, path, {});
     const std::vector<Delivered> events = ReadAll(path);
     ASSERT_EQ(events.size(), summary.events + 1);
     EXPECT_EQ(summary.processes, 2u + 1 + 6 + 1);
@@ -234,18 +234,18 @@ TEST_F(SampleGeneratorTest, TraceReadsBackAsAConsistentRecording) {
 }
 
 TEST_F(SampleGeneratorTest, TheSameScenarioGivesTheSameBytes) {
-    WriteSample(scenario_, directory_ / "one.etl");
-    WriteSample(scenario_, directory_ / "two.etl");
+    WriteSample(scenario_, directory_ / "one.etl", {});
+    WriteSample(scenario_, directory_ / "two.etl", {});
     EXPECT_EQ(testing::ReadFile(directory_ / "one.etl"), testing::ReadFile(directory_ / "two.etl"));
     Scenario reseeded = scenario_;
     reseeded.seed = 8;
-    WriteSample(reseeded, directory_ / "three.etl");
+    WriteSample(reseeded, directory_ / "three.etl", {});
     EXPECT_NE(testing::ReadFile(directory_ / "one.etl"), testing::ReadFile(directory_ / "three.etl"));
 }
 
 TEST_F(SampleGeneratorTest, CodeEventsAreTiedToTheirWakes) {
     const std::filesystem::path path = directory_ / "sample.etl";
-    const SampleSummary summary = WriteSample(scenario_, path);
+    const SampleSummary summary = WriteSample(scenario_, path, {});
     const std::vector<Delivered> events = ReadAll(path, true);
 
     struct Module {

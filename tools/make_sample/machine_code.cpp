@@ -1,9 +1,12 @@
 #include "make_sample/machine_code.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <initializer_list>
+#include <iterator>
 #include <map>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -107,11 +110,9 @@ constexpr std::uint64_t WaitForMultipleObjectsEx = kKernelBase + 0x3B1DC;
 constexpr std::uint64_t SetEvent = kKernelBase + 0x4F1E2;
 }  // namespace kernelbase
 
-// Offsets of a program's own functions; every program is larger than the last.
-constexpr std::uint64_t kProgramTimerLoop = 0x1B64;
-constexpr std::uint64_t kProgramEventLoop = 0x2A1F;
-constexpr std::uint64_t kProgramWorker = 0x3C93;
-constexpr std::uint64_t kProgramNotify = 0x4E0A;
+// Offsets in a program's own functions where no image of it was built;
+// every program is larger than the last.
+constexpr ProgramFunctions kMadeUpProgramFunctions = {0x1B64, 0x2A1F, 0x3C93, 0x4E0A};
 constexpr std::uint64_t kSmallestProgram = 0x7000;
 
 // Image sizes of the programs the scenario names; others get a middling one.
@@ -135,7 +136,7 @@ std::uint64_t Hash(std::string_view text, std::uint64_t salt) {
 }
 
 SampleModule ModuleOf(std::u16string path, std::uint64_t base, std::uint64_t size, std::string pdb_name) {
-    SampleModule module{std::move(path), base, size, 0, 0, std::move(pdb_name), {}};
+    SampleModule module{std::move(path), base, size, 0, 0, std::move(pdb_name), {}, 1};
     const std::uint64_t low = Hash(module.pdb_name, size);
     const std::uint64_t high = Hash(module.pdb_name, ~size);
     module.time_date_stamp = 0x5F00'0000 + static_cast<std::uint32_t>(low % 0x0300'0000);
@@ -177,6 +178,24 @@ std::uint64_t ProgramBase(const ProcessSpec& process) {
     return 0x0000'7FF6'0000'0000 + (Hash(process.image, process.pid) % 0xF000) * 0x10'0000;
 }
 
+// The GUID as the trace's image identity carries it, from its bytes as an
+// image's debug directory stores them.
+GUID GuidOf(const std::array<std::uint8_t, 16>& bytes) {
+    const auto little = [&bytes](std::size_t offset, std::size_t size) {
+        std::uint32_t value = 0;
+        for (std::size_t index = 0; index < size; ++index) {
+            value |= static_cast<std::uint32_t>(bytes[offset + index]) << (8 * index);
+        }
+        return value;
+    };
+    GUID guid{};
+    guid.Data1 = little(0, 4);
+    guid.Data2 = static_cast<std::uint16_t>(little(4, 2));
+    guid.Data3 = static_cast<std::uint16_t>(little(6, 2));
+    std::copy(bytes.begin() + 8, bytes.end(), std::begin(guid.Data4));
+    return guid;
+}
+
 }  // namespace
 
 etl::ImageFields ImageFieldsOf(const SampleModule& module, std::uint32_t process_id) {
@@ -194,10 +213,21 @@ etl::ImageFields ImageFieldsOf(const SampleModule& module, std::uint32_t process
 }
 
 etl::ImageIdentityFields ImageIdentityOf(const SampleModule& module, std::uint32_t process_id) {
-    return {module.base, process_id, module.pdb_guid, 1, module.pdb_name};
+    return {module.base, process_id, module.pdb_guid, module.pdb_age, module.pdb_name};
 }
 
-MachineCode::MachineCode(const Machine& machine) {
+MachineCode::MachineCode(const Machine& machine, const std::filesystem::path& program_images) {
+    // Read once for every process that runs the program.
+    std::map<std::string, std::optional<ProgramImage>, std::less<>> images;
+    const auto image_of = [&](const std::string& file_name) -> const std::optional<ProgramImage>& {
+        auto found = images.find(file_name);
+        if (found == images.end()) {
+            found = images.emplace(file_name, program_images.empty() ? std::nullopt
+                                                                      : ReadProgramImage(program_images, file_name))
+                        .first;
+        }
+        return found->second;
+    };
     for (const ModuleSpec& spec : kKernelModules) {
         kernel_modules_.push_back(ModuleOf(spec));
     }
@@ -206,6 +236,7 @@ MachineCode::MachineCode(const Machine& machine) {
         // Idle, System and Registry are no program file.
         const bool user_code = process.image.find('.') != std::string::npos;
         std::uint64_t program_base = 0;
+        ProgramFunctions functions = kMadeUpProgramFunctions;
         if (user_code) {
             const auto known = kProgramSizes.find(process.image);
             const std::uint64_t size = known != kProgramSizes.end() ? known->second : 0x20000;
@@ -214,6 +245,13 @@ MachineCode::MachineCode(const Machine& machine) {
             std::vector<SampleModule>& modules = user_modules_[process.pid];
             modules.push_back(ModuleOf(Widen(ProgramPath(process)), program_base, std::max(size, kSmallestProgram),
                                        stem + ".pdb"));
+            if (const std::optional<ProgramImage>& image = image_of(process.image)) {
+                SampleModule& program = modules.back();
+                program.pdb_name = image->identity.pdb_name;
+                program.pdb_guid = GuidOf(image->identity.guid);
+                program.pdb_age = image->identity.age;
+                functions = image->functions;
+            }
             for (const ModuleSpec& spec : kSystemDlls) {
                 modules.push_back(ModuleOf(spec));
             }
@@ -230,7 +268,7 @@ MachineCode::MachineCode(const Machine& machine) {
             } else {
                 role = serial % 3 != 0 ? Role::kUserPoolWorker : Role::kUserEventLoop;
             }
-            threads_[thread.tid] = {process.pid, role, program_base, serial % 2 == 0};
+            threads_[thread.tid] = {process.pid, role, program_base, functions, serial % 2 == 0};
         }
     }
 }
@@ -272,18 +310,18 @@ std::vector<std::uint64_t> MachineCode::WaitStack(std::uint32_t thread_id, doubl
             break;
         case Role::kUserSleeper:
             append({nt::KeDelayExecutionThread, nt::NtDelayExecution, nt::KiSystemServiceCopyEnd,
-                    ntdll::NtDelayExecution, kernelbase::SleepEx, program + kProgramTimerLoop,
+                    ntdll::NtDelayExecution, kernelbase::SleepEx, program + code.functions.timer_loop,
                     kBaseThreadInitThunk, ntdll::RtlUserThreadStart});
             break;
         case Role::kUserTimedWaiter:
             if (usual) {
                 append({nt::KeWaitForSingleObject, nt::NtWaitForSingleObject, nt::KiSystemServiceCopyEnd,
-                        ntdll::NtWaitForSingleObject, kernelbase::WaitForSingleObjectEx, program + kProgramTimerLoop,
-                        kBaseThreadInitThunk, ntdll::RtlUserThreadStart});
+                        ntdll::NtWaitForSingleObject, kernelbase::WaitForSingleObjectEx,
+                        program + code.functions.timer_loop, kBaseThreadInitThunk, ntdll::RtlUserThreadStart});
             } else {
                 append({nt::KeWaitForMultipleObjects, nt::NtWaitForMultipleObjects, nt::KiSystemServiceCopyEnd,
                         ntdll::NtWaitForMultipleObjects, kernelbase::WaitForMultipleObjectsEx,
-                        program + kProgramNotify, program + kProgramTimerLoop, kBaseThreadInitThunk,
+                        program + code.functions.notify, program + code.functions.timer_loop, kBaseThreadInitThunk,
                         ntdll::RtlUserThreadStart});
             }
             break;
@@ -295,12 +333,12 @@ std::vector<std::uint64_t> MachineCode::WaitStack(std::uint32_t thread_id, doubl
         case Role::kUserEventLoop:
             if (usual) {
                 append({nt::KeWaitForSingleObject, nt::NtWaitForSingleObject, nt::KiSystemServiceCopyEnd,
-                        ntdll::NtWaitForSingleObject, kernelbase::WaitForSingleObjectEx, program + kProgramEventLoop,
-                        kBaseThreadInitThunk, ntdll::RtlUserThreadStart});
+                        ntdll::NtWaitForSingleObject, kernelbase::WaitForSingleObjectEx,
+                        program + code.functions.event_loop, kBaseThreadInitThunk, ntdll::RtlUserThreadStart});
             } else {
                 append({nt::KeWaitForMultipleObjects, nt::NtWaitForMultipleObjects, nt::KiSystemServiceCopyEnd,
                         ntdll::NtWaitForMultipleObjects, kernelbase::WaitForMultipleObjectsEx,
-                        program + kProgramWorker, program + kProgramEventLoop, kBaseThreadInitThunk,
+                        program + code.functions.worker, program + code.functions.event_loop, kBaseThreadInitThunk,
                         ntdll::RtlUserThreadStart});
             }
             break;
@@ -321,7 +359,7 @@ std::vector<std::uint64_t> MachineCode::SignalStack(std::uint32_t thread_id) con
             nt::KiSystemServiceCopyEnd,
             ntdll::NtSetEvent,
             kernelbase::SetEvent,
-            code.program_base + kProgramWorker,
+            code.program_base + code.functions.worker,
             kBaseThreadInitThunk,
             ntdll::RtlUserThreadStart};
 }

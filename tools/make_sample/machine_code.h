@@ -2,17 +2,21 @@
 // kernel's modules and each process's program and system DLLs (with where
 // they are loaded and their PDBs' identities), the stacks threads wait in and
 // ready others from, and the DPC and interrupt routines that wake them.
-// Addresses are a module's base plus an offset inside it; no PDB comes with
-// the sample, so the page names them module+offset.
+// Addresses are a module's base plus an offset inside it. A program built as
+// a real image (see program_image.h) takes that image's PDB identity and its
+// functions' offsets, so that its PDB names the program's frames; the rest
+// keep made-up identities and read module+offset.
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "etl_writer/code_payloads.h"
 #include "make_sample/machine.h"
+#include "make_sample/program_image.h"
 
 namespace dormiscope::sample {
 
@@ -24,6 +28,7 @@ struct SampleModule {
     std::uint32_t checksum = 0;
     std::string pdb_name;
     GUID pdb_guid{};
+    std::uint32_t pdb_age = 1;
 };
 
 // What the image events of `module` loaded in `process_id` carry.
@@ -42,7 +47,10 @@ struct RoutineCode {
 
 class MachineCode {
 public:
-    explicit MachineCode(const Machine& machine);
+    // Programs whose image `program_images` holds take its identity and
+    // functions; an empty path, or a folder without the program, keeps the
+    // made-up ones.
+    MachineCode(const Machine& machine, const std::filesystem::path& program_images);
 
     // Loaded in process 0, seen from every process.
     const std::vector<SampleModule>& kernel_modules() const { return kernel_modules_; }
@@ -70,6 +78,7 @@ private:
         std::uint32_t process_id = 0;
         Role role = Role::kKernelWorker;
         std::uint64_t program_base = 0;  // of the process's program; 0 for kernel-only processes
+        ProgramFunctions functions;      // in the program, from its base
         bool even = false;               // picks one of two loops a kernel thread may wait in
     };
 

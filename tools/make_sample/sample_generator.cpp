@@ -365,10 +365,11 @@ private:
 
 }  // namespace
 
-SampleSummary WriteSample(const Scenario& scenario, const std::filesystem::path& output) {
+SampleSummary WriteSample(const Scenario& scenario, const std::filesystem::path& output,
+                          const std::filesystem::path& program_images) {
     SampleRandom random(scenario.seed);
     const Machine machine = BuildMachine(scenario, random);
-    const MachineCode code(machine);
+    const MachineCode code(machine, program_images);
     SampleBuilder builder(scenario, machine, code, random);
     builder.Build();
     const std::vector<SwitchRecord> switches = ScheduleRuns(std::move(builder.runs()), builder.Traits());

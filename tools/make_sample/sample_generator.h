@@ -25,8 +25,10 @@ struct SampleSummary {
     std::size_t threads = 0;
 };
 
-// Writes the trace of `scenario` to `output`; the same scenario always gives
-// the same bytes.
-SampleSummary WriteSample(const Scenario& scenario, const std::filesystem::path& output);
+// Writes the trace of `scenario` to `output`, with the programs whose images
+// `program_images` holds (none when empty) named by those images' PDBs; the
+// same scenario and images always give the same bytes.
+SampleSummary WriteSample(const Scenario& scenario, const std::filesystem::path& output,
+                          const std::filesystem::path& program_images);
 
 }  // namespace dormiscope::sample

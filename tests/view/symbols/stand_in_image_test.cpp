@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "support/temporary_directory.h"
-#include "support/windows_image.h"
+#include "windows_image/image_pdb_identity.h"
 
 namespace dormiscope::symbols {
 namespace {
@@ -23,7 +23,7 @@ TEST(StandInImage, ItsDebugDirectoryNamesThePdbWithItsIdentity) {
         identity.pdb_name = name;
         const std::filesystem::path image = folder / "stand-in.dll";
         std::ofstream(image, std::ios::binary) << StandInImage(identity);
-        EXPECT_EQ(testing::ReadImagePdbIdentity(image), identity) << name;
+        EXPECT_EQ(windows_image::ReadImagePdbIdentity(image), identity) << name;
     }
 }
 

@@ -6,14 +6,15 @@
 
 #include "support/temporary_directory.h"
 #include "support/windows_image.h"
+#include "windows_image/linker_map.h"
 
 namespace dormiscope::symbols {
 namespace {
 
 using dormiscope::testing::BuildWindowsImage;
-using dormiscope::testing::MappedFunction;
+using dormiscope::windows_image::MappedFunction;
 using dormiscope::testing::PdbSymbols;
-using dormiscope::testing::ReadMappedFunctions;
+using dormiscope::windows_image::ReadMappedFunctions;
 using dormiscope::testing::TemporaryDirectory;
 using dormiscope::testing::WindowsImage;
 

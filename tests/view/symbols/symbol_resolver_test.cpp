@@ -9,6 +9,7 @@
 #include "function_offset_printer.h"
 #include "support/temporary_directory.h"
 #include "support/windows_image.h"
+#include "windows_image/linker_map.h"
 #include "view/symbols/frame_text.h"
 
 namespace dormiscope::symbols {
@@ -16,10 +17,10 @@ namespace {
 
 using dormiscope::testing::Language;
 using dormiscope::testing::Machine;
-using dormiscope::testing::MappedFunction;
+using dormiscope::windows_image::MappedFunction;
 using dormiscope::testing::PdbSymbols;
 using dormiscope::testing::ReadFile;
-using dormiscope::testing::ReadMappedFunctions;
+using dormiscope::windows_image::ReadMappedFunctions;
 using dormiscope::testing::TemporaryDirectory;
 using dormiscope::testing::WindowsImage;
 
