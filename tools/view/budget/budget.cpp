@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "view/figures/utf8_text.h"
+
 namespace dormiscope::view {
 namespace {
 
@@ -20,36 +22,6 @@ std::string Figure(double value) {
         shown.pop_back();
     }
     return shown;
-}
-
-// UTF-16 as UTF-8, for messages.
-std::string Utf8(std::wstring_view utf16) {
-    std::string out;
-    for (std::size_t index = 0; index < utf16.size(); ++index) {
-        char32_t code = static_cast<char16_t>(utf16[index]);
-        if (code >= 0xD800 && code <= 0xDBFF && index + 1 < utf16.size() &&
-            static_cast<char16_t>(utf16[index + 1]) >= 0xDC00 && static_cast<char16_t>(utf16[index + 1]) <= 0xDFFF) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (static_cast<char16_t>(utf16[++index]) - 0xDC00);
-        } else if (code >= 0xD800 && code <= 0xDFFF) {
-            code = 0xFFFD;
-        }
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-    return out;
 }
 
 std::string AndMore(std::size_t others, std::string_view what) {
@@ -85,16 +57,16 @@ void CheckPeriods(std::vector<BrokenRule>& broken, const Budget& budget, const T
     }
     if (fastest != nullptr) {
         broken.push_back({"shortest_period_ms", Figure(*budget.shortest_period_ms),
-                          std::to_string(*fastest->periodicity_ms) + " (" + Utf8(fastest_process->name) + " pid " +
+                          std::to_string(*fastest->periodicity_ms) + " (" + Utf8Of(fastest_process->name) + " pid " +
                               std::to_string(fastest_process->process_id) + ", thread " +
                               std::to_string(fastest->thread_id) + AndMore(faster - 1, "threads") + ")"});
     }
 }
 
 std::string RowName(const ProcessComparison& process) {
-    std::string name = Utf8(process.name);
+    std::string name = Utf8Of(process.name);
     if (process.command_line && process.processes_after + process.processes_before > 2) {
-        name += " [" + Utf8(*process.command_line) + "]";
+        name += " [" + Utf8Of(*process.command_line) + "]";
     }
     return name;
 }
@@ -102,9 +74,9 @@ std::string RowName(const ProcessComparison& process) {
 std::string GroupName(const ThreadGroupComparison& group) {
     switch (group.key_kind) {
         case ThreadGroupComparison::KeyKind::kName:
-            return "thread \"" + Utf8(group.key) + "\"";
+            return "thread \"" + Utf8Of(group.key) + "\"";
         case ThreadGroupComparison::KeyKind::kStart:
-            return "threads at " + Utf8(group.key);
+            return "threads at " + Utf8Of(group.key);
         case ThreadGroupComparison::KeyKind::kNone:
             break;
     }
@@ -147,7 +119,7 @@ std::vector<BrokenRule> BrokenRules(const Budget& budget, const TraceFigures& fi
                 wakes += process.wakes;
             }
         }
-        CheckRate(broken, "processes[\"" + Utf8(image) + "\"].wakes_per_s", limit,
+        CheckRate(broken, "processes[\"" + Utf8Of(image) + "\"].wakes_per_s", limit,
                   PerSecond(wakes, figures.duration));
     }
     CheckPeriods(broken, budget, figures);

@@ -5,12 +5,10 @@
 #include <string>
 #include <string_view>
 
+#include "view/figures/utf8_text.h"
 #include "view/figures/wake_figures.h"
 
 namespace dormiscope::view {
-
-// UTF-16 code units as UTF-8; a lone surrogate becomes U+FFFD.
-std::string Utf8Of(std::wstring_view utf16);
 
 // "app.exe (pid 720) tid 96", "DPC ntoskrnl.exe+0x9000", "DPC (routine not
 // recorded)", "unknown".
