@@ -13,7 +13,7 @@
 namespace dormiscope::sample {
 namespace {
 
-struct ModuleSpec {
+struct ModuleLayout {
     std::u16string_view path;
     std::uint64_t base;
     std::uint64_t size;
@@ -27,7 +27,7 @@ constexpr std::uint64_t kTcpip = 0xFFFF'F806'1D400000;
 constexpr std::uint64_t kNic = 0xFFFF'F806'21800000;
 constexpr std::uint64_t kStorport = 0xFFFF'F806'1CE00000;
 constexpr std::uint64_t kStornvme = 0xFFFF'F806'1CF00000;
-constexpr ModuleSpec kKernelModules[] = {
+constexpr ModuleLayout kKernelModules[] = {
     {u"\\SystemRoot\\system32\\ntoskrnl.exe", kNtoskrnl, 0x1046000, "ntkrnlmp.pdb"},
     {u"\\SystemRoot\\system32\\hal.dll", 0xFFFF'F806'1A900000, 0xA6000, "hal.pdb"},
     {u"\\SystemRoot\\System32\\drivers\\intelppm.sys", 0xFFFF'F806'21600000, 0x45000, "intelppm.pdb"},
@@ -49,7 +49,7 @@ constexpr ModuleSpec kKernelModules[] = {
 constexpr std::uint64_t kNtdll = 0x0000'7FFB'2D6D0000;
 constexpr std::uint64_t kKernel32 = 0x0000'7FFB'2C3E0000;
 constexpr std::uint64_t kKernelBase = 0x0000'7FFB'2AF40000;
-constexpr ModuleSpec kSystemDlls[] = {
+constexpr ModuleLayout kSystemDlls[] = {
     {u"C:\\Windows\\System32\\ntdll.dll", kNtdll, 0x1F5000, "ntdll.pdb"},
     {u"C:\\Windows\\System32\\kernel32.dll", kKernel32, 0xBD000, "kernel32.pdb"},
     {u"C:\\Windows\\System32\\KERNELBASE.dll", kKernelBase, 0x2C8000, "kernelbase.pdb"},
@@ -150,8 +150,8 @@ SampleModule ModuleOf(std::u16string path, std::uint64_t base, std::uint64_t siz
     return module;
 }
 
-SampleModule ModuleOf(const ModuleSpec& spec) {
-    return ModuleOf(std::u16string(spec.path), spec.base, spec.size, std::string(spec.pdb_name));
+SampleModule ModuleOf(const ModuleLayout& layout) {
+    return ModuleOf(std::u16string(layout.path), layout.base, layout.size, std::string(layout.pdb_name));
 }
 
 std::u16string Widen(std::string_view text) {
@@ -228,8 +228,8 @@ MachineCode::MachineCode(const Machine& machine, const std::filesystem::path& pr
         }
         return found->second;
     };
-    for (const ModuleSpec& spec : kKernelModules) {
-        kernel_modules_.push_back(ModuleOf(spec));
+    for (const ModuleLayout& layout : kKernelModules) {
+        kernel_modules_.push_back(ModuleOf(layout));
     }
     for (const MachineProcess& machine_process : machine.processes) {
         const ProcessSpec& process = machine_process.description;
@@ -252,8 +252,8 @@ MachineCode::MachineCode(const Machine& machine, const std::filesystem::path& pr
                 program.pdb_age = image->identity.age;
                 functions = image->functions;
             }
-            for (const ModuleSpec& spec : kSystemDlls) {
-                modules.push_back(ModuleOf(spec));
+            for (const ModuleLayout& layout : kSystemDlls) {
+                modules.push_back(ModuleOf(layout));
             }
         }
         for (const ThreadSpec& thread : process.threads) {
