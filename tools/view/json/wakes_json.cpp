@@ -258,7 +258,7 @@ std::string WakesJson(const TraceFigures& figures) {
     json.Close(']');
     json.Key("notes").Open('[');
     for (const std::string& note : figures.trace_notes) {
-        json.Ascii(note);
+        json.Utf8(note);
     }
     json.Close(']');
     json.Close('}');
